@@ -1,0 +1,49 @@
+# Thin wrapper over CMake. `make run` plays the bundled demo, `make test` is what CI runs.
+JOBS ?= $(shell nproc)
+WERROR ?= OFF
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build test test-asan bench fuzz run clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVL_WERROR=$(WERROR) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVL_SANITIZE=ON -DORVL_WERROR=$(WERROR) >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DORVL_WERROR=$(WERROR) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target orvl_bench
+	@$(BUILD)/bench/orvl_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+# Runs every libFuzzer target for FUZZ_SECONDS each, growing its corpus under fuzz/corpus/<target>.
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVL_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@for t in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
+		name=$$(basename $$t); mkdir -p fuzz/corpus/$$name; \
+		echo "== $$name"; $$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 fuzz/corpus/$$name || exit 1; \
+	done
+
+run: build
+	@$(BUILD)/app/orvl help
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,35 @@
+// orvl entry point: no arguments plays the show; a first argument names a subcommand.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+
+namespace {
+
+int print_help(const std::vector<std::string>&) {
+  std::printf("orvl - LightWave 5 scene player\n\nusage: orvl [COMMAND [ARGS...]]\n\ncommands:\n");
+  for (const auto& c : orvl::all_commands()) std::printf("  %s\n", c.usage);
+  return 0;
+}
+
+const orvl::CommandRegistrar help_cmd({"help", "help                      list the commands", print_help});
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    if (const auto* play = orvl::find_command("play")) return play->run(args);
+    return print_help(args);
+  }
+  std::string name = args.front();
+  args.erase(args.begin());
+  if (name == "--help" || name == "-h") return print_help(args);
+  const orvl::CommandInfo* cmd = orvl::find_command(name);
+  if (!cmd) {
+    std::fprintf(stderr, "orvl: unknown command '%s' (try 'orvl help')\n", name.c_str());
+    return 2;
+  }
+  return cmd->run(args);
+}
