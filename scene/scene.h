@@ -117,10 +117,19 @@ struct NormalAccumulator {
   int32_t count = 0;
 };
 
-// One draw-list entry and one sort pair of the renderer.
-struct SortPair {
-  uint32_t key = 0;
-  uint32_t index = 0;
+// One queued triangle of the frame's draw list: the triangle and its three vertices
+// (normally in the object's transformed array).
+struct DrawEntry {
+  const Triangle* triangle = nullptr;
+  Vertex* vertex0 = nullptr;
+  Vertex* vertex1 = nullptr;
+  Vertex* vertex2 = nullptr;
+};
+
+// Depth key of a queued triangle (smallest camera-space z times 256) and its draw-list index.
+struct SortKey {
+  int32_t key = 0;
+  int32_t index = 0;
 };
 
 struct Scene {
@@ -145,7 +154,7 @@ struct Scene {
   int motion_count = 0;
   int current_dissolve = 0;
 
-  std::vector<uint32_t> draw_list;  // 3 x (polygon_total + 4096) entries
+  std::vector<DrawEntry> draw_list;  // 3 x (polygon_total + 4096) entries
   std::vector<std::string> image_names;  // at most kMaxImageNames, each at most kMaxPathLength
   int metaform_ranges[kMaxMetaformRanges][2] = {};
   int metaform_range_count = 0;
@@ -185,9 +194,9 @@ struct Scene {
   float ambient_color[3] = {0, 0, 0.25f};
   float ambient_intensity = 0.25f;
 
-  std::vector<uint32_t> sort_histogram;  // 257 counters
-  std::vector<SortPair> sort_keys;
-  std::vector<SortPair> sort_scratch;
+  std::vector<int32_t> sort_histogram;  // 257 counters
+  std::vector<SortKey> sort_keys;
+  std::vector<SortKey> sort_scratch;
   uint32_t clear_mask = 0;
 
   int image_missing = 0;
