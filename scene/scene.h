@@ -41,6 +41,7 @@ enum class [[nodiscard]] SceneStatus : int {
   file_not_found = 1,  // scene or object file could not be opened (`error_path` says which)
   out_of_memory = 2,   // also: the scene file could not be read, or a capacity was exceeded
   bad_motion = 3,      // a motion block with a channel count other than 9
+  bad_object = 4,      // the object loader's own failure (not an LWOB object), passed through
 };
 const char* scene_status_text(SceneStatus s);
 
@@ -109,6 +110,8 @@ struct SceneObject {
   int morph_envelope = -1;
   int is_morph_target = 0;
   int static_image = 0;
+  std::string file_name;    // the name on its "LoadObject" / "AddNullObject" line
+  std::string loaded_path;  // the path the object file was opened as ("" for null objects)
 };
 
 // Per-vertex accumulator of the object loader's normal pass.
@@ -240,7 +243,18 @@ void scene_destroy(Scene& scene);
 int scene_configure(Scene& scene, uint32_t flags, int width, int height, int max_texture_size,
                     int precalc_step);
 void scene_set_lightwave_root(Scene& scene, const std::string& root);
+// Reads a LightWave 5 scene file into a configured Scene: timing, objects (meshes through
+// the object loader, null objects here), motions and envelopes, lights, camera, ambient and
+// backdrop colours, then the renderer's buffers. A forward keyword scanner, not a general
+// LWS reader: items must come in the order LightWave writes them. Any failure leaves the
+// Scene cleaned up with `loaded` = 0: status 1 with `error_path` naming the missing scene,
+// object or image file; 2 out of memory, an unreadable scene file or a full table (a log line
+// names the limit); 3 a motion whose channel count is not 9; 4 an object the loader rejects.
 SceneStatus scene_load(Scene& scene, const std::string& file_name);
+// The same from scene text already in memory; `path` names the scene (its folder is one of
+// the places object files are looked for).
+SceneStatus scene_load_text(Scene& scene, const std::string& path, const uint8_t* data,
+                            size_t size);
 void scene_scale(Scene& scene, float factor);
 void scene_reset_motions(Scene& scene);
 uint32_t round_up_pow2(uint32_t n);

@@ -1,0 +1,136 @@
+// Scene record operations: defaults, configuration, clean-up, scaling, motion clocks.
+#include "scene/scene.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace orvl {
+
+namespace {
+
+constexpr float kTints[kParticleTints * 3] = {
+    1.0f, 0.5f,  0.5f,  1.0f,  0.75f, 0.5f, 1.0f, 1.0f, 0.5f, 0.75f, 1.0f, 0.5f,
+    0.5f, 1.0f,  0.5f,  0.5f,  1.0f,  0.75f, 0.5f, 1.0f, 1.0f, 0.5f,  0.75f, 1.0f,
+    0.5f, 0.5f,  1.0f,  0.75f, 0.5f,  1.0f, 1.0f, 0.5f, 1.0f, 1.0f,  0.5f,  0.75f,
+};
+
+// Frees a vector's storage, not just its contents.
+template <typename T>
+void release(std::vector<T>& v) {
+  std::vector<T>().swap(v);
+}
+
+}  // namespace
+
+// Filled by scene_construct; read by the surface-image loader for particle tints.
+float tint_table[kParticleTints * 3] = {};
+
+int texture_counter = 0;
+
+const char* scene_status_text(SceneStatus s) {
+  switch (s) {
+    case SceneStatus::ok: return "loaded";
+    case SceneStatus::file_not_found: return "file not found";
+    case SceneStatus::out_of_memory: return "out of memory or capacity exceeded";
+    case SceneStatus::bad_motion: return "bad motion";
+    case SceneStatus::bad_object: return "object file not usable";
+  }
+  return "unknown";
+}
+
+void scene_construct(Scene& scene) {
+  scene = Scene();
+  // The table is shared with the surface-image loader; a previous run may have changed it.
+  for (int i = 0; i < kParticleTints * 3; ++i) tint_table[i] = kTints[i];
+  scene_reset_motions(scene);
+}
+
+void scene_destroy(Scene& scene) {
+  // Surfaces own their image, particle and effect buffers, objects own their meshes and
+  // emitters; releasing the object table releases all of it.
+  release(scene.frame_table);
+  release(scene.frame_table_out);
+  release(scene.visibility);
+  release(scene.text);
+  release(scene.object_data);
+  release(scene.motions);
+  release(scene.objects);
+  release(scene.lights);
+  release(scene.keys);
+  release(scene.normal_work);
+  release(scene.image_names);
+  release(scene.draw_list);
+  release(scene.sort_keys);
+  release(scene.sort_scratch);
+  release(scene.sort_histogram);
+  // Counts describe tables that no longer exist; zero them so that nothing indexes the
+  // released storage.
+  scene.object_count = 0;
+  scene.light_count = 0;
+  scene.motion_count = 0;
+  scene.image_count = 0;
+  scene.polygon_total = 0;
+  scene.next_motion = 0;
+  scene.next_key = 0;
+  scene.text_pos = 0;
+  scene.object_data_pos = 0;
+  scene.visibility_cursor = 0;
+  scene.metaform_range_count = 0;
+}
+
+int scene_configure(Scene& scene, uint32_t flags, int width, int height, int max_texture_size,
+                    int precalc_step) {
+  scene.flags = flags;
+  scene.width = width;
+  scene.height = height;
+  scene.max_texture_size = max_texture_size;
+  scene.precalc_step = precalc_step;
+  scene.now = 0;
+  scene.finished = 0;
+  scene.texture_base = texture_counter + 1;
+  return 0;
+}
+
+void scene_set_lightwave_root(Scene& scene, const std::string& root) { scene.lightwave_root = root; }
+
+void scene_scale(Scene& scene, float factor) {
+  scene.scale = factor;
+  const double f = factor;
+  auto mul = [f](float& v) { v = static_cast<float>(v * f); };
+  const int lights = std::min<int>(scene.light_count, static_cast<int>(scene.lights.size()));
+  for (int i = 0; i < lights; ++i) {
+    for (float& v : scene.lights[i].reserved_position) mul(v);
+    for (float& v : scene.lights[i].reserved_direction) mul(v);
+  }
+  const int objects = std::min<int>(scene.object_count, static_cast<int>(scene.objects.size()));
+  for (int i = 0; i < objects; ++i) {
+    SceneObject& o = scene.objects[i];
+    if (o.static_image) continue;  // drawn in screen space, not in scene units
+    for (float& v : o.pivot) mul(v);
+    for (Surface& s : o.surfaces)
+      for (float& v : s.extent) mul(v);
+    for (Vertex& v : o.vertices) {
+      mul(v.x);
+      mul(v.y);
+      mul(v.z);
+    }
+  }
+  // Envelope keys are scaled too; the evaluation divides envelope values by the factor.
+  const int keys = std::min<int>(scene.next_key, static_cast<int>(scene.keys.size()));
+  for (int k = 0; k < keys; ++k)
+    for (int c = 0; c < 3; ++c) mul(scene.keys[k].value[c]);
+}
+
+void scene_reset_motions(Scene& scene) {
+  const int n = std::min<int>(scene.motion_count, static_cast<int>(scene.motions.size()));
+  for (int m = 0; m < n; ++m) scene.motions[m].start_tick = 0;
+}
+
+uint32_t round_up_pow2(uint32_t n) {
+  if (n == 0 || (n & (n - 1)) == 0) return n;
+  uint32_t high = 1;
+  while (n >>= 1) high <<= 1;
+  return high << 1;  // wraps to 0 above 2^31, where no texture size lives
+}
+
+}  // namespace orvl
