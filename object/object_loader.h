@@ -1,10 +1,32 @@
 // LWOB object loader: reads one LightWave 5 object file into the next free object of a
 // Scene, turning polygons into triangles with surface colours, flags, texture numbers,
 // planar texture coordinates and normals. Called by the scene parser for every
-// "LoadObject" line.
+// "LoadObject" line, and by the inspection command.
+//
+// Reads the chunks "PNTS", "SRFS", "POLS" and "SURF" of a "FORM" of type "LWOB" (the
+// first of each of the first three; every other chunk is skipped), and in "SURF" the
+// sub-chunks "COLR", "FLAG", "TFLG", "TIMG" and the "RTEX" reflection block. Surface
+// names carry keywords that switch on effects ("__STATIC_IMAGE__", "__PARTICLES_", ...).
+//
+// Capacities: 50 objects per scene, 127-character surface names, 65535 surfaces per
+// object, 256 image names per scene; exceeding one fails with out_of_memory and a log
+// line naming the limit. Damaged files never make the loader read or write outside its
+// buffers:
+//   - a chunk or sub-chunk whose size runs past the end of the file or its chunk, or a
+//     polygon cut off by the end of "POLS": bad_format (the file is truncated);
+//   - a polygon naming a point number not below the point count, or a surface number of
+//     0, above the surface count or negative (a detail-polygon marker; its detail count
+//     is stepped over and the detail polygons are read as ordinary ones): the polygon is
+//     skipped, the triangle count covers only the polygons kept, and a log line counts
+//     the skipped ones;
+//   - a "SURF" chunk whose name matches no "SRFS" name: skipped with a log line;
+//   - a "__STATIC_IMAGE__" object with fewer than 4 points or 2 triangles (its picture
+//     quad needs both): bad_format.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "scene/scene.h"
 
@@ -18,8 +40,29 @@ enum class [[nodiscard]] LoadStatus : int {
 };
 const char* load_status_text(LoadStatus s);
 
+struct ObjectLoadOptions {
+  // False: a surface image that cannot be found leaves that surface without the image,
+  // its shortened path is appended to `missing_images`, and the object still loads
+  // (`image_missing` and `error_path` still record the last one). For inspection tools.
+  bool images_required = true;
+  std::vector<std::string>* missing_images = nullptr;
+};
+
 // First attempt (retry false): drops the first 13 characters of `name` in place and opens
 // the rest relative to the working directory. Retry: opens `name` unchanged.
 LoadStatus load_object(Scene& scene, std::string& name, bool retry);
+LoadStatus load_object(Scene& scene, std::string& name, bool retry,
+                       const ObjectLoadOptions& options);
+
+// Loads an object from a file already in memory (the bytes become `object_data` for the
+// duration of the load). `load_object` calls it after reading the file.
+LoadStatus load_object_data(Scene& scene, std::vector<uint8_t> data,
+                            const ObjectLoadOptions& options = {});
+
+// The `TriangleFlags` word every triangle of `surface` gets once the object is loaded.
+uint32_t surface_triangle_flags(const Surface& surface);
+
+// Bytes of the per-vertex work buffer of a "_PLOTS_" object.
+constexpr size_t kPlotsBytesPerVertex = 144;
 
 }  // namespace orvl

@@ -202,6 +202,8 @@ struct Scene {
   std::vector<SortKey> sort_scratch;
   uint32_t clear_mask = 0;
 
+  // Object-loader work fields: the surface whose "SURF" chunk is being read.
+  Surface* surface_cursor = nullptr;
   int image_missing = 0;
   float backdrop_color[3] = {0, 0, 0};
   int zoom_envelope = -1;

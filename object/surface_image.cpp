@@ -1,0 +1,211 @@
+#include "object/surface_image.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "platform/file.h"
+#include "platform/log.h"
+
+namespace orvl {
+namespace {
+
+constexpr int kMaxTextureNumber = std::numeric_limits<int16_t>::max();
+
+bool contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
+
+// Decoding, clamping to the display's largest texture, tinting, squaring to a power of two
+// and the 2D-effect work buffer all need pixels, which come with the image library. Until
+// it is linked in, this step gives the surface no pixels: the buffers stay empty and the
+// texture size 0, which the upload treats as a texture without a picture. The texture
+// number is still used up, so numbering matches a build that has pixels.
+void decode_surface_pixels(Scene& scene, Surface& surface, const std::string& file, int slot,
+                           int tint) {
+  (void)scene;
+  (void)file;
+  (void)slot;
+  if (tint < 0) surface.particle_pixels[0].clear();
+}
+
+}  // namespace
+
+const char* surface_image_status_text(SurfaceImageStatus s) {
+  switch (s) {
+    case SurfaceImageStatus::ok: return "loaded";
+    case SurfaceImageStatus::missing: return "image file not found";
+    case SurfaceImageStatus::over_capacity: return "too many images or path too long";
+  }
+  return "unknown";
+}
+
+void drop_path_prefix(std::string& path) {
+  path = path.size() > kDroppedPrefixLength ? path.substr(kDroppedPrefixLength) : std::string();
+}
+
+std::string find_surface_image(const Scene& scene, const std::string& shortened,
+                               const std::string& as_written) {
+  // An empty shortened path would resolve to the working directory or the root itself.
+  if (!shortened.empty()) {
+    if (data_file_exists(shortened)) return shortened;
+    std::string below_root = path_join(scene.lightwave_root, shortened);
+    if (data_file_exists(below_root)) return below_root;
+  }
+  if (as_written.empty()) return std::string();
+  const std::string candidates[] = {
+      as_written,
+      path_join(scene.lightwave_root, as_written),
+      path_join(path_directory(scene.path), as_written),
+  };
+  for (const auto& c : candidates) {
+    if (data_file_exists(c)) {
+      log_line("Image " + as_written + " found as " + c);
+      return c;
+    }
+  }
+  return std::string();
+}
+
+SurfaceImageStatus load_surface_image(Scene& scene, std::string& path, int slot) {
+  Surface& surface = *scene.surface_cursor;
+  auto set_none = [&] {
+    if (slot == 0)
+      surface.texture = -1;
+    else
+      surface.reflection_texture = -1;
+    return SurfaceImageStatus::ok;
+  };
+  if (path == "(none)") return set_none();
+  const std::string as_written = path;
+  drop_path_prefix(path);
+  if (path == "(none)") return set_none();
+
+  // Checked where the path is stored: a surface's path fields hold 127 characters.
+  if (path.size() > kMaxImagePathLength) {
+    log_format("Image path longer than %zu characters: %s", kMaxImagePathLength, path.c_str());
+    return SurfaceImageStatus::over_capacity;
+  }
+  if (slot == 0) {
+    surface.image_path = path;
+    surface.scroll_flags = 0;
+  } else {
+    surface.reflection_path = path;
+  }
+  if (contains(path, "SCUP")) surface.scroll_flags |= ScrollFlags::UP;
+  if (contains(path, "SCDN")) surface.scroll_flags |= ScrollFlags::DOWN;
+  if (contains(path, "SCLT")) surface.scroll_flags |= ScrollFlags::LEFT;
+  if (contains(path, "SCRT")) surface.scroll_flags |= ScrollFlags::RIGHT;
+
+  const bool particle = contains(surface.name, "__PARTICLES_");
+  const bool effect = contains(surface.name, "__2DEFFECT_");
+  int16_t& number = slot == 0 ? surface.texture : surface.reflection_texture;
+
+  // Sharing: an image an earlier object of this scene loaded by the same path is reused.
+  // Particle and effect surfaces always get their own copies (they are tinted or drawn
+  // into). An empty path names no file, so it never matches surfaces without images.
+  if (!particle && !effect && !path.empty()) {
+    const int loaded_objects = std::min<int>(scene.object_count, int(scene.objects.size()));
+    for (int o = 0; o < loaded_objects; ++o) {
+      for (const Surface& other : scene.objects[size_t(o)].surfaces) {
+        if (other.image_path == path) {
+          number = other.texture;
+          return SurfaceImageStatus::ok;
+        }
+        if (other.reflection_path == path) {
+          number = other.reflection_texture;
+          return SurfaceImageStatus::ok;
+        }
+      }
+    }
+  }
+
+  const int passes = particle ? kParticleTints : 1;
+  // Texture numbers are 16-bit and a scene numbers at most as many images as it has names.
+  if (scene.image_count + passes > kMaxImageNames) {
+    log_format("Too many images: a scene holds at most %d", kMaxImageNames);
+    return SurfaceImageStatus::over_capacity;
+  }
+  if (texture_counter + passes > kMaxTextureNumber) {
+    log_format("Too many images: a show holds at most %d", kMaxTextureNumber);
+    return SurfaceImageStatus::over_capacity;
+  }
+
+  // Every pass would open the same file, so it is looked up once.
+  const std::string file = find_surface_image(scene, path, as_written);
+  if (file.empty()) {
+    scene.image_missing = 1;
+    scene.error_path = path;
+    scene.loaded = 0;
+    return SurfaceImageStatus::missing;
+  }
+  for (int m = passes - 1; m >= 0; --m) {
+    decode_surface_pixels(scene, surface, file, slot, particle ? m : -1);
+    number = static_cast<int16_t>(scene.image_count + 1);
+    ++scene.image_count;
+    ++texture_counter;
+  }
+  return SurfaceImageStatus::ok;
+}
+
+void map_surface_texture(SceneObject& object, Surface& surface) {
+  const size_t vertex_count = object.vertices.size();
+  bool any = false;
+  float lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+  for (const Triangle& t : object.polygons) {
+    if (t.surface != &surface) continue;
+    for (int c = 0; c < 3; ++c) {
+      if (size_t(t.corners[c]) >= vertex_count) continue;
+      const Vertex& v = object.vertices[size_t(t.corners[c])];
+      const float p[3] = {v.x, v.y, v.z};
+      for (int k = 0; k < 3; ++k) {
+        if (!any || p[k] < lo[k]) lo[k] = p[k];
+        if (!any || p[k] > hi[k]) hi[k] = p[k];
+      }
+      any = true;
+    }
+  }
+  if (!any) return;
+  for (int k = 0; k < 3; ++k) {
+    surface.box[2 * k] = lo[k];
+    surface.box[2 * k + 1] = hi[k];
+    surface.extent[k] = hi[k] - lo[k];
+  }
+  // A surface seen edge-on has no extent along a projected axis; that coordinate is 0
+  // across it instead of a division by zero.
+  auto ratio = [&](float value, int k) {
+    return surface.extent[k] != 0.0f ? (value - lo[k]) / surface.extent[k] : 0.0f;
+  };
+  for (Triangle& t : object.polygons) {
+    if (t.surface != &surface) continue;
+    for (int c = 0; c < 3; ++c) {
+      if (size_t(t.corners[c]) >= vertex_count) continue;
+      const Vertex& v = object.vertices[size_t(t.corners[c])];
+      float u, w;
+      switch (surface.axis) {
+        case 0: u = ratio(v.z, 2); w = 1.0f - ratio(v.y, 1); break;
+        case 1: u = ratio(v.x, 0); w = 1.0f - ratio(v.z, 2); break;
+        default: u = ratio(v.x, 0); w = 1.0f - ratio(v.y, 1); break;
+      }
+      t.uv[2 * c] = u;
+      t.uv[2 * c + 1] = w;
+    }
+  }
+}
+
+void map_surface_texture(Scene& scene, Surface& surface) {
+  if (scene.object_count < 0 || size_t(scene.object_count) >= scene.objects.size()) return;
+  map_surface_texture(scene.objects[size_t(scene.object_count)], surface);
+}
+
+void scroll_textures(Scene& scene) {
+  const int count = std::min<int>(scene.object_count, int(scene.objects.size()));
+  for (int o = 0; o < count; ++o) {
+    for (Surface& s : scene.objects[size_t(o)].surfaces) {
+      if (s.scroll_flags & ScrollFlags::UP) s.scroll_v += kScrollStep;
+      if (s.scroll_flags & ScrollFlags::DOWN) s.scroll_v -= kScrollStep;
+      if (s.scroll_flags & ScrollFlags::RIGHT) s.scroll_u += kScrollStep;
+      if (s.scroll_flags & ScrollFlags::LEFT) s.scroll_u -= kScrollStep;
+    }
+  }
+}
+
+}  // namespace orvl
