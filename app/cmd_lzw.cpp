@@ -1,0 +1,120 @@
+// `orvl lzw compress IN OUT` / `orvl lzw expand IN OUT [--size N]`: the LZW stream codec
+// on whole files, driven step by step so that large inputs show a progress bar on a
+// terminal.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+#include "codec/lzw_codec.h"
+
+namespace {
+
+constexpr size_t kProgressAbove = size_t(1) << 20;
+
+int usage() {
+  std::fprintf(stderr, "usage: orvl lzw compress IN OUT | orvl lzw expand IN OUT [--size N]\n");
+  return 2;
+}
+
+bool parse_size(const std::string& s, size_t& out) {
+  if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = size_t(std::stoull(s));
+  return true;
+}
+
+// A one-line bar on standard error, redrawn only when the percentage changes.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool on) : on_(on) {}
+  ~ProgressBar() {
+    if (on_ && drawn_ >= 0) std::fputc('\n', stderr);
+  }
+  void show(int percent) {
+    if (!on_ || percent == drawn_) return;
+    if (percent > 100) percent = 100;
+    drawn_ = percent;
+    char bar[41];
+    int fill = percent * 40 / 100;
+    for (int i = 0; i < 40; ++i) bar[i] = i < fill ? '#' : '.';
+    bar[40] = 0;
+    std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+    std::fflush(stderr);
+  }
+
+ private:
+  bool on_;
+  int drawn_ = -1;
+};
+
+int fail(const std::string& file, orvl::LzwStatus st) {
+  std::fprintf(stderr, "orvl lzw: %s: %s\n", file.c_str(), orvl::lzw_status_text(st));
+  return 1;
+}
+
+int run_lzw(const std::vector<std::string>& argv) {
+  std::vector<std::string> args = argv;
+  std::string size_text;
+  bool missing = false;
+  bool has_size = orvl::take_option(args, "--size", size_text, &missing);
+  if (missing || args.size() != 3) return usage();
+  const std::string& mode = args[0];
+  const std::string& in_path = args[1];
+  const std::string& out_path = args[2];
+  bool expand = mode == "expand";
+  if (!expand && mode != "compress") return usage();
+  size_t size = 0;
+  if (has_size && (!expand || !parse_size(size_text, size))) return usage();
+
+  orvl::LzwCodec codec;
+  orvl::LzwStatus st = codec.load_input(in_path);
+  if (st != orvl::LzwStatus::ok) return fail(in_path, st);
+  const uint8_t* buf;
+  uint32_t in_size;
+  codec.input(buf, in_size);
+  bool tty = ::isatty(STDERR_FILENO) && in_size > kProgressAbove;
+
+  uint32_t out_size;
+  {
+    ProgressBar bar(tty);
+    if (expand) {
+      st = codec.begin_decode();
+      uint8_t pct = 0;
+      while (st == orvl::LzwStatus::ok) {
+        st = codec.decode_step(pct);
+        bar.show(pct - 1);
+      }
+      if (st != orvl::LzwStatus::end_of_data) return fail(in_path, st);
+    } else {
+      st = codec.begin_encode();
+      uint8_t in_pct = 0, out_pct = 0;
+      while (st == orvl::LzwStatus::ok) {
+        st = codec.encode_step(in_pct, out_pct);
+        bar.show(in_pct);
+      }
+      if (st != orvl::LzwStatus::finished) return fail(in_path, st);
+    }
+    bar.show(100);
+    codec.output(buf, out_size);
+  }
+  if (has_size) {
+    if (out_size < size) {
+      std::fprintf(stderr, "orvl lzw: %s: stream holds %u bytes, fewer than %zu\n", in_path.c_str(), out_size,
+                   size);
+      return 1;
+    }
+    out_size = uint32_t(size);
+  }
+  std::FILE* f = std::fopen(out_path.c_str(), "wb");
+  bool ok = f && (out_size == 0 || std::fwrite(buf, 1, out_size, f) == out_size);
+  if (f && std::fclose(f) != 0) ok = false;
+  if (!ok) return fail(out_path, orvl::LzwStatus::cannot_create);
+  std::printf("%s %u bytes -> %u bytes\n", expand ? "expanded" : "compressed", in_size, out_size);
+  return 0;
+}
+
+const orvl::CommandRegistrar r({"lzw", "lzw compress|expand IN OUT [--size N]  LZW stream codec", run_lzw});
+
+}  // namespace

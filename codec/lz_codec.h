@@ -1,0 +1,123 @@
+// LZ block codec: LZSS over a 4096-byte window with an adaptive arithmetic coder.
+//
+// `LzCodec` compresses one memory block into another and back. The pack archive packs
+// its directory and entries with it. The compressed block has no header: the caller
+// keeps the uncompressed length and the compressed length beside the block.
+//
+// The encoder is a faithful LZARI: matches are found by walking one binary search tree
+// per first byte, the window starts as 4036 spaces with only the 60 positions before
+// the first input byte in the trees, and the window bytes past the end of the input are
+// whatever an earlier byte left there (zero after `reset`). Its output is pinned byte for
+// byte by reference vectors, so the search, the tie-breaking and the ending must not be
+// "improved".
+//
+// Use: `reset`, `set_input`, then `compress` or `decompress`, then `output` /
+// `take_output` (and `compressed_length` after compressing). The state is about 70 KiB
+// of fixed arrays; a run allocates only its output.
+//
+// Bad input: decompression cannot detect damaged data (an arithmetic code decodes any
+// bit string); it reads nothing past the `available` compressed bytes (missing bits read
+// as 0) and writes exactly the requested length. Blocks above kMaxLzBlock are refused
+// before anything is allocated.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace orvl {
+
+enum class [[nodiscard]] LzStatus : int {
+  ok = 0,
+  out_of_memory = 1,  // the output buffer could not be allocated
+  too_large = 2,      // the block (or the length to produce) exceeds kMaxLzBlock
+};
+const char* lz_status_text(LzStatus s);
+
+// Largest block either direction accepts: far above any archive entry, small enough
+// that a hostile length cannot exhaust memory.
+constexpr uint32_t kMaxLzBlock = uint32_t(1) << 30;
+
+class LzCodec {
+ public:
+  static constexpr int N = 4096;       // window size
+  static constexpr int F = 60;         // longest match
+  static constexpr int kThreshold = 2; // a match must be longer than this to be coded
+  static constexpr int kNil = N;       // empty tree link
+  static constexpr int kSymbols = 256 - kThreshold + F;  // 314: bytes, then lengths 3..60
+  static constexpr uint32_t Q1 = 0x8000, Q2 = 0x10000, Q3 = 0x18000, Q4 = 0x20000;
+  static constexpr uint32_t kMaxCum = Q1 - 1;
+
+  // Clears the whole state (window included) and sets the coder registers.
+  void reset();
+  // The block to compress: `length` bytes at `buffer` (not owned, must outlive the run).
+  void set_input(const uint8_t* buffer, uint32_t length);
+  // The block to decompress: `available` compressed bytes at `buffer`, from which
+  // `length` bytes are to be produced.
+  void set_input(const uint8_t* buffer, uint32_t length, uint32_t available);
+
+  LzStatus compress();
+  LzStatus decompress();
+
+  // Result of the last run: compressed bytes (compressed_length of them) or the
+  // produced block. Empty for an empty block.
+  const std::vector<uint8_t>& output() const { return output_; }
+  std::vector<uint8_t> take_output() { return std::move(output_); }
+  uint32_t compressed_length() const { return compressed_length_; }
+
+ private:
+  // Bytes of zero past the window so the match compare can load 8 bytes at a time.
+  static constexpr int kTextPad = 8;
+
+  void start_model();
+  void update_model(int order);
+  void init_tree();
+  void insert_node(int r);
+  void delete_node(int p);
+
+  void put_bit(uint32_t bit);
+  void put_bits(uint32_t bit, uint32_t count);
+  void output_bit(uint32_t bit);
+  void narrow(uint32_t cum_high, uint32_t cum_low, uint32_t total);
+  void encode_symbol(int c);
+  void encode_position(int p);
+  void encode_end();
+
+  uint32_t get_bit();
+  void widen_decoder();
+  int decode_symbol();
+  int decode_position();
+
+  uint32_t bit_buffer_ = 0;
+  uint32_t bit_mask_ = 0;
+  int match_position_ = 0;
+  int match_length_ = 0;
+  std::array<int32_t, N + 1> left_{};
+  std::array<int32_t, N + 257> right_{};
+  std::array<int32_t, N + 1> parent_{};
+  std::array<uint8_t, N + F - 1 + kTextPad> text_{};
+  std::array<int32_t, kSymbols> order_of_{};
+  std::array<int32_t, kSymbols + 1> symbol_at_{};
+  uint32_t low_ = 0, high_ = Q4, value_ = 0;
+  std::array<uint32_t, kSymbols + 1> order_freq_{};
+  std::array<uint32_t, kSymbols + 1> order_cum_{};
+  std::array<uint32_t, N + 1> pos_cum_{};
+  uint32_t bytes_written_ = 0;
+  uint32_t shifts_ = 0;
+  const uint8_t* input_cursor_ = nullptr;
+  const uint8_t* input_end_ = nullptr;
+  uint8_t* output_cursor_ = nullptr;
+  uint8_t* output_end_ = nullptr;
+  const uint8_t* input_ = nullptr;
+  std::vector<uint8_t> output_;
+  uint32_t input_length_ = 0;
+  uint32_t input_available_ = 0;
+  uint32_t compressed_length_ = 0;
+};
+
+// One-shot helpers; the codec state lives on the heap for the call.
+LzStatus lz_compress(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+LzStatus lz_expand(const uint8_t* data, size_t size, size_t length, std::vector<uint8_t>& out);
+
+}  // namespace orvl

@@ -1,0 +1,478 @@
+#include "codec/lzw_codec.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+namespace orvl {
+
+const char* lzw_status_text(LzwStatus s) {
+  switch (static_cast<int>(s)) {
+    case 0: return "success";
+    case 1: return "file cannot be opened (or stream finished)";
+    case 2: return "out of memory";
+    case 3: return "file cannot be created";
+    case 4: return "end of data";
+    case 5: return "archive entry is stored uncompressed";
+    case 6: return "archive entry not found";
+    case 7: return "damaged data";
+  }
+  return "unknown status";
+}
+
+namespace {
+
+// The encoder switches after adding the entry that makes count 512, 1024, 2048.
+int encoder_width(int count) { return count < 512 ? 9 : count < 1024 ? 10 : count < 2048 ? 11 : 12; }
+// The decoder adds each entry one code later, so it switches one count earlier.
+int decoder_width(int count) { return count < 511 ? 9 : count < 1023 ? 10 : count < 2047 ? 11 : 12; }
+
+uint8_t percent_of(double part, double whole) {
+  if (whole <= 0) return 0;
+  return static_cast<uint8_t>(static_cast<int64_t>(part / whole * 100.0) & 0xFF);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+template <typename F>
+bool try_alloc(F&& f) {
+  try {
+    f();
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+}
+
+// Archive names compare upper-cased (ASCII letters only) and always carry a drive.
+std::string archive_name(const char* s, size_t max) {
+  std::string out;
+  for (size_t i = 0; i < max && s[i]; ++i) {
+    char c = s[i];
+    out += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+  }
+  return out;
+}
+
+long remaining_bytes(std::FILE* f) {
+  long here = std::ftell(f);
+  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+  long end = std::ftell(f);
+  if (std::fseek(f, here, SEEK_SET) != 0 || end < here) return -1;
+  return end - here;
+}
+
+}  // namespace
+
+// --- input ----------------------------------------------------------------------------
+
+void LzwCodec::reset_positions() {
+  read_position_ = 0;
+  bit_position_ = 0;
+  width_ = 9;
+}
+
+LzwStatus LzwCodec::set_input(const uint8_t* buffer, size_t size) {
+  reset_positions();
+  ready_ = false;
+  if (size > kMaxLzwOutput) return LzwStatus::out_of_memory;
+  if (!try_alloc([&] { input_.assign(buffer, buffer + (buffer ? size : 0)); }))
+    return LzwStatus::out_of_memory;
+  ready_ = true;
+  return LzwStatus::ok;
+}
+
+LzwStatus LzwCodec::load_input(const std::string& file_name) {
+  reset_positions();
+  ready_ = false;
+  File f(std::fopen(file_name.c_str(), "rb"));
+  if (!f) return LzwStatus::cannot_open;
+  long size = remaining_bytes(f.get());
+  if (size < 0) return LzwStatus::cannot_open;
+  if (uint64_t(size) > kMaxLzwOutput) return LzwStatus::out_of_memory;
+  if (!try_alloc([&] { input_.assign(size_t(size), 0); })) return LzwStatus::out_of_memory;
+  if (std::fread(input_.data(), 1, input_.size(), f.get()) != input_.size()) {
+    input_.clear();
+    return LzwStatus::cannot_open;
+  }
+  ready_ = true;
+  return LzwStatus::ok;
+}
+
+LzwStatus LzwCodec::load_entry(const std::string& entry_name, const std::string& archive_file_name) {
+  File f(std::fopen(archive_file_name.c_str(), "rb"));
+  if (!f) {
+    reset_positions();
+    ready_ = false;
+    return LzwStatus::cannot_open;
+  }
+  return load_entry(entry_name, f.get());
+}
+
+LzwStatus LzwCodec::load_entry(const std::string& entry_name, std::FILE* archive) {
+  reset_positions();
+  ready_ = false;
+  std::string wanted = archive_name(entry_name.c_str(), entry_name.size());
+  if (wanted.compare(0, 3, "C:\\") != 0) wanted = "C:\\" + wanted;
+
+  uint8_t head[4];
+  if (std::fread(head, 1, 4, archive) != 4) return LzwStatus::bad_data;
+  uint32_t entries = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 |
+                     uint32_t(head[3]) << 24;
+  for (uint32_t e = 0; e < entries; ++e) {
+    uint8_t rec[136];
+    if (std::fread(rec, 1, sizeof rec, archive) != sizeof rec) return LzwStatus::bad_data;
+    auto le32 = [&](int at) {
+      return int32_t(uint32_t(rec[at]) | uint32_t(rec[at + 1]) << 8 | uint32_t(rec[at + 2]) << 16 |
+                     uint32_t(rec[at + 3]) << 24);
+    };
+    int32_t plain = le32(128), packed = le32(132);
+    if (plain < 0 || packed < 0) return LzwStatus::bad_data;
+    int32_t stored = packed < plain ? packed : plain;
+    // Refuse sizes the file cannot hold before allocating or seeking.
+    long left = remaining_bytes(archive);
+    if (left < 0 || stored > left) return LzwStatus::bad_data;
+    if (archive_name(reinterpret_cast<const char*>(rec), 128) != wanted) {
+      if (std::fseek(archive, stored, SEEK_CUR) != 0) return LzwStatus::bad_data;
+      continue;
+    }
+    if (uint32_t(stored) > kMaxLzwOutput) return LzwStatus::out_of_memory;
+    if (!try_alloc([&] { input_.assign(size_t(stored), 0); })) return LzwStatus::out_of_memory;
+    if (std::fread(input_.data(), 1, input_.size(), archive) != input_.size()) {
+      input_.clear();
+      return LzwStatus::bad_data;
+    }
+    if (packed > plain) return LzwStatus::entry_stored;
+    ready_ = true;
+    return LzwStatus::ok;
+  }
+  return LzwStatus::entry_not_found;
+}
+
+void LzwCodec::input(const uint8_t*& buffer, uint32_t& size) const {
+  buffer = input_.data();
+  size = uint32_t(input_.size());
+}
+
+// --- dictionary -----------------------------------------------------------------------
+
+void LzwCodec::init_dictionary() {
+  dictionary_.assign(kDictionarySize, LzwEntry{});
+  for (int i = 0; i < 256; ++i) {
+    dictionary_[i].character = dictionary_[i].first_character = uint8_t(i);
+  }
+  // Roots are chained as siblings in code order; the two markers close the chain.
+  for (int i = 0; i <= 256; ++i) dictionary_[i].next_sibling = i + 1;
+  count_ = kFirstFree;
+}
+
+void LzwCodec::reset_dictionary() {
+  for (int i = kFirstFree; i < kDictionarySize; ++i) dictionary_[i] = LzwEntry{};
+  for (int i = 0; i < kFirstFree; ++i) dictionary_[i].first_child = -1;
+  count_ = kFirstFree;
+  width_ = 9;
+}
+
+bool LzwCodec::add_entry(int parent, uint8_t character) {
+  if (count_ >= kDictionarySize) return false;
+  int code = count_++;
+  LzwEntry& e = dictionary_[code];
+  const LzwEntry& p = dictionary_[parent];
+  e = LzwEntry{};
+  e.parent = parent;
+  e.depth = p.depth + 1;
+  e.character = character;
+  e.first_character = p.first_character;
+  // Append as the last child so the sibling chains keep code order.
+  int* link = &dictionary_[parent].first_child;
+  while (*link != -1) link = &dictionary_[*link].next_sibling;
+  *link = code;
+  return true;
+}
+
+LzwStatus LzwCodec::allocate_buffers() {
+  if (!try_alloc([&] {
+        output_.assign(kOutputStep, 0);
+        string_.assign(kStringStep, 0);
+        init_dictionary();
+      })) {
+    return LzwStatus::out_of_memory;
+  }
+  output_length_ = 0;
+  output_mask_ = 256;
+  string_length_ = 0;
+  width_ = 9;
+  finished_ = false;
+  have_previous_ = false;
+  current_code_ = -1;
+  previous_code_ = -1;
+  return LzwStatus::ok;
+}
+
+// --- encoding -------------------------------------------------------------------------
+
+bool LzwCodec::write_code(int value, int width) {
+  for (int b = width - 1; b >= 0; --b) {
+    output_mask_ >>= 1;
+    if ((value >> b) & 1) output_[output_length_] |= uint8_t(output_mask_);
+    if (output_mask_ == 1) {
+      output_mask_ = 256;
+      ++output_length_;
+      if (output_length_ == output_.size()) {
+        if (output_.size() + kOutputStep > kMaxLzwOutput) return false;
+        if (!try_alloc([&] { output_.resize(output_.size() + kOutputStep, 0); })) return false;
+      }
+    }
+  }
+  return true;
+}
+
+LzwStatus LzwCodec::begin_encode(const std::string& file_name) {
+  LzwStatus st = load_input(file_name);
+  if (st != LzwStatus::ok) return st;
+  return begin_encode();
+}
+
+LzwStatus LzwCodec::begin_encode() {
+  mode_ = 1;
+  LzwStatus st = allocate_buffers();
+  if (st != LzwStatus::ok) return st;
+  if (!write_code(kClear, width_)) return LzwStatus::out_of_memory;
+  return LzwStatus::ok;
+}
+
+LzwStatus LzwCodec::encode_step(uint8_t& input_percent, uint8_t& output_percent) {
+  if (mode_ != 1 || dictionary_.empty()) return LzwStatus::end_of_data;
+  if (finished_) return LzwStatus::finished;
+  if (count_ >= kClearAt) {
+    if (!write_code(kClear, width_)) return LzwStatus::out_of_memory;
+    reset_dictionary();  // the pending string, one byte now, stays pending
+  }
+  if (read_position_ >= input_.size()) {
+    if (current_code_ >= 0 && !write_code(current_code_, width_)) return LzwStatus::out_of_memory;
+    // The decoder has caught up with every entry by now and reads the end code with
+    // its own width, which is one bit wider at counts 511, 1023 and 2047.
+    if (!write_code(kEnd, decoder_width(count_))) return LzwStatus::out_of_memory;
+    if (!write_code(0, width_)) return LzwStatus::out_of_memory;
+    finished_ = true;
+    return LzwStatus::finished;
+  }
+  uint8_t byte = input_[read_position_++];
+  if (current_code_ < 0) {
+    current_code_ = byte;
+    string_length_ = 1;
+  } else {
+    // The pending string is always the dictionary string of current_code_, so the
+    // longer string is found among its children.
+    int child = dictionary_[current_code_].first_child;
+    while (child != -1 && dictionary_[child].character != byte) child = dictionary_[child].next_sibling;
+    if (child != -1) {
+      current_code_ = child;
+      ++string_length_;
+    } else {
+      if (!write_code(current_code_, width_)) return LzwStatus::out_of_memory;
+      if (!add_entry(current_code_, byte)) return LzwStatus::bad_data;  // cannot happen: cleared at 4094
+      width_ = encoder_width(count_);
+      current_code_ = byte;
+      string_length_ = 1;
+    }
+  }
+  input_percent = percent_of(read_position_, double(input_.size()));
+  output_percent = percent_of(output_length_, double(input_.size()));
+  return LzwStatus::ok;
+}
+
+void LzwCodec::end_encode() {
+  string_.clear();
+  string_.shrink_to_fit();
+  dictionary_.clear();
+  dictionary_.shrink_to_fit();
+  input_.clear();
+  input_.shrink_to_fit();
+  output_.clear();
+  output_.shrink_to_fit();
+  output_length_ = 0;
+  ready_ = false;
+  finished_ = false;
+}
+
+// --- decoding -------------------------------------------------------------------------
+
+bool LzwCodec::peek_bits(uint64_t at, int width, int& value) const {
+  uint64_t total = uint64_t(input_.size()) * 8;
+  if (at > total || total - at < uint64_t(width)) return false;
+  int v = 0;
+  for (int i = 0; i < width; ++i, ++at) v = (v << 1) | ((input_[at >> 3] >> (7 - (at & 7))) & 1);
+  value = v;
+  return true;
+}
+
+bool LzwCodec::read_code(int width, int& code) {
+  if (!peek_bits(bit_position_, width, code)) return false;
+  bit_position_ += uint64_t(width);
+  return true;
+}
+
+bool LzwCodec::decode_string(int code) {
+  const LzwEntry* e = &dictionary_[code];
+  uint32_t n = uint32_t(e->depth) + 1;
+  if (n > string_.size()) return false;  // depth is below 4096, the buffer is 512 KiB
+  for (int32_t i = e->depth;; --i) {
+    string_[size_t(i)] = e->character;
+    if (i == 0 || e->parent < 0) break;
+    e = &dictionary_[e->parent];
+  }
+  string_length_ = n;
+  return true;
+}
+
+bool LzwCodec::append_output(const uint8_t* bytes, uint32_t n) {
+  if (uint64_t(output_length_) + n > kMaxLzwOutput) return false;
+  while (output_length_ + n >= output_.size()) {
+    if (!try_alloc([&] { output_.resize(output_.size() + kOutputStep, 0); })) return false;
+  }
+  std::memcpy(output_.data() + output_length_, bytes, n);
+  output_length_ += n;
+  return true;
+}
+
+LzwStatus LzwCodec::begin_decode(const std::string& file_name) {
+  LzwStatus st = load_input(file_name);
+  if (st != LzwStatus::ok) return st;
+  return begin_decode();
+}
+
+LzwStatus LzwCodec::begin_decode() {
+  mode_ = 0;
+  return allocate_buffers();
+}
+
+LzwStatus LzwCodec::begin_decode_entry(const std::string& entry_name, const std::string& archive_file_name) {
+  LzwStatus st = load_entry(entry_name, archive_file_name);
+  if (st != LzwStatus::ok && st != LzwStatus::entry_stored) return st;
+  bool ready = ready_;
+  LzwStatus alloc = begin_decode();
+  ready_ = ready;
+  return alloc != LzwStatus::ok ? alloc : st;
+}
+
+LzwStatus LzwCodec::decode_step(uint8_t& percent) {
+  if (!ready_ || dictionary_.empty() || input_.empty()) return LzwStatus::end_of_data;
+  percent = uint8_t(percent_of(double(bit_position_ >> 3), double(input_.size())) + 1);
+  int code;
+  // The end of the input without an end code ends the stream as well.
+  if (!read_code(width_, code)) return LzwStatus::end_of_data;
+  if (code == kEnd) return LzwStatus::end_of_data;
+  if (code != kEnd && width_ > 9 && count_ == (1 << (width_ - 1)) - 1 && (code >> 1) == kEnd) {
+    // Older writers put the end code one bit narrower at these counts. What follows
+    // it then is only the zero code's complete bytes, fewer bits than one code; a real
+    // code here would be followed by at least an end code and more.
+    uint64_t after = bit_position_ - 1;
+    if (uint64_t(input_.size()) * 8 - after < uint64_t(width_)) return LzwStatus::end_of_data;
+  }
+  if (code == kClear) {
+    reset_dictionary();
+    if (!read_code(width_, code) || code == kEnd) return LzwStatus::end_of_data;
+    if (code >= 256) return LzwStatus::bad_data;
+    uint8_t byte = uint8_t(code);
+    if (!append_output(&byte, 1)) return LzwStatus::out_of_memory;
+    string_[0] = byte;
+    string_length_ = 1;
+    previous_code_ = code;
+    have_previous_ = true;
+    return LzwStatus::ok;
+  }
+  if (!have_previous_) return LzwStatus::bad_data;  // data before the first clear code
+  if (code < count_) {
+    if (!decode_string(code)) return LzwStatus::bad_data;
+    if (!add_entry(previous_code_, string_[0])) return LzwStatus::bad_data;
+  } else if (code == count_) {
+    // The string the encoder has just added: the previous string plus its own first byte.
+    if (!decode_string(previous_code_)) return LzwStatus::bad_data;
+    if (string_length_ >= string_.size()) return LzwStatus::bad_data;
+    string_[string_length_++] = string_[0];
+    if (!add_entry(previous_code_, string_[0])) return LzwStatus::bad_data;
+  } else {
+    return LzwStatus::bad_data;
+  }
+  width_ = decoder_width(count_);
+  if (!append_output(string_.data(), string_length_)) return LzwStatus::out_of_memory;
+  previous_code_ = code;
+  return LzwStatus::ok;
+}
+
+void LzwCodec::end_decode() { end_encode(); }
+
+// --- output ---------------------------------------------------------------------------
+
+void LzwCodec::output(const uint8_t*& buffer, uint32_t& length) const {
+  buffer = output_.data();
+  length = output_length_;
+}
+
+LzwStatus LzwCodec::save_output(const std::string& file_name) {
+  output_file_name_ = file_name;
+  File f(std::fopen(file_name.c_str(), "wb"));
+  if (!f) return LzwStatus::cannot_create;
+  if (output_length_ && std::fwrite(output_.data(), 1, output_length_, f.get()) != output_length_)
+    return LzwStatus::cannot_create;
+  if (std::fclose(f.release()) != 0) return LzwStatus::cannot_create;
+  return LzwStatus::ok;
+}
+
+LzwStatus LzwCodec::save_input(const std::string& file_name) {
+  File f(std::fopen(file_name.c_str(), "wb"));
+  if (!f) return LzwStatus::cannot_create;
+  if (!input_.empty() && std::fwrite(input_.data(), 1, input_.size(), f.get()) != input_.size())
+    return LzwStatus::cannot_create;
+  if (std::fclose(f.release()) != 0) return LzwStatus::cannot_create;
+  return LzwStatus::ok;
+}
+
+// --- one-shot helpers -----------------------------------------------------------------
+
+LzwStatus lzw_compress(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+  out.clear();
+  LzwCodec codec;
+  LzwStatus st = codec.set_input(data, size);
+  if (st == LzwStatus::ok) st = codec.begin_encode();
+  uint8_t in_pct = 0, out_pct = 0;
+  while (st == LzwStatus::ok) st = codec.encode_step(in_pct, out_pct);
+  if (st == LzwStatus::finished) {
+    const uint8_t* buf;
+    uint32_t len;
+    codec.output(buf, len);
+    out.assign(buf, buf + len);
+    st = LzwStatus::ok;
+  }
+  codec.end_encode();
+  return st;
+}
+
+LzwStatus lzw_expand(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+  out.clear();
+  LzwCodec codec;
+  LzwStatus st = codec.begin_decode();
+  if (st == LzwStatus::ok) st = codec.set_input(data, size);
+  uint8_t pct = 0;
+  while (st == LzwStatus::ok) st = codec.decode_step(pct);
+  if (st == LzwStatus::end_of_data) {
+    const uint8_t* buf;
+    uint32_t len;
+    codec.output(buf, len);
+    out.assign(buf, buf + len);
+    st = LzwStatus::ok;
+  }
+  codec.end_decode();
+  return st;
+}
+
+}  // namespace orvl

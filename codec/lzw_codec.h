@@ -1,0 +1,135 @@
+// LZW stream codec: variable-width LZW (9 to 12 bits, clear code 256, end code 257,
+// codes packed most significant bit first) over whole in-memory buffers.
+//
+// The precalculation file stores its visibility bit stream with it. The codec runs one
+// step at a time, one input byte per `encode_step` and one code per `decode_step`, so a
+// caller can show progress; both directions keep the whole input and output in memory.
+// It also reads one entry out of a simple LZW archive file (`load_entry`).
+//
+// Compressing: `set_input`, `begin_encode()`, `encode_step` until it returns nonzero,
+// `output`, `end_encode`. Decompressing: `begin_decode()`, `set_input`, `decode_step`
+// until nonzero, `output` (the caller keeps as many bytes as it knows the data to be),
+// `end_decode`.
+//
+// Stream: a clear code, data codes, the end code, then a zero code that only completes
+// the last byte (the stream is the complete bytes). The encoder widens its codes after
+// count 511/1023/2047 entries, the decoder (one entry behind) one code earlier. The end
+// code is written with the width the decoder expects at that point; the decoder also
+// accepts the one-bit-narrower end code that older writers put at those three counts.
+//
+// Bad input: a stream that does not begin with the clear code, a code that is neither
+// in the dictionary nor the next one to be assigned, or a dictionary overflow gives
+// `bad_data`; the end of the input without an end code ends decoding like the end code.
+// Nothing is read outside the input. Output stops at kMaxLzwOutput (`out_of_memory`).
+// Archives: records whose sizes are negative or run past the end of the file give
+// `bad_data`; an entry above kMaxLzwOutput is refused before allocating.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace orvl {
+
+enum class [[nodiscard]] LzwStatus : int {
+  ok = 0,
+  cannot_open = 1,  // the file cannot be opened
+  finished = 1,     // from encode_step: the stream is complete
+  out_of_memory = 2,
+  cannot_create = 3,
+  end_of_data = 4,      // end code, end of input, or nothing to decode
+  entry_stored = 5,     // the archive entry is stored uncompressed (the input holds it)
+  entry_not_found = 6,
+  bad_data = 7,  // damaged stream or archive
+};
+const char* lzw_status_text(LzwStatus s);
+
+// Largest input or output buffer the codec holds.
+constexpr uint32_t kMaxLzwOutput = uint32_t(1) << 30;
+
+struct LzwEntry {
+  int32_t parent = -1;
+  int32_t first_child = -1;
+  int32_t next_sibling = -1;
+  int32_t depth = 0;  // string length - 1
+  uint8_t character = 0;
+  uint8_t first_character = 0;
+};
+
+class LzwCodec {
+ public:
+  static constexpr int kClear = 256;
+  static constexpr int kEnd = 257;
+  static constexpr int kFirstFree = 258;
+  static constexpr int kDictionarySize = 4096;
+  static constexpr int kClearAt = 4094;  // the encoder starts over at this count
+  static constexpr uint32_t kOutputStep = 2u << 20;
+  static constexpr uint32_t kStringStep = 512u << 10;
+
+  LzwStatus set_input(const uint8_t* buffer, size_t size);
+  LzwStatus load_input(const std::string& file_name);
+  LzwStatus load_entry(const std::string& entry_name, const std::string& archive_file_name);
+  // The same from an archive already open for reading (positioned at its start).
+  LzwStatus load_entry(const std::string& entry_name, std::FILE* archive);
+
+  LzwStatus begin_encode();
+  LzwStatus begin_encode(const std::string& file_name);
+  LzwStatus encode_step(uint8_t& input_percent, uint8_t& output_percent);
+  void end_encode();
+
+  LzwStatus begin_decode();
+  LzwStatus begin_decode(const std::string& file_name);
+  LzwStatus begin_decode_entry(const std::string& entry_name, const std::string& archive_file_name);
+  LzwStatus decode_step(uint8_t& percent);
+  void end_decode();
+
+  // Buffers stay owned by the codec until the matching end operation.
+  void output(const uint8_t*& buffer, uint32_t& length) const;
+  void input(const uint8_t*& buffer, uint32_t& size) const;
+  LzwStatus save_output(const std::string& file_name);
+  LzwStatus save_input(const std::string& file_name);
+
+  bool ready() const { return ready_; }
+  int code_width() const { return width_; }
+  int count() const { return count_; }
+
+ private:
+  LzwStatus allocate_buffers();
+  void reset_positions();
+  void init_dictionary();
+  void reset_dictionary();
+  bool write_code(int value, int width);
+  bool read_code(int width, int& code);
+  bool peek_bits(uint64_t at, int width, int& value) const;
+  bool add_entry(int parent, uint8_t character);
+  bool decode_string(int code);
+  bool append_output(const uint8_t* bytes, uint32_t n);
+
+  int mode_ = 0;  // 1 while compressing, 0 while decompressing
+  bool ready_ = false;
+  bool finished_ = false;
+  bool have_previous_ = false;
+  uint32_t read_position_ = 0;
+  uint64_t bit_position_ = 0;  // next input bit to decode; the byte is bit_position_ / 8
+  uint32_t output_length_ = 0;
+  uint32_t output_mask_ = 256;
+  std::vector<uint8_t> input_;
+  std::vector<uint8_t> output_;
+  int width_ = 9;
+  std::string output_file_name_;
+  int count_ = 0;
+  int current_code_ = -1;  // -1: nothing pending
+  int previous_code_ = -1;
+  std::vector<LzwEntry> dictionary_;
+  uint32_t string_length_ = 0;
+  std::vector<uint8_t> string_;
+};
+
+// One-shot helpers over the step-wise codec.
+LzwStatus lzw_compress(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+// Decodes until the end code or the end of the input.
+LzwStatus lzw_expand(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+
+}  // namespace orvl
