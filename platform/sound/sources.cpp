@@ -1,0 +1,258 @@
+#include "platform/sound/sources.h"
+
+#include <SDL.h>
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cstring>
+#include <libopenmpt/libopenmpt.hpp>
+#include <mutex>
+#include <ostream>
+#include <streambuf>
+
+namespace orvl::sound {
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// MP3 through libmpg123, reading from our own copy of the file in memory.
+
+struct MemoryReader {
+  std::vector<uint8_t> data;
+  size_t pos = 0;
+};
+
+mpg123_ssize_t memory_read(void* handle, void* buf, size_t count) {
+  auto* r = static_cast<MemoryReader*>(handle);
+  size_t n = std::min(count, r->data.size() - r->pos);
+  std::memcpy(buf, r->data.data() + r->pos, n);
+  r->pos += n;
+  return static_cast<mpg123_ssize_t>(n);
+}
+
+off_t memory_seek(void* handle, off_t offset, int whence) {
+  auto* r = static_cast<MemoryReader*>(handle);
+  off_t base = 0;
+  if (whence == SEEK_CUR) base = static_cast<off_t>(r->pos);
+  else if (whence == SEEK_END) base = static_cast<off_t>(r->data.size());
+  else if (whence != SEEK_SET) return -1;
+  off_t target = base + offset;
+  if (target < 0 || target > static_cast<off_t>(r->data.size())) return -1;
+  r->pos = static_cast<size_t>(target);
+  return target;
+}
+
+void mpg123_library_init() {
+  // Needed once per process by libmpg123 releases before 1.27; harmless after.
+  static std::once_flag once;
+  std::call_once(once, [] { mpg123_init(); });
+}
+
+class Mp3Source final : public Source {
+ public:
+  ~Mp3Source() override {
+    if (mh_) {
+      mpg123_close(mh_);
+      mpg123_delete(mh_);
+    }
+  }
+
+  bool open(std::vector<uint8_t> data, int rate) {
+    mpg123_library_init();
+    reader_.data = std::move(data);
+    int err = MPG123_OK;
+    mh_ = mpg123_new(nullptr, &err);
+    if (!mh_) return false;
+    // ADD_FLAGS keeps the library's defaults (gapless trimming, automatic resampling);
+    // setting MPG123_FLAGS would replace them.
+    if (mpg123_param(mh_, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0) != MPG123_OK) return false;
+    // The mixer only takes 16-bit stereo at the device rate: let the decoder convert.
+    if (mpg123_format_none(mh_) != MPG123_OK) return false;
+    if (mpg123_format(mh_, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) return false;
+    if (mpg123_replace_reader_handle(mh_, memory_read, memory_seek, nullptr) != MPG123_OK)
+      return false;
+    if (mpg123_open_handle(mh_, &reader_) != MPG123_OK) return false;
+    // Decode the first frame header now so that data which is not MPEG audio is refused
+    // at open time instead of playing as silence.
+    long got_rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(mh_, &got_rate, &channels, &encoding) != MPG123_OK) return false;
+    return got_rate == rate && channels == MPG123_STEREO && encoding == MPG123_ENC_SIGNED_16;
+  }
+
+  size_t read(int16_t* out, size_t frames) override {
+    if (ended_) return 0;
+    auto* dst = reinterpret_cast<unsigned char*>(out);
+    size_t want = frames * 4, have = 0;
+    while (have < want) {
+      size_t done = 0;
+      int r = mpg123_read(mh_, dst + have, want - have, &done);
+      have += done;
+      if (r == MPG123_OK || r == MPG123_NEW_FORMAT) {
+        // A frame may decode to nothing (the gapless trim at the start); a long run of
+        // those means the data is no longer audio.
+        stalls_ = done > 0 ? 0 : stalls_ + 1;
+        if (stalls_ < kMaxStalls) continue;
+      }
+      // MPG123_DONE at the end; any error also ends the stream (a damaged tail plays up to
+      // the damage).
+      ended_ = true;
+      break;
+    }
+    return have / 4;
+  }
+
+  bool rewind() override {
+    ended_ = false;
+    stalls_ = 0;
+    return mpg123_seek(mh_, 0, SEEK_SET) >= 0;
+  }
+
+ private:
+  MemoryReader reader_;
+  static constexpr int kMaxStalls = 256;
+  mpg123_handle* mh_ = nullptr;
+  bool ended_ = false;
+  int stalls_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// WAV through SDL's loader; converted to the device format a block at a time so that a
+// long low-rate file does not balloon in memory.
+
+class WavSource final : public Source {
+ public:
+  ~WavSource() override {
+    if (stream_) SDL_FreeAudioStream(stream_);
+    if (pcm_) SDL_FreeWAV(pcm_);
+  }
+
+  bool open(const std::vector<uint8_t>& data, int rate) {
+    SDL_RWops* rw = SDL_RWFromConstMem(data.data(), static_cast<int>(data.size()));
+    if (!rw) return false;
+    SDL_AudioSpec spec{};
+    if (!SDL_LoadWAV_RW(rw, 1, &spec, &pcm_, &pcm_len_)) return false;
+    frame_bytes_ = static_cast<uint32_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) * spec.channels;
+    if (frame_bytes_ == 0) return false;
+    pcm_len_ -= pcm_len_ % frame_bytes_;
+    stream_ = SDL_NewAudioStream(spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 2, rate);
+    return stream_ != nullptr;
+  }
+
+  size_t read(int16_t* out, size_t frames) override {
+    const int want = static_cast<int>(frames * 4);
+    // Feed whole input blocks until the converter holds enough, then flush once at the end
+    // so the resampler's tail comes out too.
+    while (SDL_AudioStreamAvailable(stream_) < want && !flushed_) {
+      if (pos_ < pcm_len_) {
+        uint32_t chunk = std::min<uint32_t>(pcm_len_ - pos_, kChunkFrames * frame_bytes_);
+        if (SDL_AudioStreamPut(stream_, pcm_ + pos_, static_cast<int>(chunk)) != 0) {
+          pos_ = pcm_len_;
+        } else {
+          pos_ += chunk;
+        }
+      } else {
+        SDL_AudioStreamFlush(stream_);
+        flushed_ = true;
+      }
+    }
+    int got = SDL_AudioStreamGet(stream_, out, want);
+    return got > 0 ? static_cast<size_t>(got) / 4 : 0;
+  }
+
+  bool rewind() override {
+    SDL_AudioStreamClear(stream_);
+    pos_ = 0;
+    flushed_ = false;
+    return true;
+  }
+
+ private:
+  static constexpr uint32_t kChunkFrames = 4096;
+  Uint8* pcm_ = nullptr;
+  Uint32 pcm_len_ = 0;
+  Uint32 pos_ = 0;
+  uint32_t frame_bytes_ = 0;
+  SDL_AudioStream* stream_ = nullptr;
+  bool flushed_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// Tracker modules through libopenmpt.
+
+// libopenmpt reports load warnings on a stream; a library has no business printing them.
+class NullBuffer final : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c == EOF ? 0 : c; }
+};
+
+std::ostream& quiet_log() {
+  static NullBuffer buffer;
+  static std::ostream log(&buffer);
+  return log;
+}
+
+class ModuleSource final : public Source {
+ public:
+  ModuleSource(std::unique_ptr<openmpt::module> m, int rate) : module_(std::move(m)), rate_(rate) {}
+
+  size_t read(int16_t* out, size_t frames) override {
+    size_t have = 0;
+    try {
+      while (have < frames) {
+        size_t n = module_->read_interleaved_stereo(rate_, frames - have, out + have * 2);
+        if (n == 0) break;
+        have += n;
+      }
+    } catch (...) {
+      // Treat a rendering failure as the end of the song.
+    }
+    return have;
+  }
+
+  bool rewind() override {
+    try {
+      module_->set_position_seconds(0.0);
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+
+ private:
+  std::unique_ptr<openmpt::module> module_;
+  int rate_;
+};
+
+}  // namespace
+
+bool looks_like_wav(const std::vector<uint8_t>& data) {
+  return data.size() >= 12 && std::memcmp(data.data(), "RIFF", 4) == 0 &&
+         std::memcmp(data.data() + 8, "WAVE", 4) == 0;
+}
+
+std::unique_ptr<Source> open_mp3(std::vector<uint8_t> data, int rate) {
+  auto s = std::make_unique<Mp3Source>();
+  if (!s->open(std::move(data), rate)) return nullptr;
+  return s;
+}
+
+std::unique_ptr<Source> open_wav(std::vector<uint8_t> data, int rate) {
+  if (data.size() > static_cast<size_t>(INT32_MAX)) return nullptr;
+  auto s = std::make_unique<WavSource>();
+  if (!s->open(data, rate)) return nullptr;
+  return s;
+}
+
+std::unique_ptr<Source> open_module(std::vector<uint8_t> data, int rate, bool ramp) {
+  try {
+    auto m = std::make_unique<openmpt::module>(data.data(), data.size(), quiet_log());
+    m->set_repeat_count(0);
+    // -1 is libopenmpt's own default ramping; 0 switches ramping off.
+    m->set_render_param(openmpt::module::RENDER_VOLUMERAMPING_STRENGTH, ramp ? -1 : 0);
+    return std::make_unique<ModuleSource>(std::move(m), rate);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace orvl::sound
