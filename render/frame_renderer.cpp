@@ -1,0 +1,317 @@
+#include "render/frame_renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "object/surface_image.h"
+#include "render/gl_api.h"
+#include "render/mesh_draw.h"
+#include "scene/motion.h"
+
+namespace orvl {
+namespace {
+
+FrameState g_frame;
+FrameHooks g_hooks;
+
+// Metaform ranges are recorded per object, so the table can never overflow.
+static_assert(kMaxObjects <= kMaxMetaformRanges, "one metaform range per object");
+
+bool contains(const std::string& text, const char* word) {
+  return text.find(word) != std::string::npos;
+}
+
+// Video frames fill only part of their power-of-two texture: the first two triangles of
+// the object show exactly the frame. `video_layout` true gives the texture effect's
+// corner order, false the static image's.
+void set_video_uv(SceneObject& object, int fw, int fh, bool effect_layout) {
+  if (object.polygon_count < 2) return;
+  Triangle& p0 = object.polygons[0];
+  Triangle& p1 = object.polygons[1];
+  auto ratio = [](int frame, int tex) { return tex > 0 ? static_cast<float>(frame) / tex : 0.f; };
+  float a0 = ratio(fw, p0.surface ? p0.surface->texture_width : 0);
+  float b0 = ratio(fh, p0.surface ? p0.surface->texture_height : 0);
+  float a1 = ratio(fw, p1.surface ? p1.surface->texture_width : 0);
+  float b1 = ratio(fh, p1.surface ? p1.surface->texture_height : 0);
+  if (effect_layout) {
+    const float uv0[6] = {0, 0, a0, 0, a0, b0};
+    const float uv1[6] = {0, 0, a1, b1, 0, b1};
+    std::copy(uv0, uv0 + 6, p0.uv);
+    std::copy(uv1, uv1 + 6, p1.uv);
+  } else {
+    const float uv0[6] = {0, 0, 0, b0, a0, b0};
+    const float uv1[6] = {0, 0, a1, 0, a1, b1};
+    std::copy(uv0, uv0 + 6, p0.uv);
+    std::copy(uv1, uv1 + 6, p1.uv);
+  }
+}
+
+void refresh_effect_textures(Scene& scene) {
+  const GlApi& g = gl();
+  for (int i = 0; i < scene.object_count; ++i) {
+    SceneObject& object = scene.objects[i];
+    for (Surface& surface : object.surfaces) {
+      if (surface.effect_pixels.empty()) continue;
+      if (contains(surface.name, "_VIDEO_")) {
+        if (!g_hooks.video_next_frame) continue;
+        int fw = 0, fh = 0;
+        const uint32_t* frame = g_hooks.video_next_frame(scene, surface, fw, fh);
+        // A video that failed to load has no frame: its texture keeps what it had.
+        if (!frame || fw <= 0 || fh <= 0 || fw > surface.texture_width || fh > surface.texture_height)
+          continue;
+        scene.video_frame_width = fw;
+        scene.video_frame_height = fh;
+        set_video_uv(object, fw, fh, true);
+        g.BindTexture(GL_TEXTURE_2D, surface.gl_texture);
+        g.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, fw, fh, GL_RGBA, GL_UNSIGNED_BYTE, frame);
+        continue;
+      }
+      if (contains(surface.name, "_STARFIELD_")) {
+        if (g_hooks.star_field_step) g_hooks.star_field_step(scene, surface);
+      } else if (contains(surface.name, "_SINUSDOTS_")) {
+        if (g_hooks.sinus_dots_step) g_hooks.sinus_dots_step(scene, surface);
+      } else if (contains(surface.name, "_PLASMA_")) {
+        if (g_hooks.plasma_step) g_hooks.plasma_step(scene, surface);
+      }
+      if (surface.effect_pixels.size() <
+          static_cast<size_t>(surface.texture_width) * static_cast<size_t>(surface.texture_height))
+        continue;  // never hand GL a buffer smaller than the texture
+      g.BindTexture(GL_TEXTURE_2D, surface.gl_texture);
+      g.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, surface.texture_width, surface.texture_height, GL_RGBA,
+                      GL_UNSIGNED_BYTE, surface.effect_pixels.data());
+    }
+  }
+}
+
+// Next bit of the precalculated visibility stream. Each frame starts on a new byte
+// (bit_mask restarts at 1); a stream that ends early reads as "not visible".
+bool next_visibility_bit(Scene& scene, uint8_t& byte) {
+  if (scene.bit_mask == 1) {
+    byte = scene.visibility_cursor < scene.visibility.size() ? scene.visibility[scene.visibility_cursor] : 0;
+    ++scene.visibility_cursor;
+    scene.bit_mask = 0x80;
+  } else {
+    scene.bit_mask = static_cast<uint8_t>(scene.bit_mask >> 1);
+  }
+  return (byte & scene.bit_mask) != 0;
+}
+
+// Positive scalar triple product p0 . (p1 x p2): the triangle faces the camera.
+bool faces_camera(const Vertex& a, const Vertex& b, const Vertex& c) {
+  double cx = double(b.y) * c.z - double(b.z) * c.y;
+  double cy = double(b.z) * c.x - double(b.x) * c.z;
+  double cz = double(b.x) * c.y - double(b.y) * c.x;
+  return a.x * cx + a.y * cy + a.z * cz > 0.0;
+}
+
+}  // namespace
+
+FrameState& frame_state() { return g_frame; }
+FrameHooks& frame_hooks() { return g_hooks; }
+
+int32_t depth_key(float z0, float z1, float z2) {
+  double z = std::min({double(z0), double(z1), double(z2)}) * 256.0;
+  if (!(z > std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+  if (z >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(z);  // truncation toward zero
+}
+
+bool queue_entry(Scene& scene, const Triangle* triangle, Vertex* v0, Vertex* v1, Vertex* v2,
+                 int32_t key) {
+  // Drop policy: the list is sized for the scene's triangles plus room for particles;
+  // anything past it is counted and left out of this frame.
+  if (g_frame.draw_count < 0 || static_cast<size_t>(g_frame.draw_count) >= scene.draw_list.size() ||
+      static_cast<size_t>(g_frame.draw_count) >= scene.sort_keys.size()) {
+    ++g_frame.dropped;
+    return false;
+  }
+  scene.draw_list[g_frame.draw_count] = DrawEntry{triangle, v0, v1, v2};
+  scene.sort_keys[g_frame.draw_count] = SortKey{key, g_frame.draw_count};
+  ++g_frame.draw_count;
+  return true;
+}
+
+void queue_polygon(Scene& scene) {
+  SceneObject& object = scene.objects[g_frame.object];
+  const Triangle& t = object.polygons[g_frame.triangle];
+  Vertex* v0 = &g_frame.vertices[t.corners[0]];
+  Vertex* v1 = &g_frame.vertices[t.corners[1]];
+  Vertex* v2 = &g_frame.vertices[t.corners[2]];
+  queue_entry(scene, &t, v0, v1, v2, depth_key(v0->z, v1->z, v2->z));
+}
+
+void queue_polygon_culled(Scene& scene) {
+  SceneObject& object = scene.objects[g_frame.object];
+  const Triangle& t = object.polygons[g_frame.triangle];
+  Vertex* v0 = &g_frame.vertices[t.corners[0]];
+  Vertex* v1 = &g_frame.vertices[t.corners[1]];
+  Vertex* v2 = &g_frame.vertices[t.corners[2]];
+  if (!faces_camera(*v0, *v1, *v2) && !(t.flags & TriangleFlags::DOUBLE_SIDED)) return;
+  queue_entry(scene, &t, v0, v1, v2, depth_key(v0->z, v1->z, v2->z));
+}
+
+void queue_metaform_polygon(Scene& scene) {
+  SceneObject& object = scene.objects[g_frame.object];
+  const Triangle& t = object.polygons[g_frame.triangle];
+  Vertex* v[3] = {&g_frame.vertices[t.corners[0]], &g_frame.vertices[t.corners[1]],
+                  &g_frame.vertices[t.corners[2]]};
+  float saved[3][3];
+  for (int k = 0; k < 3; ++k) {
+    saved[k][0] = v[k]->x;
+    saved[k][1] = v[k]->y;
+    saved[k][2] = v[k]->z;
+  }
+  if (!faces_camera(*v[0], *v[1], *v[2]) && !(t.flags & TriangleFlags::DOUBLE_SIDED)) return;
+
+  // Later metaform objects are pulled by the triangles of earlier ones. Each entry
+  // restarts from the saved positions, so the last entry of the last range decides.
+  for (int r = 0; r < scene.metaform_range_count && r < kMaxMetaformRanges; ++r) {
+    const int first = scene.metaform_ranges[r][0];
+    const int end = scene.metaform_ranges[r][1];
+    if (end == 0) break;
+    for (int e = first; e < end; ++e) {
+      const DrawEntry& other = scene.draw_list[e];
+      const Vertex* o[3] = {other.vertex0, other.vertex1, other.vertex2};
+      for (int k = 0; k < 3; ++k) {
+        v[k]->x = saved[k][0] + o[k]->x;
+        v[k]->y = saved[k][1] + o[k]->y;
+        v[k]->z = saved[k][2] + o[k]->z;
+      }
+    }
+  }
+  queue_entry(scene, &t, v[0], v[1], v[2], depth_key(saved[0][2], saved[1][2], saved[2][2]));
+}
+
+void queue_static_image(Scene& scene) {
+  SceneObject& object = scene.objects[g_frame.object];
+  // The loader guarantees the quad; anything smaller has nothing to show.
+  if (object.polygon_count < 2 || object.vertex_count < 4) return;
+  const Triangle& first = object.polygons[0];
+  if (first.surface && contains(first.surface->name, "_VIDEO_"))
+    set_video_uv(object, scene.video_frame_width, scene.video_frame_height, false);
+  Vertex* v = object.vertices.data();
+  queue_entry(scene, &object.polygons[0], &v[0], &v[1], &v[2], kStaticImageKey);
+  queue_entry(scene, &object.polygons[1], &v[0], &v[3], &v[2], kStaticImageKey);
+}
+
+void update_lights(Scene& scene) {
+  const GlApi& g = gl();
+  evaluate_objects(scene);
+  evaluate_camera(scene);
+  scroll_textures(scene);
+  if ((scene.flags & SceneFlags::BUILD_PRECALC) || scene.light_count <= 0) {
+    g.Disable(GL_LIGHTING);
+    return;
+  }
+  g.Enable(GL_LIGHTING);
+  const int lights = std::min(scene.light_count, kMaxGlLights);
+  const float* m = scene.camera_matrix;
+  for (int i = 0; i < lights; ++i) {
+    const SceneLight& light = scene.lights[i];
+    evaluate_light(scene, light.motion);
+    // The z component is a sum: camera z is stored with the opposite sign of the lights'.
+    const double d[3] = {double(scene.light_position[0]) - scene.camera_position[0],
+                         double(scene.light_position[1]) - scene.camera_position[1],
+                         double(scene.light_position[2]) + scene.camera_position[2]};
+    const GLfloat position[4] = {static_cast<float>(m[0] * d[0] + m[1] * d[1] + m[2] * d[2]),
+                                 static_cast<float>(m[3] * d[0] + m[4] * d[1] + m[5] * d[2]),
+                                 static_cast<float>(m[6] * d[0] + m[7] * d[1] + m[8] * d[2]), 1.0f};
+    const GLfloat diffuse[4] = {light.color[0] * light.intensity, light.color[1] * light.intensity,
+                                light.color[2] * light.intensity, 1.0f};
+    const GLenum id = GL_LIGHT0 + static_cast<GLenum>(i);
+    g.Lightfv(id, GL_POSITION, position);
+    g.Lightfv(id, GL_DIFFUSE, diffuse);
+    g.Enable(id);
+  }
+  for (int i = lights; i < kMaxGlLights; ++i) g.Disable(GL_LIGHT0 + static_cast<GLenum>(i));
+}
+
+int scene_render_frame(Scene& scene, int clear_bits) {
+  const GlApi& g = gl();
+  const bool building = (scene.flags & SceneFlags::BUILD_PRECALC) != 0;
+
+  if (!building) {
+    scene.clear_mask =
+        ((clear_bits & ClearBits::DEPTH) && (scene.flags & SceneFlags::DEPTH_BUFFER)) ? GL_DEPTH_BUFFER_BIT : 0;
+    if (clear_bits & ClearBits::COLOR) {
+      scene.clear_mask |= GL_COLOR_BUFFER_BIT;
+      g.ClearColor(scene.backdrop_color[0], scene.backdrop_color[1], scene.backdrop_color[2], 1.0f);
+    }
+    if (clear_bits != 0) g.Clear(scene.clear_mask);
+  } else {
+    for (int m = 0; m < scene.motion_count && m < static_cast<int>(scene.motions.size()); ++m)
+      scene.motions[m].advanced = 0;
+    update_lights(scene);
+    if (g_hooks.precalc_record_frame) g_hooks.precalc_record_frame(scene);
+    return 0;
+  }
+
+  refresh_effect_textures(scene);
+  update_lights(scene);
+
+  g_frame.draw_count = 0;
+  scene.bit_mask = 1;
+  const bool from_stream = !scene.visibility.empty();
+  if (!from_stream) {
+    for (int i = 0; i < scene.object_count && i < kMaxMetaformRanges; ++i)
+      scene.metaform_ranges[i][0] = scene.metaform_ranges[i][1] = 0;
+    scene.metaform_range_count = 0;
+  }
+  uint8_t stream_byte = 0;
+
+  for (int i = 0; i < scene.object_count; ++i) {
+    SceneObject& object = scene.objects[i];
+    if (object.polygon_count == 0 || object.is_morph_target) continue;
+    g_frame.object = i;
+    if (object.static_image) {
+      queue_static_image(scene);
+      continue;
+    }
+    scene.object_index = i;
+    transform_object(scene);
+    g_frame.vertices = object.transformed.data();
+
+    if (from_stream) {
+      if (object.particles) {
+        if (g_hooks.particles_step) g_hooks.particles_step(scene, object);
+        continue;
+      }
+      for (int t = 0; t < object.polygon_count; ++t) {
+        if (next_visibility_bit(scene, stream_byte)) {
+          g_frame.triangle = t;
+          queue_polygon(scene);
+        }
+      }
+      continue;
+    }
+
+    if (object.plots) {
+      for (int t = 0; t < object.polygon_count; ++t) {
+        g_frame.triangle = t;
+        queue_polygon(scene);
+      }
+    } else if (object.particles) {
+      if (g_hooks.particles_step) g_hooks.particles_step(scene, object);
+    } else if (object.metaform) {
+      const int r = scene.metaform_range_count;
+      scene.metaform_ranges[r][0] = g_frame.draw_count;
+      for (int t = 0; t < object.polygon_count; ++t) {
+        g_frame.triangle = t;
+        queue_metaform_polygon(scene);
+      }
+      scene.metaform_ranges[r][1] = g_frame.draw_count;
+      ++scene.metaform_range_count;
+    } else {
+      for (int t = 0; t < object.polygon_count; ++t) {
+        g_frame.triangle = t;
+        queue_polygon_culled(scene);
+      }
+    }
+  }
+
+  draw_frame(scene);
+  return 0;
+}
+
+}  // namespace orvl

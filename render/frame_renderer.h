@@ -1,0 +1,84 @@
+// Frame renderer: produces one frame of a Scene.
+//
+// Called by the show sequencer once per loop pass, right after the display layer's
+// per-frame step. It clears, refreshes the textures of 2D-effect surfaces, evaluates
+// camera, objects and lights, sets the OpenGL lights, transforms and culls every object's
+// triangles into the Scene's draw list (with integer depth keys) and hands the list to the
+// mesh drawing. Everything is drawn in camera space: the only GL matrix is the frustum the
+// display layer put on the model-view matrix.
+//
+// The 2D effects, the particles and the precalculation recorder live in modules that sit
+// above the renderer; they plug their per-frame steps into `frame_hooks()`. A hook left
+// null means that feature is not part of the build: its surfaces keep their last texture
+// contents and nothing is queued for them.
+//
+// Capacities: the draw list holds 3 x (polygon_total + 4096) entries (allocated with the
+// Scene). A frame that would queue more drops the excess and counts it in
+// `FrameState::dropped`; the frame itself still draws. Only eight GL lights exist: lights
+// after the eighth are not sent to OpenGL. No call allocates.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/scene.h"
+
+namespace orvl {
+
+// Second argument of scene_render_frame.
+namespace ClearBits {
+constexpr int DEPTH = 0x40;  // clear depth too when the Scene uses a depth buffer
+constexpr int COLOR = 0x80;  // clear the colour buffer with the backdrop colour
+}  // namespace ClearBits
+
+constexpr int kMaxGlLights = 8;
+// Depth key that puts static images before every triangle in view (those have negative keys).
+constexpr int32_t kStaticImageKey = 15;
+
+// Process-wide state of the frame being built (valid during one call).
+struct FrameState {
+  int draw_count = 0;            // entries queued so far
+  int object = 0;                // current object index
+  int triangle = 0;              // current triangle index within that object
+  Vertex* vertices = nullptr;    // the current object's transformed vertex array
+  long long dropped = 0;         // entries that did not fit the draw list (all frames)
+};
+FrameState& frame_state();
+
+// Per-frame steps contributed by modules above the renderer.
+struct FrameHooks {
+  // Draw the next picture of a texture effect into `surface.effect_pixels`.
+  void (*plasma_step)(Scene& scene, Surface& surface) = nullptr;
+  void (*sinus_dots_step)(Scene& scene, Surface& surface) = nullptr;
+  void (*star_field_step)(Scene& scene, Surface& surface) = nullptr;
+  // Next frame of a video surface: RGBA pixels and their size, or null when there is none.
+  const uint32_t* (*video_next_frame)(Scene& scene, Surface& surface, int& width,
+                                      int& height) = nullptr;
+  // Moves and queues the particles of a particle object (the current object).
+  void (*particles_step)(Scene& scene, SceneObject& object) = nullptr;
+  // Records the evaluated frame while a precalculation file is built.
+  void (*precalc_record_frame)(Scene& scene) = nullptr;
+};
+FrameHooks& frame_hooks();
+
+// Draws one frame; returns 0.
+int scene_render_frame(Scene& scene, int clear_bits);
+
+// Evaluates objects, camera and scrolling textures, then sets the OpenGL lights.
+void update_lights(Scene& scene);
+
+// Queue the current triangle (frame_state().object / .triangle) of the current object.
+void queue_polygon_culled(Scene& scene);
+void queue_polygon(Scene& scene);
+void queue_metaform_polygon(Scene& scene);
+// Queue the two triangles of the current static-image object, untransformed.
+void queue_static_image(Scene& scene);
+
+// Appends one entry with its depth key; false (and a counted drop) when the list is full.
+bool queue_entry(Scene& scene, const Triangle* triangle, Vertex* v0, Vertex* v1, Vertex* v2,
+                 int32_t key);
+
+// Smallest of three camera-space z values times 256, truncated toward zero (saturated to
+// the 32-bit range).
+int32_t depth_key(float z0, float z1, float z2);
+
+}  // namespace orvl

@@ -1,0 +1,281 @@
+#include "render/mesh_draw.h"
+
+#include "render/frame_renderer.h"
+#include "render/gl_api.h"
+
+namespace orvl {
+namespace {
+
+enum class Primitive { none, triangles, lines };
+
+// What is currently set in OpenGL. Changes go through the setters, which skip calls that
+// change nothing and close an open primitive first (state changes are illegal inside
+// glBegin/glEnd).
+class DrawState {
+ public:
+  DrawState(const GlApi& g, bool depth_buffer) : g_(g), depth_buffer_(depth_buffer) {}
+
+  // The known starting point of every frame.
+  void start() {
+    g_.Disable(GL_LIGHTING);
+    lighting_ = false;
+    g_.ShadeModel(GL_FLAT);
+    flat_ = true;
+    g_.Disable(GL_TEXTURE_2D);
+    texturing_ = false;
+    bound_ = -1;
+    g_.BlendFunc(GL_ONE, GL_ONE);
+    blend_ = BlendState::additive;
+    g_.Disable(GL_BLEND);
+    blending_ = false;
+    g_.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
+    replace_ = false;
+    if (depth_buffer_) g_.Enable(GL_DEPTH_TEST);
+    depth_ = depth_buffer_;
+    g_.Begin(GL_TRIANGLES);
+    open_ = Primitive::triangles;
+  }
+
+  void end() {
+    if (open_ != Primitive::none) {
+      g_.End();
+      open_ = Primitive::none;
+    }
+  }
+
+  void open_triangles() {
+    if (open_ == Primitive::triangles) return;
+    end();
+    g_.Begin(GL_TRIANGLES);
+    open_ = Primitive::triangles;
+  }
+
+  void open_lines(float width) {
+    if (open_ == Primitive::lines) return;
+    end();
+    if (line_width_ != width) {
+      g_.LineWidth(width);
+      line_width_ = width;
+    }
+    g_.Begin(GL_LINES);
+    open_ = Primitive::lines;
+  }
+
+  void lighting(bool on) { toggle(GL_LIGHTING, lighting_, on); }
+  void texturing(bool on) { toggle(GL_TEXTURE_2D, texturing_, on); }
+  void blending(bool on) { toggle(GL_BLEND, blending_, on); }
+  // The depth test is only ever touched when the scene draws with a depth buffer.
+  void depth_test(bool on) {
+    if (depth_buffer_) toggle(GL_DEPTH_TEST, depth_, on);
+  }
+
+  void flat_shading(bool flat) {
+    if (flat_ == flat) return;
+    end();
+    g_.ShadeModel(flat ? GL_FLAT : GL_SMOOTH);
+    flat_ = flat;
+  }
+
+  void replace_mode(bool replace) {
+    if (replace_ == replace) return;
+    end();
+    g_.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, replace ? GL_REPLACE : GL_DECAL);
+    replace_ = replace;
+  }
+
+  void bind(int16_t texture) {
+    if (bound_ == texture) return;
+    end();
+    g_.BindTexture(GL_TEXTURE_2D, static_cast<GLuint>(static_cast<uint16_t>(texture)));
+    bound_ = texture;
+  }
+
+  void blend(BlendState state) {
+    if (blend_ == state) return;
+    end();
+    switch (state) {
+      case BlendState::additive: g_.BlendFunc(GL_ONE, GL_ONE); break;
+      case BlendState::translucent: g_.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_DST_ALPHA); break;
+      case BlendState::translucent_add: g_.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA); break;
+      case BlendState::particle: g_.BlendFunc(GL_SRC_COLOR, GL_DST_ALPHA); break;
+      case BlendState::invert: g_.BlendFunc(GL_ONE_MINUS_DST_COLOR, GL_ZERO); break;
+    }
+    blend_ = state;
+  }
+
+  bool depth_buffer() const { return depth_buffer_; }
+
+ private:
+  void toggle(GLenum cap, bool& tracked, bool on) {
+    if (tracked == on) return;
+    end();
+    if (on)
+      g_.Enable(cap);
+    else
+      g_.Disable(cap);
+    tracked = on;
+  }
+
+  const GlApi& g_;
+  const bool depth_buffer_;
+  bool lighting_ = false, flat_ = true, texturing_ = false, blending_ = false;
+  bool replace_ = false, depth_ = false;
+  int16_t bound_ = -1;
+  BlendState blend_ = BlendState::additive;
+  Primitive open_ = Primitive::none;
+  // Unknown at the start of a frame (GL keeps the last frame's width), so the first
+  // outline always sets it.
+  float line_width_ = -1.0f;
+};
+
+
+}  // namespace
+
+void radix_sort_keys(SortKey* keys, SortKey* scratch, int32_t* histogram, int count) {
+  SortKey* from = keys;
+  SortKey* to = scratch;
+  for (int pass = 0; pass < 4; ++pass) {
+    for (int d = 0; d < 257; ++d) histogram[d] = 0;
+    for (int i = 0; i < count; ++i) ++histogram[(from[i].key & 0xFF) + 1];
+    for (int d = 1; d < 256; ++d) histogram[d] += histogram[d - 1];
+    for (int i = 0; i < count; ++i) {
+      const int d = from[i].key & 0xFF;
+      // Arithmetic shift keeps the sign; only the low byte of each pass is ever read.
+      to[histogram[d]++] = SortKey{from[i].key >> 8, from[i].index};
+    }
+    SortKey* t = from;
+    from = to;
+    to = t;
+  }
+}
+
+void draw_frame(Scene& scene) {
+  const int count = frame_state().draw_count;
+  if (count <= 0) return;
+  radix_sort_keys(scene.sort_keys.data(), scene.sort_scratch.data(), scene.sort_histogram.data(), count);
+
+  const GlApi& g = gl();
+  DrawState st(g, (scene.flags & SceneFlags::DEPTH_BUFFER) != 0);
+  st.start();
+  const float xo = scene.x_offset;
+
+  for (int n = 0; n < count; ++n) {
+    const DrawEntry& e = scene.draw_list[scene.sort_keys[n].index];
+    const Triangle& t = *e.triangle;
+    const Vertex* v[3] = {e.vertex0, e.vertex1, e.vertex2};
+    const uint32_t f = t.flags;
+    const int16_t T = t.texture;
+    const int16_t R = t.reflection_texture;
+    const uint8_t A = t.dissolve_ref ? static_cast<uint8_t>(*t.dissolve_ref) : 255;
+    const uint8_t r = t.color[0], gr = t.color[1], b = t.color[2];
+
+    // Blending and depth by alpha.
+    if (A != 255) {
+      st.blending(true);
+      st.blend((f & TriangleFlags::PARTICLE)   ? BlendState::particle
+               : (f & TriangleFlags::ADDITIVE) ? BlendState::translucent_add
+                                               : BlendState::translucent);
+      st.depth_test(false);
+    } else if (f & TriangleFlags::ADDITIVE) {
+      st.blending(true);
+      st.blend(BlendState::additive);
+      st.depth_test(false);
+    } else {
+      st.blending(false);
+      st.depth_test(true);
+    }
+
+    auto outline = [&]() {
+      g.Color4ub(r, gr, b, A);
+      st.open_lines(static_cast<float>(t.surface ? t.surface->line_width : 1));
+      const int order[6] = {0, 1, 1, 2, 0, 2};
+      for (int k : order) g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
+    };
+
+    if (f & TriangleFlags::TEXTURED) {
+      if (f & TriangleFlags::INVERT) {
+        st.blending(true);
+        st.blend(BlendState::invert);
+      }
+      st.replace_mode((f & TriangleFlags::EFFECT_TEXTURE) != 0);
+      const bool reflection_only = (f & TriangleFlags::REFLECTION) && T == -1;
+      const int16_t used = reflection_only ? R : T;
+      float uv[6];
+      if (reflection_only) {
+        for (int k = 0; k < 3; ++k) {
+          uv[2 * k] = (v[k]->nx + 1.0f) * 0.5f;
+          uv[2 * k + 1] = (v[k]->ny + 1.0f) * 0.5f;
+        }
+      } else {
+        const float su = t.surface ? t.surface->scroll_u : 0.f;
+        const float sv = t.surface ? t.surface->scroll_v : 0.f;
+        for (int k = 0; k < 3; ++k) {
+          uv[2 * k] = t.uv[2 * k] + su;
+          uv[2 * k + 1] = t.uv[2 * k + 1] + sv;
+        }
+      }
+      st.texturing(true);
+      st.bind(used);
+      if (f & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) {
+        st.lighting(true);
+        st.flat_shading((f & TriangleFlags::FLAT_LIT) != 0);
+        g.Color4ub(r, gr, b, A);
+        st.open_triangles();
+        for (int k = 0; k < 3; ++k) {
+          g.TexCoord2f(uv[2 * k], uv[2 * k + 1]);
+          g.Normal3f(v[k]->nx, v[k]->ny, v[k]->nz);
+          g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
+        }
+      } else {
+        st.lighting(false);
+        st.open_triangles();
+        g.Color4ub(r, gr, b, A);
+        for (int k = 0; k < 3; ++k) {
+          g.TexCoord2f(uv[2 * k], uv[2 * k + 1]);
+          g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
+        }
+      }
+      if (f & TriangleFlags::WIREFRAME) {
+        st.lighting(false);
+        outline();
+      }
+    } else {
+      st.texturing(false);
+      if (f & TriangleFlags::WIREFRAME) {
+        st.lighting(false);
+        outline();
+      } else if (f & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) {
+        st.lighting(true);
+        st.flat_shading((f & TriangleFlags::FLAT_LIT) != 0);
+        g.Color4ub(r, gr, b, A);
+        st.open_triangles();
+        for (int k = 0; k < 3; ++k) {
+          g.Normal3f(v[k]->nx, v[k]->ny, v[k]->nz);
+          g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
+        }
+      } else {
+        st.lighting(false);
+        g.Color4ub(r, gr, b, A);
+        st.open_triangles();
+        for (int k = 0; k < 3; ++k) g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
+      }
+    }
+
+    // A base texture with a reflection map gets a second, additive pass.
+    if (T != -1 && R != -1) {
+      st.end();
+      st.bind(R);
+      st.depth_test(false);
+      st.blending(true);
+      st.blend(BlendState::additive);
+      st.open_triangles();
+      for (int k = 0; k < 3; ++k) {
+        g.TexCoord2f((v[k]->nx + 1.0f) * 0.5f, (v[k]->ny + 1.0f) * 0.5f);
+        g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
+      }
+    }
+  }
+  st.end();
+}
+
+}  // namespace orvl
