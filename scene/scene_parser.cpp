@@ -584,9 +584,9 @@ SceneStatus Parser::run() {
   if (total < 0) return refuse("polygon total " + std::to_string(s_.polygon_total) + " is negative");
   const size_t entries = static_cast<size_t>(total) * 3;
   try {
-    s_.draw_list.assign(entries, 0);
-    s_.sort_keys.assign(entries, SortPair());
-    s_.sort_scratch.assign(entries, SortPair());
+    s_.draw_list.assign(entries, DrawEntry());
+    s_.sort_keys.assign(entries, SortKey());
+    s_.sort_scratch.assign(entries, SortKey());
     s_.sort_histogram.assign(257, 0);
   } catch (const std::bad_alloc&) {
     return fail(SceneStatus::out_of_memory);
