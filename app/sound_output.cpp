@@ -140,6 +140,9 @@ void sound_library_release() {
 bool sound_library_loaded() { return loaded().handle != nullptr; }
 const SoundApi& sound_api() { return loaded().api; }
 const std::string& sound_library_path() { return loaded().path; }
+void* sound_library_symbol(const char* name) {
+  return loaded().handle ? ::dlsym(loaded().handle, name) : nullptr;
+}
 
 bool sound_version_ok(const SoundApi& api) { return api.get_version() == kSoundLibraryVersion; }
 

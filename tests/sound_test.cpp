@@ -148,6 +148,13 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
+size_t orv_files_in(const fs::path& dir) {
+  size_t n = 0;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().filename().string().rfind("ORV", 0) == 0) ++n;
+  return n;
+}
+
 struct MessageRecorder {
   std::vector<MessageBoxRequest> boxes;
   MessageRecorder() {
@@ -420,6 +427,27 @@ TEST_F(LibraryTest, CallsOutOfOrderOrOnBadInputReturnZero) {
   EXPECT_EQ(position(s), -1) << "closing the device frees its channels";
 }
 
+TEST(PlayMusicCommand, PlaysAFileThroughTheEmbeddedLibrary) {
+  TempDir tmp("cli");
+  std::string wav = tmp.write("tone.wav", make_wav(22050, 1, 440.0, 0.3));
+  std::string raw = (tmp.root / "mix.raw").string();
+  std::string env = "SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=0 SDL_DISKAUDIOFILE=" + raw +
+                    " TMPDIR=" + tmp.root.string() + " ORVL_MESSAGE_BOX=stderr ";
+  std::string out = (tmp.root / "out.txt").string();
+  int rc = std::system((env + ORVL_BINARY " play-music " + wav + " >" + out + " 2>/dev/null").c_str());
+  EXPECT_EQ(rc, 0);
+  std::string text;
+  for (uint8_t c : read_bytes(out)) text += static_cast<char>(c);
+  EXPECT_NE(text.find("Opening stream.\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Removing BASS from memory.\n"), std::string::npos) << text;
+  bool equal = false;
+  EXPECT_NEAR(analyse(left_channel(read_bytes(raw), &equal), 22050, 2000).seconds, 0.3, 0.02);
+  EXPECT_EQ(orv_files_in(tmp.root), 0u) << "temporary library left behind";
+
+  rc = std::system((env + ORVL_BINARY " play-music " + (tmp.root / "absent.mp3").string() + " >/dev/null 2>&1").c_str());
+  EXPECT_NE(rc, 0);
+}
+
 // ---------------------------------------------------------------------------------------
 // Loading the library out of the program's resource.
 
@@ -429,13 +457,6 @@ ResourceBytes substitute_resource(std::string_view name) {
   return {g_substitute.data(), g_substitute.size()};
 }
 ResourceBytes no_resource(std::string_view) { return {}; }
-
-size_t orv_files_in(const fs::path& dir) {
-  size_t n = 0;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().filename().string().rfind("ORV", 0) == 0) ++n;
-  return n;
-}
 
 TEST(SoundLibraryLoad, WritesAnOrvTemporaryFileAndRemovesItOnRelease) {
   TempDir tmp("load");

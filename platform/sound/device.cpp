@@ -8,6 +8,7 @@
 // (channel table, run flag). SDL is never called with `g_mix` held, because SDL holds its
 // own device lock while it runs our callback, which then takes `g_mix`.
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -230,6 +231,25 @@ struct CloseAtExit {
   ~CloseAtExit() { close_device(); }
 } g_close_at_exit;
 
+void ignore_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA prints a page of configuration errors on a machine without a sound card before SDL
+// gets to report the failure; the caller already turns that failure into one log line.
+// The library is looked up, not linked: a machine without ALSA simply skips this.
+void quiet_alsa_errors() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  void* alsa = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+  if (!alsa) alsa = ::dlopen("libasound.so.2", RTLD_NOW);
+  if (!alsa) return;
+  using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+  using SetHandler = int (*)(Handler);
+  auto set = reinterpret_cast<SetHandler>(::dlsym(alsa, "snd_lib_error_set_handler"));
+  if (set) set(ignore_alsa_error);
+  // Stays loaded: SDL's ALSA backend uses this same instance.
+}
+
 int init_device(int device, uint32_t rate, uint32_t flags) {
   if (g_dev.open) return 0;
   if (rate < kMinRate || rate > kMaxRate) return 0;
@@ -243,6 +263,7 @@ int init_device(int device, uint32_t rate, uint32_t flags) {
   SDL_AudioDeviceID id = 0;
   size_t block_frames = block;
   if (device != kSilentDevice) {
+    quiet_alsa_errors();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
     const char* name = nullptr;
     if (device >= 1) {
