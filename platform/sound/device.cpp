@@ -144,6 +144,12 @@ void silent_clock() {
     owed_ns += elapsed;
     uint64_t frames = owed_ns * g_dev.rate / 1000000000u;
     owed_ns -= frames * 1000000000u / g_dev.rate;
+    // After a long stall (a suspended machine, a stopped debugger) a real device does not
+    // catch up either; skipping the backlog also keeps the lock from being held for ages.
+    if (frames > g_dev.rate / 2) {
+      frames = g_dev.rate / 2;
+      owed_ns = 0;
+    }
     while (frames > 0) {
       size_t n = static_cast<size_t>(std::min<uint64_t>(frames, g_dev.block_frames));
       mix_block(g_dev.discard.data(), n);
