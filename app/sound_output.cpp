@@ -1,7 +1,6 @@
 #include "app/sound_output.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
