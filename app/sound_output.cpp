@@ -1,7 +1,6 @@
 #include "app/sound_output.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -140,6 +139,9 @@ void sound_library_release() {
 bool sound_library_loaded() { return loaded().handle != nullptr; }
 const SoundApi& sound_api() { return loaded().api; }
 const std::string& sound_library_path() { return loaded().path; }
+void* sound_library_symbol(const char* name) {
+  return loaded().handle ? ::dlsym(loaded().handle, name) : nullptr;
+}
 
 bool sound_version_ok(const SoundApi& api) { return api.get_version() == kSoundLibraryVersion; }
 

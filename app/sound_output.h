@@ -67,6 +67,8 @@ bool sound_library_loaded();
 const SoundApi& sound_api();
 // Where the loaded library was written (empty when not loaded).
 const std::string& sound_library_path();
+// Any other symbol of the loaded library (its diagnostics), or null.
+void* sound_library_symbol(const char* name);
 
 bool sound_version_ok(const SoundApi& api);
 

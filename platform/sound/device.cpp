@@ -8,6 +8,7 @@
 // (channel table, run flag). SDL is never called with `g_mix` held, because SDL holds its
 // own device lock while it runs our callback, which then takes `g_mix`.
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -143,6 +144,12 @@ void silent_clock() {
     owed_ns += elapsed;
     uint64_t frames = owed_ns * g_dev.rate / 1000000000u;
     owed_ns -= frames * 1000000000u / g_dev.rate;
+    // After a long stall (a suspended machine, a stopped debugger) a real device does not
+    // catch up either; skipping the backlog also keeps the lock from being held for ages.
+    if (frames > g_dev.rate / 2) {
+      frames = g_dev.rate / 2;
+      owed_ns = 0;
+    }
     while (frames > 0) {
       size_t n = static_cast<size_t>(std::min<uint64_t>(frames, g_dev.block_frames));
       mix_block(g_dev.discard.data(), n);
@@ -230,6 +237,25 @@ struct CloseAtExit {
   ~CloseAtExit() { close_device(); }
 } g_close_at_exit;
 
+void ignore_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA prints a page of configuration errors on a machine without a sound card before SDL
+// gets to report the failure; the caller already turns that failure into one log line.
+// The library is looked up, not linked: a machine without ALSA simply skips this.
+void quiet_alsa_errors() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  void* alsa = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+  if (!alsa) alsa = ::dlopen("libasound.so.2", RTLD_NOW);
+  if (!alsa) return;
+  using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+  using SetHandler = int (*)(Handler);
+  auto set = reinterpret_cast<SetHandler>(::dlsym(alsa, "snd_lib_error_set_handler"));
+  if (set) set(ignore_alsa_error);
+  // Stays loaded: SDL's ALSA backend uses this same instance.
+}
+
 int init_device(int device, uint32_t rate, uint32_t flags) {
   if (g_dev.open) return 0;
   if (rate < kMinRate || rate > kMaxRate) return 0;
@@ -243,6 +269,7 @@ int init_device(int device, uint32_t rate, uint32_t flags) {
   SDL_AudioDeviceID id = 0;
   size_t block_frames = block;
   if (device != kSilentDevice) {
+    quiet_alsa_errors();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
     const char* name = nullptr;
     if (device >= 1) {

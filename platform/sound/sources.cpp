@@ -116,64 +116,63 @@ class Mp3Source final : public Source {
 };
 
 // ---------------------------------------------------------------------------------------
-// WAV through SDL's loader; converted to the device format a block at a time so that a
-// long low-rate file does not balloon in memory.
+// WAV through SDL's loader, converted whole to the device format up front. (SDL's streaming
+// converter drops the resampler's last few hundred frames on flush; the one-shot converter
+// keeps every frame.)
+
+// Largest converted WAV kept in memory: over an hour of 44.1 kHz stereo.
+constexpr size_t kMaxPcmBytes = size_t(1) << 30;
 
 class WavSource final : public Source {
  public:
-  ~WavSource() override {
-    if (stream_) SDL_FreeAudioStream(stream_);
-    if (pcm_) SDL_FreeWAV(pcm_);
-  }
-
   bool open(const std::vector<uint8_t>& data, int rate) {
     SDL_RWops* rw = SDL_RWFromConstMem(data.data(), static_cast<int>(data.size()));
     if (!rw) return false;
     SDL_AudioSpec spec{};
-    if (!SDL_LoadWAV_RW(rw, 1, &spec, &pcm_, &pcm_len_)) return false;
-    frame_bytes_ = static_cast<uint32_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) * spec.channels;
-    if (frame_bytes_ == 0) return false;
-    pcm_len_ -= pcm_len_ % frame_bytes_;
-    stream_ = SDL_NewAudioStream(spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 2, rate);
-    return stream_ != nullptr;
+    Uint8* raw = nullptr;
+    Uint32 raw_len = 0;
+    if (!SDL_LoadWAV_RW(rw, 1, &spec, &raw, &raw_len)) return false;
+    bool ok = convert(spec, raw, raw_len, rate);
+    SDL_FreeWAV(raw);
+    return ok;
   }
 
   size_t read(int16_t* out, size_t frames) override {
-    const int want = static_cast<int>(frames * 4);
-    // Feed whole input blocks until the converter holds enough, then flush once at the end
-    // so the resampler's tail comes out too.
-    while (SDL_AudioStreamAvailable(stream_) < want && !flushed_) {
-      if (pos_ < pcm_len_) {
-        uint32_t chunk = std::min<uint32_t>(pcm_len_ - pos_, kChunkFrames * frame_bytes_);
-        if (SDL_AudioStreamPut(stream_, pcm_ + pos_, static_cast<int>(chunk)) != 0) {
-          pos_ = pcm_len_;
-        } else {
-          pos_ += chunk;
-        }
-      } else {
-        SDL_AudioStreamFlush(stream_);
-        flushed_ = true;
-      }
-    }
-    int got = SDL_AudioStreamGet(stream_, out, want);
-    return got > 0 ? static_cast<size_t>(got) / 4 : 0;
+    size_t n = std::min(frames, pcm_.size() / 2 - pos_);
+    std::memcpy(out, pcm_.data() + pos_ * 2, n * 4);
+    pos_ += n;
+    return n;
   }
 
   bool rewind() override {
-    SDL_AudioStreamClear(stream_);
     pos_ = 0;
-    flushed_ = false;
     return true;
   }
 
  private:
-  static constexpr uint32_t kChunkFrames = 4096;
-  Uint8* pcm_ = nullptr;
-  Uint32 pcm_len_ = 0;
-  Uint32 pos_ = 0;
-  uint32_t frame_bytes_ = 0;
-  SDL_AudioStream* stream_ = nullptr;
-  bool flushed_ = false;
+  bool convert(const SDL_AudioSpec& spec, const Uint8* raw, Uint32 raw_len, int rate) {
+    const uint32_t frame_bytes = static_cast<uint32_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) * spec.channels;
+    if (frame_bytes == 0) return false;
+    raw_len -= raw_len % frame_bytes;
+    SDL_AudioCVT cvt;
+    if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 2, rate) < 0)
+      return false;
+    // The converter works in place and needs len * len_mult bytes of room.
+    const size_t mult = static_cast<size_t>(std::max(cvt.len_mult, 1));
+    if (raw_len == 0 || raw_len > kMaxPcmBytes / mult) return false;
+    std::vector<Uint8> buf(raw_len * mult);
+    std::memcpy(buf.data(), raw, raw_len);
+    cvt.buf = buf.data();
+    cvt.len = static_cast<int>(raw_len);
+    if (cvt.needed && SDL_ConvertAudio(&cvt) != 0) return false;
+    const size_t out_bytes = cvt.needed ? static_cast<size_t>(cvt.len_cvt) : raw_len;
+    pcm_.resize(out_bytes / 4 * 2);
+    std::memcpy(pcm_.data(), buf.data(), pcm_.size() * 2);
+    return true;
+  }
+
+  std::vector<int16_t> pcm_;  // interleaved stereo at the device rate
+  size_t pos_ = 0;            // in frames
 };
 
 // ---------------------------------------------------------------------------------------
