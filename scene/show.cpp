@@ -1,0 +1,246 @@
+#include "scene/show.h"
+
+#include <memory>
+#include <vector>
+
+#include "object/texture_upload.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "render/display.h"
+#include "render/frame_renderer.h"
+#include "render/gl_api.h"
+
+namespace orvl {
+
+const ShowEntry kShowTable[kShowScenes] = {
+    {"scene\\1vex.lws", true, 22000},  {"scene\\2vex.lws", true, 44000},
+    {"scene\\3vex.lws", false, 63072}, {"scene\\4vex.lws", false, 68000},
+    {"scene\\5vex.lws", false, 85000}, {"scene\\6vex.lws", true, 118000},
+    {"scene\\7vex.lws", true, 140000}, {"scene\\8vex.lws", false, 151000},
+};
+const char* const kShowMusic = "music\\vexmarine.mp3";
+
+const char* show_result_text(ShowResult r) {
+  switch (r) {
+    case ShowResult::played: return "played";
+    case ShowResult::abandoned: return "abandoned (wrong sound library)";
+    case ShowResult::display_failed: return "the display could not be opened";
+  }
+  return "unknown";
+}
+
+uint32_t show_scene_flags(const ShowSettings& s) {
+  uint32_t flags = 0;
+  if (s.mipmap) flags |= SceneFlags::MIPMAP;
+  if (s.bilinear) flags |= SceneFlags::BILINEAR;
+  if (s.z_buffer) flags |= SceneFlags::DEPTH_BUFFER;
+  if (s.mode == ShowMode::build_precalc) flags |= SceneFlags::BUILD_PRECALC;
+  if (s.mode != ShowMode::rendering) flags |= SceneFlags::COMMON_RENDERING;
+  return flags;
+}
+
+namespace {
+
+// An empty log line is written as a single blank, as the log list shows it.
+void log_blank() { log_line(" "); }
+
+template <typename F, typename... A>
+void call(const F& f, A&&... args) {
+  if (f) f(std::forward<A>(args)...);
+}
+
+using SceneList = std::vector<std::unique_ptr<Scene>>;
+
+void destroy_scenes(SceneList& scenes) {
+  for (auto& s : scenes) {
+    if (!s) continue;
+    scene_destroy(*s);
+    scene_destroy(*s);
+    s.reset();
+  }
+}
+
+// A scene that failed to load has no tables left: its slot shows the cleared backdrop.
+void present_cleared(const ShowSettings& settings) {
+  const GlApi& g = gl();
+  g.ClearColor(0, 0, 0, 1);
+  g.Clear(GL_COLOR_BUFFER_BIT | (settings.z_buffer ? GL_DEPTH_BUFFER_BIT : 0));
+}
+
+}  // namespace
+
+ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown) {
+  if (scenes_shown) *scenes_shown = 0;
+  const bool precalc = settings.mode == ShowMode::build_precalc;
+
+  call(host.loading_open, std::string("Wait while loading and precalculating ...."));
+  const int precalc_step = settings.precalc_step_index + 1;
+
+  log_clear();
+  log_line("ORVL states :");
+  log_line("Newtek LightWave 5.X root path : " + settings.lightwave_root);
+  log_blank();
+  log_line("OpenGL states :");
+  log_line(settings.mipmap ? "Using mipmap." : "Not using mipmap.");
+  log_line(settings.bilinear ? "Using a Bilinear filter." : "Not using a Bilinear filter.");
+  log_line(settings.z_buffer ? "Using a Z-Buffer." : "Not using a Z-Buffer.");
+  log_line(settings.wait_vsync ? "Waiting for vertical synchronisation while rendering."
+                               : "Not waiting for vertical synchronisation while rendering.");
+  int mode_w = settings.mode_width, mode_h = settings.mode_height, bpp = settings.mode_bpp;
+  if (!settings.mode_selected) {
+    mode_w = kShowWidth;
+    mode_h = kShowHeight;
+    bpp = settings.desktop_bpp;
+    log_line("No display mode selected: using " + std::to_string(mode_w) + " x " + std::to_string(mode_h) +
+             " at the desktop's " + std::to_string(bpp) + " bpp.");
+  }
+  log_line("Wanted resolution : " + std::to_string(mode_w) + " x " + std::to_string(mode_h) + " (" +
+           std::to_string(bpp) + " bpp) " + (settings.full_screen ? "(fullscreen)" : "(windowed)"));
+
+  const uint32_t flags = show_scene_flags(settings);
+  log_blank();
+  call(host.remember_track_bar, settings.track_bar_position);
+  log_line(std::to_string(kShowScenes) + " scenes to load :");
+
+  // Whatever mode was chosen, the scenes are made for 640 x 480; only the depth stays.
+  texture_counter = 0;
+  call(host.control_window_repaint);
+  log_blank();
+  log_line("Scene index : 1");
+  log_line(std::string("Path : ") + kShowTable[0].path);
+
+  SceneList scenes(kShowScenes);
+  for (int k = 0; k < kShowScenes; ++k) {
+    call(host.loading_progress, k + 1, kShowScenes, std::string(kShowTable[k].path));
+    scenes[k] = std::make_unique<Scene>();
+    Scene& s = *scenes[k];
+    scene_construct(s);
+    (void)scene_configure(s, flags, kShowWidth, kShowHeight, settings.max_texture_size, precalc_step);
+    scene_set_lightwave_root(s, settings.lightwave_root);
+    // The status is not examined: a scene that failed keeps its slot (loaded = 0).
+    (void)scene_load(s, kShowTable[k].path);
+    if (kShowTable[k].scaled) scene_scale(s, kShowScale);
+  }
+
+  std::string music = kShowMusic;
+  log_blank();
+  if (music.empty() || precalc) {
+    log_line("No music played.");
+  } else {
+    log_line("Wanted played music while rendering : " + music);
+    if (host.music_start && !host.music_start(music)) {
+      destroy_scenes(scenes);
+      call(host.loading_close);
+      call(host.control_window_focus);
+      return ShowResult::abandoned;
+    }
+  }
+
+  log_blank();
+  log_line("Initializing 2D effects.");
+  for (auto& s : scenes) call(host.effects_init, *s);
+  log_blank();
+  call(host.loading_close);
+
+  int stop = 0;
+  if (precalc) {
+    call(host.precalc_dialog_open, std::string("Wait while building precalculation file ...."));
+  } else {
+    log_line("Initializing OpenGL internal library.");
+    display_reset();
+    display_bind_key(kEscapeKey, &stop, kKeyBindingQuit);
+    call(host.close_splash);
+    log_line("Creating OpenGL output window.");
+    uint32_t display_options = 0;
+    if (settings.full_screen) display_options |= DisplayOptions::FULL_SCREEN;
+    if (settings.z_buffer) display_options |= DisplayOptions::DEPTH_BUFFER;
+    if (settings.wait_vsync) display_options |= DisplayOptions::WAIT_VSYNC;
+    const DisplayResult r = display_open(display_options, kShowWidth, kShowHeight, bpp, 0, 0, 0, "ORVL output window");
+    if (r == DisplayResult::no_pixel_format) {
+      log_line("Removing scenes from memory.");
+      destroy_scenes(scenes);
+      log_line("8bpp desktop video mode not supported.");
+      call(host.message_box,
+           std::string("Your desktop configuration must be surely set to a 8 bits video mode.\nPlease use higher video mode."),
+           std::string("OpenGL window initialization failure"), MessageKind::error);
+      call(host.control_window_focus);
+      return ShowResult::display_failed;
+    }
+    if (r != DisplayResult::ok) {
+      log_line("Removing scenes from memory.");
+      destroy_scenes(scenes);
+      call(host.message_box, std::string("Please verify your OpenGL installation (perhaps a DLL problem)."),
+           std::string("OpenGL window initialization failure"), MessageKind::error);
+      delete_textures();
+      call(host.control_window_focus);
+      return ShowResult::display_failed;
+    }
+    log_line("Uploading textures to OpenGL.");
+    for (auto& s : scenes) upload_textures(*s);
+    if (!music.empty()) call(host.music_play);
+  }
+
+  log_blank();
+  const std::string first_path = scenes[0]->path;
+  if (precalc) {
+    log_line("Start Rendering :");
+    call(host.precalc_dialog_scene, first_path);
+    log_line("Start Precalculating.");
+    log_line(first_path);
+  } else {
+    log_line(settings.mode == ShowMode::common_rendering ? "Start Common Rendering :" : "Start Rendering :");
+    call(host.control_window_enable, false);
+    std::string title;
+    if (settings.mode == ShowMode::common_rendering)
+      title = "Common buffer used";
+    else
+      title = first_path + (scenes[0]->visibility.empty() ? "" : " (precalculated)");
+    display_set_title(title);
+    log_line(title);
+  }
+
+  const uint32_t t0 = clock_now_ms();
+  for (int k = 0; k < kShowScenes; ++k) {
+    Scene& s = *scenes[k];
+    scene_reset_motions(s);
+    const uint32_t end = t0 + kShowTable[k].end_ms;
+    if (clock_now_ms() >= end) continue;  // an overrun: this scene's moment has passed
+    if (scenes_shown) ++*scenes_shown;
+    bool go_on = true;
+    do {
+      if (!precalc) display_frame();
+      go_on = stop == 0;
+      if (s.loaded) {
+        scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
+      } else if (!precalc) {
+        present_cleared(settings);
+      }
+      call(host.after_frame, k, static_cast<const Scene&>(s));
+    } while (go_on && clock_now_ms() < end);
+    if (!go_on) break;
+  }
+
+  log_blank();
+  log_line("Removing 2D effects from memory.");
+  call(host.effects_release, *scenes[0]);
+
+  if (precalc) {
+    call(host.precalc_dialog_close);
+  } else {
+    if (!music.empty()) call(host.music_end);
+    log_line("Removing OpenGL textures from memory.");
+    delete_textures();
+    log_line("Removing OpenGL internal library from memory.");
+    (void)display_close();
+  }
+
+  for (int i = 0; i < kShowScenes; ++i) {
+    log_line("Removing " + scenes[i]->path + " from memory (scene index : " + std::to_string(i) + ").");
+    scene_destroy(*scenes[i]);
+    scene_destroy(*scenes[i]);
+    scenes[i].reset();
+  }
+  return ShowResult::played;
+}
+
+}  // namespace orvl

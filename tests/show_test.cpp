@@ -1,0 +1,188 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/window.h"
+#include "render/display.h"
+#include "render/gl_api.h"
+#include "scene/show.h"
+#include "support/object_fixtures.h"
+#include "tools/lws_writer.h"
+
+using namespace orvl;
+using namespace orvl::testing;
+using ::testing::ElementsAre;
+
+namespace {
+
+// Eight small scenes laid out as the show names them, played in a temporary working
+// directory on the virtual clock, drawing into the GL recorder through the null display.
+struct ShowFixture : ::testing::Test {
+  TempDir dir{"show"};
+  std::unique_ptr<ScopedCwd> cwd;
+  GlBackendScope recorder{GlBackend::recorder};
+  ShowSettings settings;
+  ShowHost host;
+  std::vector<std::pair<int, uint32_t>> frames;  // scene index, tick of each frame
+  uint32_t step_ms = 1000;
+
+  void SetUp() override {
+    log_set_echo(false);
+    gl_recorder().reset();
+    LwobWriter w;
+    w.add_point(0, 0, 5);
+    w.add_point(0, 1, 5);
+    w.add_point(1, 0, 5);
+    w.add_polygon({0, 1, 2}, 1);
+    w.add_surface("Plain");
+    std::filesystem::create_directories(dir.root / "objects");
+    std::filesystem::create_directories(dir.root / "scene");
+    ASSERT_TRUE(w.write(dir.path("objects/tri.lwo")));
+    for (int k = 1; k <= kShowScenes; ++k) {
+      LwsScene lws;
+      LwsObject o;
+      o.load_path = kPrefix + "objects\\tri.lwo";
+      lws.objects.push_back(o);
+      ASSERT_TRUE(write_lws_file(dir.path("scene/" + std::to_string(k) + "vex.lws"), lws));
+    }
+    cwd = std::make_unique<ScopedCwd>(dir.root);
+    display_setup(DisplaySetup{DisplayBackend::null, 1, false});
+    null_window_clear();
+    clock_set_virtual(100000);
+    settings.mode_selected = true;
+    settings.mode_bpp = 16;
+    host.after_frame = [this](int k, const Scene&) {
+      frames.emplace_back(k, clock_now_ms());
+      clock_advance_virtual(step_ms);
+    };
+  }
+  void TearDown() override {
+    cwd.reset();
+    clock_use_real();
+    display_setup(DisplaySetup{});
+    log_set_echo(true);
+  }
+
+  std::vector<int> scenes_with_frames() const {
+    std::vector<int> out;
+    for (auto& f : frames)
+      if (out.empty() || out.back() != f.first) out.push_back(f.first);
+    return out;
+  }
+  bool logged(const std::string& line) const {
+    const auto& l = log_lines();
+    return std::find(l.begin(), l.end(), line) != l.end();
+  }
+};
+
+}  // namespace
+
+TEST_F(ShowFixture, PlaysEveryScenePartOfTheClockAndLogsEachStep) {
+  int music_calls = 0;
+  host.music_start = [&](std::string& path) {
+    EXPECT_EQ(path, "music\\vexmarine.mp3");
+    ++music_calls;
+    return true;
+  };
+  host.music_play = [&] { ++music_calls; };
+  host.music_end = [&] { ++music_calls; };
+  int shown = 0;
+  ASSERT_EQ(show_run(settings, host, &shown), ShowResult::played);
+  EXPECT_EQ(shown, 8);
+  EXPECT_EQ(music_calls, 3);
+  EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+  // Each scene's frames lie within its slot of the show clock (t0 = 100000).
+  for (auto& [k, tick] : frames) {
+    EXPECT_LT(tick, 100000 + kShowTable[k].end_ms) << "scene " << k;
+    if (k > 0) {
+      EXPECT_GE(tick, 100000 + kShowTable[k - 1].end_ms) << "scene " << k;
+    }
+  }
+  const auto& l = log_lines();
+  ASSERT_GE(l.size(), 20u);
+  EXPECT_THAT(std::vector<std::string>(l.begin(), l.begin() + 16),
+              ElementsAre("ORVL states :", "Newtek LightWave 5.X root path : ", " ", "OpenGL states :",
+                          "Using mipmap.", "Using a Bilinear filter.", "Using a Z-Buffer.",
+                          "Not waiting for vertical synchronisation while rendering.",
+                          "Wanted resolution : 640 x 480 (16 bpp) (fullscreen)", " ", "8 scenes to load :", " ",
+                          "Scene index : 1", "Path : scene\\1vex.lws", " ",
+                          "Wanted played music while rendering : music\\vexmarine.mp3"));
+  EXPECT_TRUE(logged("Initializing 2D effects."));
+  EXPECT_TRUE(logged("Creating OpenGL output window."));
+  EXPECT_TRUE(logged("Uploading textures to OpenGL."));
+  EXPECT_TRUE(logged("Start Rendering :"));
+  EXPECT_TRUE(logged("scene\\1vex.lws"));  // the window title
+  EXPECT_EQ(l[l.size() - 11], "Removing 2D effects from memory.");
+  EXPECT_EQ(l[l.size() - 10], "Removing OpenGL textures from memory.");
+  EXPECT_EQ(l[l.size() - 9], "Removing OpenGL internal library from memory.");
+  EXPECT_EQ(l[l.size() - 8], "Removing scene\\1vex.lws from memory (scene index : 0).");
+  EXPECT_EQ(l.back(), "Removing scene\\8vex.lws from memory (scene index : 7).");
+}
+
+TEST_F(ShowFixture, AnOverrunSkipsTheNextSceneWithoutAFrame) {
+  host.after_frame = [this](int k, const Scene&) {
+    frames.emplace_back(k, clock_now_ms());
+    clock_advance_virtual(k == 0 ? 45000 : 1000);  // scene 1 overruns scene 2's end
+  };
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 2, 3, 4, 5, 6, 7));
+}
+
+TEST_F(ShowFixture, EscapeDuringSceneThreeEndsTheShow) {
+  host.after_frame = [this](int k, const Scene&) {
+    frames.emplace_back(k, clock_now_ms());
+    clock_advance_virtual(1000);
+    if (k == 2 && frames.size() > 1 && frames[frames.size() - 2].first == 2) {
+      null_window_push({WindowMessageKind::key_down, VirtualKey::ESCAPE});
+      null_window_push({WindowMessageKind::character, 27});
+    }
+  };
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 1, 2));
+  // The frame in progress when Escape arrived still ended normally: tear-down ran.
+  EXPECT_TRUE(logged("Removing OpenGL internal library from memory."));
+}
+
+TEST_F(ShowFixture, WrongSoundLibraryAbandonsBeforeAnythingIsShown) {
+  bool closed = false;
+  host.music_start = [](std::string&) { return false; };
+  host.loading_close = [&] { closed = true; };
+  ASSERT_EQ(show_run(settings, host), ShowResult::abandoned);
+  EXPECT_TRUE(frames.empty());
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(logged("Initializing 2D effects."));
+  EXPECT_FALSE(display_is_open());
+}
+
+TEST_F(ShowFixture, PrecalculationModeHasNoMusicAndNoDisplay) {
+  settings.mode = ShowMode::build_precalc;
+  bool music = false, dialog = false;
+  host.music_start = [&](std::string&) { return music = true; };
+  host.precalc_dialog_open = [&](const std::string& t) {
+    EXPECT_EQ(t, "Wait while building precalculation file ....");
+    dialog = true;
+  };
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_FALSE(music);
+  EXPECT_TRUE(dialog);
+  EXPECT_TRUE(logged("No music played."));
+  EXPECT_TRUE(logged("Start Precalculating."));
+  EXPECT_FALSE(logged("Creating OpenGL output window."));
+  EXPECT_EQ(gl_recorder().count(GlFunc::Clear), 0u);  // frames are evaluated, never drawn
+  EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+TEST_F(ShowFixture, MissingScenesKeepTheirSlotsAndNoSelectionUsesTheDesktopDepth) {
+  std::filesystem::remove(dir.path("scene/4vex.lws"));
+  settings.mode_selected = false;
+  settings.desktop_bpp = 24;
+  settings.mode = ShowMode::common_rendering;
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+  EXPECT_TRUE(logged("Wanted resolution : 640 x 480 (24 bpp) (fullscreen)"));
+  EXPECT_TRUE(logged("Start Common Rendering :"));
+  EXPECT_TRUE(logged("Common buffer used"));
+}
