@@ -3,6 +3,7 @@
 #include "platform/window_sdl.h"
 
 #include <algorithm>
+#include <string>
 
 namespace orvl {
 
@@ -162,10 +163,36 @@ class SdlWindow final : public WindowBackend {
 
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     int x = 0, y = 0;
-    if (r.desktop_full_screen) {
-      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
-    } else if (r.full_screen) {
+    SDL_DisplayMode mode{};
+    bool change_mode = r.full_screen && !r.desktop_full_screen;
+    bool cover_desktop = r.desktop_full_screen;
+    if (change_mode) {
+      // The nearest mode the display has, at least as large as asked for. When that is the
+      // mode the desktop already runs in there is nothing to switch (a one-mode Xvfb screen):
+      // cover the desktop instead, which needs no window manager's help.
+      SDL_DisplayMode want{};
+      want.format = r.bits_per_pixel <= 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
+      want.w = r.width;
+      want.h = r.height;
+      if (!SDL_GetClosestDisplayMode(0, &want, &mode)) return fail(WindowStatus::mode_refused);
+      SDL_DisplayMode desk{};
+      if (SDL_GetDesktopDisplayMode(0, &desk) == 0 && desk.w == mode.w && desk.h == mode.h) {
+        change_mode = false;
+        cover_desktop = true;
+      }
+    }
+    if (cover_desktop) {
+      // A borderless window over the whole display: needs no window manager's help.
+      SDL_Rect bounds;
+      if (SDL_GetDisplayBounds(0, &bounds) == 0) {
+        x = bounds.x;
+        y = bounds.y;
+        w = bounds.w;
+        h = bounds.h;
+      }
       flags |= SDL_WINDOW_BORDERLESS;
+    } else if (change_mode) {
+      flags |= SDL_WINDOW_FULLSCREEN | SDL_WINDOW_BORDERLESS;
     } else {
       SDL_DisplayMode desk;
       if (SDL_GetDesktopDisplayMode(0, &desk) == 0) {
@@ -216,21 +243,20 @@ class SdlWindow final : public WindowBackend {
       return s;
     }
     SDL_GL_MakeCurrent(window_, context_);
-    SDL_ShowWindow(window_);
-
-    if (r.full_screen && !r.desktop_full_screen) {
-      SDL_DisplayMode want{};
-      want.format = r.bits_per_pixel <= 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
-      want.w = r.width;
-      want.h = r.height;
-      SDL_DisplayMode got{};
-      int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
-      if (!SDL_GetClosestDisplayMode(display, &want, &got) ||
-          SDL_SetWindowDisplayMode(window_, &got) != 0 ||
-          SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) {
-        return fail(WindowStatus::mode_refused);
-      }
+    if (change_mode && SDL_SetWindowDisplayMode(window_, &mode) != 0)
+      return fail(WindowStatus::mode_refused);
+    SDL_ShowWindow(window_);  // the mode changes here
+    if (change_mode) {
       full_screen_ = true;
+      SDL_DisplayMode now{};
+      int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
+      if (SDL_GetCurrentDisplayMode(display, &now) != 0 || now.w != mode.w || now.h != mode.h) {
+        error_ = "display mode stayed " + std::to_string(now.w) + "x" + std::to_string(now.h);
+        std::string why = error_;
+        close();
+        error_ = why;
+        return WindowStatus::mode_refused;
+      }
     }
     if (r.full_screen || r.desktop_full_screen) {
       SDL_ShowCursor(SDL_DISABLE);
