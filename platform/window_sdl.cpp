@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace orvl {
 
@@ -193,6 +194,8 @@ class SdlWindow final : public WindowBackend {
       flags |= SDL_WINDOW_BORDERLESS;
     } else if (change_mode) {
       flags |= SDL_WINDOW_FULLSCREEN | SDL_WINDOW_BORDERLESS;
+    } else if (r.probe) {
+      x = y = 0;
     } else {
       SDL_DisplayMode desk;
       if (SDL_GetDesktopDisplayMode(0, &desk) == 0) {
@@ -203,9 +206,10 @@ class SdlWindow final : public WindowBackend {
     }
 
     bool window_failed = false;
-    for (int depth : window_depth_candidates(r.bits_per_pixel)) {
+    std::vector<int> depths = r.probe ? std::vector<int>{0} : window_depth_candidates(r.bits_per_pixel);
+    for (int depth : depths) {
       SDL_GL_ResetAttributes();
-      SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+      SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, r.probe ? 0 : 1);
       SDL_GL_SetAttribute(SDL_GL_RED_SIZE, colour);
       SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, colour == 5 ? 6 : 8);
       SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, colour);
@@ -243,6 +247,7 @@ class SdlWindow final : public WindowBackend {
       return s;
     }
     SDL_GL_MakeCurrent(window_, context_);
+    if (r.probe) return WindowStatus::ok;
     if (change_mode && SDL_SetWindowDisplayMode(window_, &mode) != 0)
       return fail(WindowStatus::mode_refused);
     SDL_ShowWindow(window_);  // the mode changes here
@@ -264,6 +269,7 @@ class SdlWindow final : public WindowBackend {
     }
     SDL_RaiseWindow(window_);
     SDL_DisableScreenSaver();
+    screen_saver_off_ = true;
 
     int current = SDL_GL_GetSwapInterval();
     swap_control_ = SDL_GL_SetSwapInterval(current) == 0;
@@ -283,7 +289,8 @@ class SdlWindow final : public WindowBackend {
     if (window_) {
       SDL_DestroyWindow(window_);
       window_ = nullptr;
-      SDL_EnableScreenSaver();
+      if (screen_saver_off_) SDL_EnableScreenSaver();
+      screen_saver_off_ = false;
     }
     if (video_) {
       SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -348,6 +355,7 @@ class SdlWindow final : public WindowBackend {
   bool swap_control_ = false;
   bool full_screen_ = false;
   bool cursor_hidden_ = false;
+  bool screen_saver_off_ = false;
   std::string error_;
   WindowMessage pending_[kPending];
   int pending_head_ = 0, pending_count_ = 0;
