@@ -66,6 +66,9 @@ struct WindowRequest {
   bool desktop_full_screen = false;
   int scale = 1;
   std::string title;
+  // A throw-away context for reading what the driver offers: never shown, single
+  // buffered, no depth buffer, nothing about the desktop (screen saver, focus) touched.
+  bool probe = false;
 };
 
 // Same values as the display layer's results.

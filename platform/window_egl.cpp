@@ -86,7 +86,8 @@ class HeadlessWindow final : public WindowBackend {
 
     // Asking for alpha keeps 10-bit colour configs from coming first; the pixels live in
     // the framebuffer object anyway, the config only has to allow a desktop GL context.
-    const EGLint config_attribs[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_RED_SIZE, 8,
+    const EGLint config_attribs[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+                                     EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_RED_SIZE, 8,
                                      EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
                                      EGL_NONE};
     EGLConfig config = nullptr;

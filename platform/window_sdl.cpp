@@ -3,6 +3,8 @@
 #include "platform/window_sdl.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 namespace orvl {
 
@@ -162,10 +164,38 @@ class SdlWindow final : public WindowBackend {
 
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     int x = 0, y = 0;
-    if (r.desktop_full_screen) {
-      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
-    } else if (r.full_screen) {
+    SDL_DisplayMode mode{};
+    bool change_mode = r.full_screen && !r.desktop_full_screen;
+    bool cover_desktop = r.desktop_full_screen;
+    if (change_mode) {
+      // The nearest mode the display has, at least as large as asked for. When that is the
+      // mode the desktop already runs in there is nothing to switch (a one-mode Xvfb screen):
+      // cover the desktop instead, which needs no window manager's help.
+      SDL_DisplayMode want{};
+      want.format = r.bits_per_pixel <= 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
+      want.w = r.width;
+      want.h = r.height;
+      if (!SDL_GetClosestDisplayMode(0, &want, &mode)) return fail(WindowStatus::mode_refused);
+      SDL_DisplayMode desk{};
+      if (SDL_GetDesktopDisplayMode(0, &desk) == 0 && desk.w == mode.w && desk.h == mode.h) {
+        change_mode = false;
+        cover_desktop = true;
+      }
+    }
+    if (cover_desktop) {
+      // A borderless window over the whole display: needs no window manager's help.
+      SDL_Rect bounds;
+      if (SDL_GetDisplayBounds(0, &bounds) == 0) {
+        x = bounds.x;
+        y = bounds.y;
+        w = bounds.w;
+        h = bounds.h;
+      }
       flags |= SDL_WINDOW_BORDERLESS;
+    } else if (change_mode) {
+      flags |= SDL_WINDOW_FULLSCREEN | SDL_WINDOW_BORDERLESS;
+    } else if (r.probe) {
+      x = y = 0;
     } else {
       SDL_DisplayMode desk;
       if (SDL_GetDesktopDisplayMode(0, &desk) == 0) {
@@ -176,9 +206,10 @@ class SdlWindow final : public WindowBackend {
     }
 
     bool window_failed = false;
-    for (int depth : window_depth_candidates(r.bits_per_pixel)) {
+    std::vector<int> depths = r.probe ? std::vector<int>{0} : window_depth_candidates(r.bits_per_pixel);
+    for (int depth : depths) {
       SDL_GL_ResetAttributes();
-      SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+      SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, r.probe ? 0 : 1);
       SDL_GL_SetAttribute(SDL_GL_RED_SIZE, colour);
       SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, colour == 5 ? 6 : 8);
       SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, colour);
@@ -216,21 +247,21 @@ class SdlWindow final : public WindowBackend {
       return s;
     }
     SDL_GL_MakeCurrent(window_, context_);
-    SDL_ShowWindow(window_);
-
-    if (r.full_screen && !r.desktop_full_screen) {
-      SDL_DisplayMode want{};
-      want.format = r.bits_per_pixel <= 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
-      want.w = r.width;
-      want.h = r.height;
-      SDL_DisplayMode got{};
-      int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
-      if (!SDL_GetClosestDisplayMode(display, &want, &got) ||
-          SDL_SetWindowDisplayMode(window_, &got) != 0 ||
-          SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) {
-        return fail(WindowStatus::mode_refused);
-      }
+    if (r.probe) return WindowStatus::ok;
+    if (change_mode && SDL_SetWindowDisplayMode(window_, &mode) != 0)
+      return fail(WindowStatus::mode_refused);
+    SDL_ShowWindow(window_);  // the mode changes here
+    if (change_mode) {
       full_screen_ = true;
+      SDL_DisplayMode now{};
+      int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
+      if (SDL_GetCurrentDisplayMode(display, &now) != 0 || now.w != mode.w || now.h != mode.h) {
+        error_ = "display mode stayed " + std::to_string(now.w) + "x" + std::to_string(now.h);
+        std::string why = error_;
+        close();
+        error_ = why;
+        return WindowStatus::mode_refused;
+      }
     }
     if (r.full_screen || r.desktop_full_screen) {
       SDL_ShowCursor(SDL_DISABLE);
@@ -238,6 +269,7 @@ class SdlWindow final : public WindowBackend {
     }
     SDL_RaiseWindow(window_);
     SDL_DisableScreenSaver();
+    screen_saver_off_ = true;
 
     int current = SDL_GL_GetSwapInterval();
     swap_control_ = SDL_GL_SetSwapInterval(current) == 0;
@@ -257,7 +289,8 @@ class SdlWindow final : public WindowBackend {
     if (window_) {
       SDL_DestroyWindow(window_);
       window_ = nullptr;
-      SDL_EnableScreenSaver();
+      if (screen_saver_off_) SDL_EnableScreenSaver();
+      screen_saver_off_ = false;
     }
     if (video_) {
       SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -322,6 +355,7 @@ class SdlWindow final : public WindowBackend {
   bool swap_control_ = false;
   bool full_screen_ = false;
   bool cursor_hidden_ = false;
+  bool screen_saver_off_ = false;
   std::string error_;
   WindowMessage pending_[kPending];
   int pending_head_ = 0, pending_count_ = 0;

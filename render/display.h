@@ -13,8 +13,11 @@
 // matrix, so light positions pass through it too. Scenes were made against that look.
 //
 // Where the frames go (`DisplaySetup`, read by display_open):
-//   window    an SDL2 window with a compatibility-profile context (full screen switches the
-//             display mode, a refused switch gives mode_refused);
+//   window    an SDL2 window with a compatibility-profile context. Full screen switches to
+//             the nearest display mode at least as large as the picture (none, or a
+//             refused switch, gives mode_refused); when that mode is the desktop's own,
+//             a borderless window covers the desktop instead, which also works with no
+//             window manager (Xvfb);
 //   headless  an off-screen RGBA8 + DEPTH24 framebuffer on Mesa's surfaceless EGL;
 //   null      no GL context at all (call recording, message tests);
 //   automatic headless when no display is reachable (no DISPLAY / WAYLAND_DISPLAY), else window.
