@@ -24,8 +24,12 @@ int main(int argc, char** argv) {
     return print_help(args);
   }
   std::string name = args.front();
-  args.erase(args.begin());
   if (name == "--help" || name == "-h") return print_help(args);
+  // Options without a command are the show's own ("orvl --headless --out DIR").
+  if (name.rfind("--", 0) == 0) {
+    if (const auto* play = orvl::find_command("play")) return play->run(args);
+  }
+  args.erase(args.begin());
   const orvl::CommandInfo* cmd = orvl::find_command(name);
   if (!cmd) {
     std::fprintf(stderr, "orvl: unknown command '%s' (try 'orvl help')\n", name.c_str());

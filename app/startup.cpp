@@ -1,0 +1,207 @@
+#include "app/startup.h"
+
+#include <SDL.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "app/control_window.h"
+#include "app/message_box.h"
+#include "app/options.h"
+#include "app/sound_output.h"
+#include "app/splash.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/log.h"
+#include "platform/window.h"
+#include "render/gl_caps.h"
+#include "render/png_writer.h"
+
+namespace orvl {
+
+int desktop_bits_per_pixel() {
+  if (!window_display_available()) return 32;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 32;
+  SDL_DisplayMode mode;
+  int bpp = 32;
+  if (SDL_GetDesktopDisplayMode(0, &mode) == 0) bpp = SDL_BITSPERPIXEL(mode.format);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  return bpp > 24 ? 32 : bpp;
+}
+
+namespace {
+
+// Feeds every frame to ffmpeg as raw RGBA and muxes the show's music next to it.
+class VideoPipe {
+ public:
+  bool open(const std::string& path, int fps, const std::string& music) {
+    std::string cmd = "ffmpeg -loglevel error -y -f rawvideo -pix_fmt rgba -s " + std::to_string(kShowWidth) +
+                      "x" + std::to_string(kShowHeight) + " -r " + std::to_string(fps) + " -i -";
+    if (!music.empty()) cmd += " -i '" + music + "' -c:a aac -b:a 160k -shortest";
+    cmd += " -c:v libx264 -preset veryfast -crf 20 -pix_fmt yuv420p '" + path + "'";
+    pipe_ = popen(cmd.c_str(), "w");
+    return pipe_ != nullptr;
+  }
+  void write(const DisplayFrame& f) {
+    if (!pipe_ || failed_ || f.width != kShowWidth || f.height != kShowHeight) return;
+    const size_t bytes = size_t(f.width) * f.height * 4;
+    if (std::fwrite(f.rgba, 1, bytes, pipe_) != bytes) failed_ = true;
+  }
+  bool close() {
+    if (!pipe_) return false;
+    int rc = pclose(pipe_);
+    pipe_ = nullptr;
+    return rc == 0 && !failed_;
+  }
+  ~VideoPipe() {
+    if (pipe_) pclose(pipe_);
+  }
+
+ private:
+  FILE* pipe_ = nullptr;
+  bool failed_ = false;
+};
+
+struct HeadlessState {
+  int fps = 30;
+  long long frames = 0;
+  uint32_t start = 0;
+  int last_report_second = -1;
+};
+
+}  // namespace
+
+int program_main(const RunOptions& run) {
+  Options& opt = options();
+  options_set_startup_flags(opt);
+  control_window_create();
+
+  const bool headless = run.backend == DisplayBackend::headless ||
+                        (run.backend == DisplayBackend::automatic && !window_display_available());
+  display_setup(DisplaySetup{headless ? DisplayBackend::headless : run.backend, std::max(1, run.scale), false});
+
+  Splash splash;
+  if (!headless && opt.show_splash) splash.show();
+
+  SoundLoadStatus sound = sound_library_load();
+  if (sound != SoundLoadStatus::ok) {
+    splash.close();
+    control_window_destroy();
+    return kSoundLoadFailureExitCode;
+  }
+
+  if (gl_probe(headless ? DisplayBackend::headless : DisplayBackend::automatic) != GlProbeResult::ok) {
+    sound_library_release();
+    splash.close();
+    message_box_show("GL context creation failed", "OpenGL initialization failure", MessageIcon::error);
+    control_window_destroy();
+    return -1;
+  }
+
+  control_fill_lists();
+  PlaylistRestore playlist = options_apply_defaults(opt);
+  ControlWindow& cw = control_window();
+  for (const auto& e : playlist.entries) cw.playlist.push_back(e.line);
+  cw.rendering_enabled = cw.common_rendering_enabled = cw.remove_enabled = playlist.buttons_enabled;
+
+  ShowSettings settings;
+  settings.mode = run.mode;
+  settings.mipmap = opt.mipmap;
+  settings.bilinear = opt.bilinear;
+  settings.z_buffer = opt.z_buffer;
+  settings.wait_vsync = opt.wait_vsync;
+  settings.full_screen = opt.full_screen && !run.windowed && !headless;
+  settings.lightwave_root = opt.lightwave_root;
+  settings.mode_selected = cw.mode_selection >= 0;
+  if (settings.mode_selected) {
+    const DisplayMode& m = cw.modes.modes[cw.mode_selection];
+    settings.mode_width = m.width;
+    settings.mode_height = m.height;
+    settings.mode_bpp = m.bits_per_pixel;
+  }
+  settings.desktop_bpp = desktop_bits_per_pixel();
+  settings.precalc_step_index = cw.precalc_selection;
+  settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
+  settings.track_bar_position = cw.track_bar;
+
+  MusicState music;
+  ShowHost host;
+  host.music_start = [&](std::string& path) {
+    // Paths in the show are written the Windows way; the library opens real files.
+    music.path = resolve_data_path(path);
+    SoundFormatChoice format;  // the Sound menu is never attached: nothing is checked
+    if (sound_show_start(sound_api(), music, format, opt.show_warnings, &cw) == SoundStartResult::wrong_version)
+      return false;
+    if (music.path.empty()) path.clear();
+    return true;
+  };
+  host.music_play = [&] { sound_show_play(sound_api(), music); };
+  host.music_end = [&] {
+    if (!music.path.empty()) sound_show_end(sound_api(), music);
+  };
+  host.loading_open = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+  host.loading_progress = [](int k, int n, const std::string& path) {
+    std::fprintf(stderr, "Loading scene %d of %d : %s\n", k, n, path.c_str());
+  };
+  host.close_splash = [&] { splash.close(); };
+  host.control_window_enable = [&](bool on) { cw.enabled = on; };
+  host.remember_track_bar = [&](int position) { cw.track_bar = position; };
+  host.message_box = [](const std::string& text, const std::string& title, MessageKind kind) {
+    message_box_show(text, title, kind == MessageKind::warning ? MessageIcon::warning : MessageIcon::error);
+  };
+  host.precalc_dialog_open = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+
+  // Headless: a fixed frame rate on the virtual clock, frames to pictures and video.
+  HeadlessState hs;
+  VideoPipe video;
+  bool video_open = false;
+  if (headless) {
+    hs.fps = std::max(1, run.fps);
+    clock_set_virtual(1000);
+    hs.start = clock_now_ms();
+    const int every = std::max(1, run.every);
+    FrameSink pictures;
+    if (!run.out_dir.empty()) pictures = png_frame_sink(run.out_dir, "frame_");
+    if (!run.video_path.empty()) {
+      video_open = video.open(run.video_path, hs.fps, resolve_data_path(kShowMusic));
+      if (!video_open) std::fprintf(stderr, "orvl: cannot start ffmpeg for %s\n", run.video_path.c_str());
+    }
+    display_set_frame_sink([&, pictures, every](const DisplayFrame& f) {
+      if (pictures && f.index % static_cast<uint32_t>(every) == 0) pictures(f);
+      if (video_open) video.write(f);
+    });
+    host.after_frame = [&](int k, const Scene&) {
+      ++hs.frames;
+      // Frame n starts at n * 1000 / fps milliseconds of show time.
+      const uint32_t target = hs.start + static_cast<uint32_t>(hs.frames * 1000 / hs.fps);
+      clock_advance_virtual(target - clock_now_ms());
+      const int second = static_cast<int>((clock_now_ms() - hs.start) / 1000);
+      if (second != hs.last_report_second && second % 5 == 0) {
+        hs.last_report_second = second;
+        std::fprintf(stderr, "scene %d, %3d s of show time, %lld frames\n", k + 1, second, hs.frames);
+      }
+    };
+  }
+
+  const ShowResult result = show_run(settings, host);
+  if (headless) {
+    display_set_frame_sink({});
+    if (video_open) {
+      if (video.close())
+        std::fprintf(stderr, "Video written to %s\n", run.video_path.c_str());
+      else
+        std::fprintf(stderr, "orvl: ffmpeg failed to write %s\n", run.video_path.c_str());
+    }
+    if (!run.out_dir.empty()) std::fprintf(stderr, "Pictures written to %s\n", run.out_dir.c_str());
+    clock_use_real();
+  }
+  (void)result;
+  splash.close();
+  control_window_destroy();
+  sound_library_release();
+  return 0;
+}
+
+}  // namespace orvl
