@@ -103,17 +103,6 @@ TEST_F(SurfaceImage, ScrollCodesAnywhereInThePath) {
   EXPECT_FLOAT_EQ(o.surfaces[2].scroll_u, -0.01f);
 }
 
-TEST_F(SurfaceImage, ScrollingTouchesOnlyLoadedObjects) {
-  scene.objects[0].surfaces.resize(1);
-  scene.objects[0].surfaces[0].scroll_flags = ScrollFlags::DOWN;
-  scene.objects[1].surfaces.resize(1);
-  scene.objects[1].surfaces[0].scroll_flags = ScrollFlags::DOWN;
-  scene.object_count = 1;
-  scroll_textures(scene);
-  EXPECT_FLOAT_EQ(scene.objects[0].surfaces[0].scroll_v, -0.005f);
-  EXPECT_EQ(scene.objects[1].surfaces[0].scroll_v, 0.0f);
-}
-
 TEST_F(SurfaceImage, MissingImageNamesTheShortenedPath) {
   current("S");
   EXPECT_EQ(load(kPrefix + "images/gone.tga"), SurfaceImageStatus::missing);
