@@ -123,7 +123,7 @@ TEST_F(SurfaceImage, LooksBelowTheRootThenThePathAsWritten) {
   ScopedCwd cwd(dir.path("work"));
   current("S");
 
-  // Shortened path below the root: the specified second attempt.
+  // Shortened path below the root.
   EXPECT_EQ(load("XXXXXXXXXXXXXimages/below.tga"), SurfaceImageStatus::ok);
   EXPECT_TRUE(log_lines().empty());
   // Shortened path relative to the working directory: the first attempt.
@@ -135,7 +135,7 @@ TEST_F(SurfaceImage, LooksBelowTheRootThenThePathAsWritten) {
   EXPECT_EQ(load("images/beside.tga"), SurfaceImageStatus::ok);
   EXPECT_THAT(log_lines().back(), HasSubstr(dir.path("scenes") + "/images/beside.tga"));
   EXPECT_EQ(scene.image_count, 4);
-  // Everything failing keeps the specified result.
+  // When everything fails, the error names the shortened path as before.
   EXPECT_EQ(load("images/nowhere.tga"), SurfaceImageStatus::missing);
   EXPECT_EQ(scene.error_path, "e.tga");
 }
