@@ -161,9 +161,12 @@ int dump_object(const std::vector<std::string>& arguments) {
   std::string name = file;
   LoadStatus st = load_object(scene, name, true, options);
   if (st != LoadStatus::ok) {
-    const std::string& which = scene.image_missing ? scene.error_path : file;
-    std::fprintf(stderr, "orvl dump-object: %s: status %d (%s)\n", which.c_str(), int(st),
-                 scene.image_missing ? "image file not found" : load_status_text(st));
+    if (scene.image_missing)
+      std::fprintf(stderr, "orvl dump-object: %s: status %d (image not found: %s)\n",
+                   file.c_str(), int(st), scene.error_path.c_str());
+    else
+      std::fprintf(stderr, "orvl dump-object: %s: status %d (%s)\n", file.c_str(), int(st),
+                   load_status_text(st));
     return 1;
   }
   const SceneObject& o = scene.objects[0];

@@ -1,0 +1,59 @@
+// Object loading: an LWOB of 100,000 triangles on a lit grid, read from a file each time.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "object/object_loader.h"
+#include "platform/log.h"
+#include "scene/scene.h"
+#include "tools/lwob_writer.h"
+
+namespace {
+
+const std::string& grid_object_file() {
+  static const std::string path = [] {
+    constexpr int kSide = 230;  // 52,900 points, within the 16-bit point numbers
+    constexpr int kPolygons = 100000;
+    orvl::LwobWriter w;
+    for (int y = 0; y < kSide; ++y)
+      for (int x = 0; x < kSide; ++x) w.add_point(float(x), float((x * y) % 7) * 0.1f, float(y));
+    w.add_surface("Smooth").colr(200, 180, 160).flag(0x4);
+    w.add_surface("Sharp").flag(0x80 | 0x100);
+    int written = 0;
+    for (int y = 0; y + 1 < kSide && written < kPolygons; ++y) {
+      for (int x = 0; x + 1 < kSide && written < kPolygons; ++x) {
+        const uint16_t a = uint16_t(y * kSide + x), b = uint16_t(a + 1);
+        const uint16_t c = uint16_t(a + kSide), d = uint16_t(c + 1);
+        const uint16_t surface = uint16_t(1 + (x & 1));
+        w.add_polygon({a, b, d}, surface);
+        if (++written < kPolygons) w.add_polygon({a, d, c}, surface), ++written;
+      }
+    }
+    std::string p = (std::filesystem::temp_directory_path() / "orvl_bench_grid.lwo").string();
+    w.write(p);
+    return p;
+  }();
+  return path;
+}
+
+void BM_LoadObject100k(benchmark::State& state) {
+  orvl::log_set_echo(false);
+  const std::string file = grid_object_file();
+  for (auto _ : state) {
+    orvl::Scene scene;
+    scene.objects.resize(orvl::kMaxObjects);
+    scene.motions.resize(orvl::kMaxMotions);
+    std::string name = file;
+    if (orvl::load_object(scene, name, true) != orvl::LoadStatus::ok) {
+      state.SkipWithError("load failed");
+      break;
+    }
+    benchmark::DoNotOptimize(scene.objects[0].polygons.data());
+  }
+  state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_LoadObject100k)->Unit(benchmark::kMillisecond);
+
+}  // namespace
