@@ -413,9 +413,10 @@ SceneStatus Parser::object_items(SceneObject& obj) {
       return st;
     obj.dissolve_envelope = h;
     ++s_.next_motion;
+    // The mesh drawing reads the dissolve level through each triangle. Objects without an
+    // envelope keep no reference and draw opaque: their level is never evaluated.
+    for (Triangle& t : obj.polygons) t.dissolve_ref = &obj.dissolve;
   }
-  // The mesh drawing reads the dissolve level through each triangle.
-  for (Triangle& t : obj.polygons) t.dissolve_ref = &obj.dissolve;
   return SceneStatus::ok;
 }
 
