@@ -31,13 +31,12 @@ std::string latin1_to_utf8(const std::string& s) {
 // The object is loaded into an empty scene set up for the 640 x 480 show output, so
 // static-image quads get the show's aspect ratio.
 void prepare_scene(Scene& scene, const std::string& file) {
+  scene_construct(scene);
+  (void)scene_configure(scene, 0, 640, 480, 1024, 0);
+  // The tables a scene load would allocate before handing objects to the loader.
   scene.objects.resize(kMaxObjects);
   scene.motions.resize(kMaxMotions);
   scene.lights.resize(kMaxLights);
-  scene.width = 640;
-  scene.height = 480;
-  scene.max_texture_size = 1024;
-  scene.texture_base = texture_counter + 1;
   // Images are also looked for beside the object (the scene folder of the lookup).
   scene.path = file;
 }
