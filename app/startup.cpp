@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/control_window.h"
@@ -163,7 +164,11 @@ int program_main(const RunOptions& run) {
     hs.start = clock_now_ms();
     const int every = std::max(1, run.every);
     FrameSink pictures;
-    if (!run.out_dir.empty()) pictures = png_frame_sink(run.out_dir, "frame_");
+    if (!run.out_dir.empty()) {
+      std::error_code ec;
+      std::filesystem::create_directories(run.out_dir, ec);
+      pictures = png_frame_sink(run.out_dir, "frame_");
+    }
     if (!run.video_path.empty()) {
       video_open = video.open(run.video_path, hs.fps, resolve_data_path(kShowMusic));
       if (!video_open) std::fprintf(stderr, "orvl: cannot start ffmpeg for %s\n", run.video_path.c_str());
