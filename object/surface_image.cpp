@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "image/image.h"
 #include "platform/file.h"
 #include "platform/log.h"
 
@@ -14,17 +15,63 @@ constexpr int kMaxTextureNumber = std::numeric_limits<int16_t>::max();
 
 bool contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
 
-// Decoding, clamping to the display's largest texture, tinting, squaring to a power of two
-// and the 2D-effect work buffer all need pixels, which come with the image library. Until
-// it is linked in, this step gives the surface no pixels: the buffers stay empty and the
-// texture size 0, which the upload treats as a texture without a picture. The texture
-// number is still used up, so numbering matches a build that has pixels.
+// One pass of an image: decode it, clamp it to the display's largest texture, turn it into
+// red-first bytes (tinted for a particle copy), square it to a power of two and hand the
+// buffer to the surface. A file that does not decode (damaged, or of a kind no reader
+// handles) leaves the slot without pixels: its texture stays blank and the show goes on.
 void decode_surface_pixels(Scene& scene, Surface& surface, const std::string& file, int slot,
                            int tint) {
-  (void)scene;
-  (void)file;
-  (void)slot;
-  if (tint < 0) surface.particle_pixels[0].clear();
+  Img img;
+  ImgDecoder decoder;
+  decoder.bind(&img);
+  PixelBuffer& target = tint >= 0 ? surface.particle_pixels[size_t(tint)]
+                                  : (slot == 0 ? surface.image_pixels : surface.reflection_pixels);
+  if (img.load(file) != ImgError::ok || decoder.decode() != ImgError::ok || img.pixels.empty()) {
+    log_line("Image " + file + " could not be decoded; its texture stays blank.");
+    PixelBuffer().swap(target);
+    img.release();
+    return;
+  }
+
+  const uint32_t limit = scene.max_texture_size > 0 ? uint32_t(scene.max_texture_size) : kMaxImageDimension;
+  if (img.width > limit) (void)img.resize(limit, img.height, limit);
+  if (img.height > limit) (void)img.resize(img.width, limit, img.width);
+  const uint32_t w = img.width, h = img.height;
+
+  // 0x00RRGGBB words (blue first in memory) become red-first bytes.
+  if (tint >= 0) {
+    const float* t = &tint_table[size_t(tint) * 3];
+    for (uint32_t& p : img.pixels) {
+      const uint32_t r = static_cast<uint32_t>(((p >> 16) & 0xFF) * t[0]);
+      const uint32_t g = static_cast<uint32_t>(((p >> 8) & 0xFF) * t[1]);
+      const uint32_t b = static_cast<uint32_t>((p & 0xFF) * t[2]);
+      p = (p & 0xFF000000u) | (b << 16) | (g << 8) | r;
+    }
+  } else {
+    for (uint32_t& p : img.pixels) p = (p & 0xFF00FF00u) | ((p >> 16) & 0xFF) | ((p & 0xFF) << 16);
+  }
+
+  const uint32_t side = std::max(round_up_pow2(w), round_up_pow2(h));
+  if (contains(surface.name, "__STATIC_IMAGE__")) {
+    // A static image keeps its size: the unscaled rows sit in the top-left corner of the
+    // square and the quad shows exactly that part.
+    surface.image_width = int32_t(w);
+    surface.image_height = int32_t(h);
+    const std::vector<uint32_t> rows = img.pixels;
+    const uint32_t pitch = img.pitch;
+    (void)img.resize(side, side, side);
+    for (uint32_t r = 0; r < h && r < side; ++r)
+      std::copy_n(rows.begin() + std::ptrdiff_t(size_t(r) * pitch), std::min(w, side),
+                  img.pixels.begin() + std::ptrdiff_t(size_t(r) * side));
+  } else {
+    (void)img.resize(side, side, side);
+  }
+  surface.texture_width = surface.texture_height = int32_t(side);
+  (void)img.keep_pixels(1);
+  target = std::move(img.pixels);
+  if (tint < 0) PixelBuffer().swap(surface.particle_pixels[0]);
+  if (contains(surface.name, "__2DEFFECT_")) surface.effect_pixels.assign(size_t(side) * side, 0u);
+  img.release();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "object/surface_image.h"
 #include "platform/log.h"
+#include "support/image_support.h"
 #include "support/object_fixtures.h"
 
 using namespace orvl;
@@ -114,10 +115,13 @@ TEST_F(SurfaceImage, MissingImageNamesTheShortenedPath) {
 }
 
 TEST_F(SurfaceImage, LooksBelowTheRootThenThePathAsWritten) {
-  dir.touch("root/images/below.tga");
-  dir.touch("root/content/images/written.tga");
-  dir.touch("scenes/images/beside.tga");
-  dir.touch("work/images/here.tga");
+  // Real pictures: each found image is decoded too.
+  const std::vector<uint8_t> tga = test::make_tga10_24(test::make_picture(3, 2));
+  const std::string picture(tga.begin(), tga.end());
+  dir.touch("root/images/below.tga", picture);
+  dir.touch("root/content/images/written.tga", picture);
+  dir.touch("scenes/images/beside.tga", picture);
+  dir.touch("work/images/here.tga", picture);
   scene.lightwave_root = dir.path("root");
   scene.path = dir.path("scenes/show.lws");
   ScopedCwd cwd(dir.path("work"));
@@ -233,3 +237,88 @@ TEST_F(SurfaceImage, EdgeOnSurfaceGetsFiniteCoordinates) {
 }
 
 }  // namespace
+
+// The pixel half: what the surface holds once an image has decoded.
+class SurfacePixels : public SurfaceImage {
+ protected:
+  void SetUp() override {
+    scene_construct(scene);  // also fills the particle tint table
+    SurfaceImage::SetUp();
+  }
+  // A 3 x 2 picture with known colours, written as a Targa file.
+  std::string picture_file(const std::string& rel) {
+    test::Picture pic;
+    pic.width = 3;
+    pic.height = 2;
+    pic.pixels = {0xC86432u, 0x102030u, 0x405060u, 0x708090u, 0xA0B0C0u, 0xD0E0F0u};
+    const std::vector<uint8_t> tga = test::make_tga10_24(pic);
+    return dir.touch(rel, std::string(tga.begin(), tga.end()));
+  }
+  static uint32_t rgba(uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); }
+};
+
+TEST_F(SurfacePixels, ColourImageBecomesASquareRedFirstTexture) {
+  const std::string file = picture_file("a.tga");
+  Surface& s = current("S");
+  ASSERT_EQ(load(kPrefix + file), SurfaceImageStatus::ok);
+  EXPECT_EQ(s.texture_width, 4);
+  EXPECT_EQ(s.texture_height, 4);
+  ASSERT_EQ(s.image_pixels.size(), 16u);
+  EXPECT_EQ(s.image_pixels[0], rgba(0xC8, 0x64, 0x32));  // stretched: nearest neighbour
+  EXPECT_EQ(s.image_pixels[15], rgba(0xD0, 0xE0, 0xF0));
+  EXPECT_TRUE(s.effect_pixels.empty());
+
+  Surface& r = current("R");
+  ASSERT_EQ(load(kPrefix + file, 1), SurfaceImageStatus::ok);
+  EXPECT_EQ(r.reflection_pixels.size(), 16u);
+  EXPECT_TRUE(r.image_pixels.empty());
+}
+
+TEST_F(SurfacePixels, ClampsToTheLargestTextureBeforeSquaring) {
+  const std::string file = picture_file("a.tga");
+  scene.max_texture_size = 2;
+  Surface& s = current("S");
+  ASSERT_EQ(load(kPrefix + file), SurfaceImageStatus::ok);
+  EXPECT_EQ(s.texture_width, 2);
+  EXPECT_EQ(s.image_pixels.size(), 4u);
+}
+
+TEST_F(SurfacePixels, StaticImagesKeepTheirRowsUnscaledInTheCorner) {
+  const std::string file = picture_file("a.tga");
+  Surface& s = current("bg__STATIC_IMAGE__");
+  ASSERT_EQ(load(kPrefix + file), SurfaceImageStatus::ok);
+  EXPECT_EQ(s.image_width, 3);
+  EXPECT_EQ(s.image_height, 2);
+  ASSERT_EQ(s.image_pixels.size(), 16u);
+  EXPECT_EQ(s.image_pixels[1], rgba(0x10, 0x20, 0x30));
+  EXPECT_EQ(s.image_pixels[2], rgba(0x40, 0x50, 0x60));
+  EXPECT_EQ(s.image_pixels[4 + 2], rgba(0xD0, 0xE0, 0xF0));
+}
+
+TEST_F(SurfacePixels, ParticleCopiesAreTintedByTheirEntry) {
+  const std::string file = picture_file("a.tga");
+  Surface& s = current("spark__PARTICLES_");
+  ASSERT_EQ(load(kPrefix + file), SurfaceImageStatus::ok);
+  for (int m = 0; m < kParticleTints; ++m) ASSERT_EQ(s.particle_pixels[m].size(), 16u) << m;
+  // Entry 0 is (1.0, 0.5, 0.5), entry 6 is (0.5, 1.0, 1.0); products are truncated.
+  EXPECT_EQ(s.particle_pixels[0][0], rgba(0xC8, 0x32, 0x19));
+  EXPECT_EQ(s.particle_pixels[6][0], rgba(0x64, 0x64, 0x32));
+  EXPECT_TRUE(s.image_pixels.empty());
+}
+
+TEST_F(SurfacePixels, EffectSurfacesGetAZeroWorkBuffer) {
+  const std::string file = picture_file("a.tga");
+  Surface& s = current("fx__2DEFFECT_PLASMA__");
+  ASSERT_EQ(load(kPrefix + file), SurfaceImageStatus::ok);
+  ASSERT_EQ(s.effect_pixels.size(), 16u);
+  EXPECT_EQ(s.effect_pixels[5], 0u);
+}
+
+TEST_F(SurfacePixels, ADamagedImageLeavesABlankTextureNotAFailure) {
+  const std::string file = dir.touch("broken.jpg", "\xFF\xD8\xFF\xE0 not really a jpeg");
+  Surface& s = current("S");
+  ASSERT_EQ(load(kPrefix + file), SurfaceImageStatus::ok);
+  EXPECT_EQ(s.texture, 1);  // the number is still used up
+  EXPECT_TRUE(s.image_pixels.empty());
+  EXPECT_THAT(log_lines().back(), HasSubstr("could not be decoded"));
+}
