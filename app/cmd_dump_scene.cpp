@@ -22,8 +22,8 @@ int dump_scene(const std::vector<std::string>& argv) {
   }
   const std::string& file = args[0];
 
-  // Standard output carries only the dump; loading steps go to standard error.
-  orvl::log_echo_to_stderr(true);
+  // Standard output carries only the dump and a failure is one line on standard error, so
+  // the step log stays quiet; `loaded_path` shows where each object was found.
   orvl::log_set_echo(false);
 
   auto scene = std::make_unique<orvl::Scene>();

@@ -1,5 +1,5 @@
 // JSON and text views of a loaded Scene for the inspection commands (`orvl dump-scene`,
-// and the parts `orvl eval` shares).
+// and the pieces `orvl eval` shares).
 //
 // JSON keys are the Scene's member names (`first_frame`, `key_count`, `dissolve_envelope`,
 // `ambient_color`, ...), nested as the records nest: `objects[i].pivot`,

@@ -36,7 +36,7 @@ std::string megabyte_scene() {
   };
   for (int i = 0; i < 49; ++i) {
     orvl::LwsObject o;
-    o.null_name = "Part" + std::to_string(i);
+    o.null_name = "Segment" + std::to_string(i);
     o.motion = motion(100, i);
     if (i > 0) o.parent = i;
     sc.objects.push_back(o);
