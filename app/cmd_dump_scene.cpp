@@ -30,7 +30,12 @@ int dump_scene(const std::vector<std::string>& argv) {
   orvl::scene_construct(*scene);
   (void)orvl::scene_configure(*scene, 0, 640, 480, 1024, 0);
   orvl::scene_set_lightwave_root(*scene, root);
+  const size_t log_before = orvl::log_lines().size();
   const orvl::SceneStatus status = orvl::scene_load(*scene, file);
+  // A refused scene says why in the log (which limit, which block); carry that into the
+  // one-line error when no missing file explains it.
+  std::string detail = scene->error_path;
+  if (detail.empty() && orvl::log_lines().size() > log_before) detail = orvl::log_lines().back();
 
   if (as_json) {
     std::string text = orvl::scene_json(*scene, status).dump(2);
@@ -44,8 +49,7 @@ int dump_scene(const std::vector<std::string>& argv) {
   orvl::scene_destroy(*scene);
   if (status != orvl::SceneStatus::ok) {
     std::fprintf(stderr, "orvl dump-scene: %s: status %d (%s)%s%s\n", file.c_str(), static_cast<int>(status),
-                 orvl::scene_status_text(status), scene->error_path.empty() ? "" : ": ",
-                 scene->error_path.c_str());
+                 orvl::scene_status_text(status), detail.empty() ? "" : ": ", detail.c_str());
     return 1;
   }
   return 0;

@@ -128,6 +128,16 @@ TEST(DumpScene, FailuresNameTheFileAndTheStatus) {
   EXPECT_EQ(j["error_path"], "ships\\TVorlon\\TVorlonMain");
   EXPECT_NE(r.err.find("ships\\TVorlon\\TVorlonMain"), std::string::npos);
 
+  // A refused scene names the limit on the same single line.
+  LwsScene crowded;
+  crowded.objects.assign(51, LwsObject());
+  ASSERT_TRUE(write_lws_file((dir.root / "crowded.lws").string(), crowded));
+  r = run_orvl("dump-scene " + (dir.root / "crowded.lws").string(), dir.root);
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_NE(r.err.find("status 2"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("more than 50 objects"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+
   r = run_orvl("dump-scene", dir.root);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("usage"), std::string::npos);
