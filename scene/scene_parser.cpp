@@ -66,6 +66,7 @@ class Parser {
   }
 
   void header();
+  float timing(const char* keyword);
   SceneStatus objects();
   SceneStatus mesh_object(const std::string& written);
   SceneStatus record_mesh(const std::string& written, const std::string& opened);
@@ -89,6 +90,20 @@ class Parser {
   LwsScanner scan_;
 };
 
+// Reads one timing value. Older scenes leave lines out (some have no "FramesPerSecond"):
+// a value that is not there reads as 0 and the scan stays where it was, instead of running
+// to the end of the text and losing every object after it.
+float Parser::timing(const char* keyword) {
+  const size_t start = scan_.pos();
+  if (!scan_.find_keyword(keyword)) {
+    scan_.set_pos(start);
+    return 0;
+  }
+  const float v = to_float(scan_.read_float());
+  scan_.skip_line();
+  return v;
+}
+
 void Parser::header() {
   Motion& h0 = s_.motions[0];
   scan_.find_keyword("PreviewFirstFrame");
@@ -99,21 +114,13 @@ void Parser::header() {
   if (scan_.at_end()) {
     // Scenes saved without preview settings give the render range instead.
     scan_.set_pos(0);
-    scan_.find_keyword("FirstFrame");
-    h0.first_frame = to_float(scan_.read_float());
-    scan_.skip_line();
+    h0.first_frame = timing("FirstFrame");
     last = "LastFrame";
     step = "FrameStep";
   }
-  scan_.find_keyword(last);
-  h0.last_frame = to_float(scan_.read_float());
-  scan_.skip_line();
-  scan_.find_keyword(step);
-  h0.frame_step = to_float(scan_.read_float());
-  scan_.skip_line();
-  scan_.find_keyword("FramesPerSecond");
-  h0.frames_per_second = to_float(scan_.read_float());
-  scan_.skip_line();
+  h0.last_frame = timing(last);
+  h0.frame_step = timing(step);
+  h0.frames_per_second = timing("FramesPerSecond");
 
   s_.next_motion = 1;  // header 0 is the camera's
   s_.object_count = 0;
@@ -482,7 +489,9 @@ SceneStatus Parser::lights() {
   s_.ambient_intensity = to_float(scan_.read_float());
   scan_.find_keyword("LightMotion");
   for (;;) {
-    if (s_.light_count >= kMaxLights) return refuse("more than " + std::to_string(kMaxLights) + " lights");
+    // Every light takes one of the motion headers left after the camera's, so the header
+    // table (64) refuses a scene before the light table (64) could overflow.
+    static_assert(kMaxLights >= kMaxMotions - 1, "the motion check bounds the lights");
     int h = 0;
     if (SceneStatus st = take_motion(h); st != SceneStatus::ok) return st;
     SceneLight& light = s_.lights[s_.light_count];

@@ -1,0 +1,229 @@
+#include "app/scene_json.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace orvl {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+int in_table(int count, size_t size) { return std::max(0, std::min(count, static_cast<int>(size))); }
+
+std::string triple_text(const float* v) {
+  return float_text(v[0]) + " " + float_text(v[1]) + " " + float_text(v[2]);
+}
+
+}  // namespace
+
+std::string float_text(float v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0");
+}
+
+SceneJson json_float(float v) {
+  if (!std::isfinite(v)) return nullptr;  // JSON has no infinities
+  return std::strtod(float_text(v).c_str(), nullptr);
+}
+
+SceneJson json_floats(const float* v, int n) {
+  json a = json::array();
+  for (int i = 0; i < n; ++i) a.push_back(json_float(v[i]));
+  return a;
+}
+
+SceneJson motion_json(const Scene& scene, int index) {
+  const Motion& m = scene.motions[index];
+  json j = {
+      {"index", index},
+      {"channel_count", m.channel_count},
+      {"first_key", m.first_key},
+      {"key_count", m.key_count},
+      {"end_behavior", m.end_behavior},
+      {"first_frame", json_float(m.first_frame)},
+      {"frame_step", json_float(m.frame_step)},
+      {"last_frame", json_float(m.last_frame)},
+  };
+  if (index == 0) j["frames_per_second"] = json_float(m.frames_per_second);
+  json keys = json::array();
+  const int pool = static_cast<int>(scene.keys.size());
+  for (int k = 0; k < m.key_count; ++k) {
+    const int at = m.first_key + k;
+    if (at < 0 || at >= pool) break;
+    const MotionKey& key = scene.keys[at];
+    keys.push_back({
+        {"value", json_floats(key.value, kNumChannels)},
+        {"tension", json_float(key.tension)},
+        {"continuity", json_float(key.continuity)},
+        {"bias", json_float(key.bias)},
+        {"linear", key.linear},
+        {"frame", key.frame},
+    });
+  }
+  j["keys"] = std::move(keys);
+  return j;
+}
+
+SceneJson object_json(const Scene& scene, int index) {
+  const SceneObject& o = scene.objects[index];
+  return {
+      {"index", index},
+      {"file_name", o.file_name},
+      {"loaded_path", o.loaded_path},
+      {"polygon_count", o.polygon_count},
+      {"vertex_count", o.vertex_count},
+      {"surface_count", o.surface_count},
+      {"motion", o.motion},
+      {"parent", o.parent},
+      {"pivot", json_floats(o.pivot, 3)},
+      {"morph_target", o.morph_target},
+      {"morph_envelope", o.morph_envelope},
+      {"is_morph_target", o.is_morph_target},
+      {"dissolve_envelope", o.dissolve_envelope},
+      {"deform", o.deform},
+      {"needs_normals", o.needs_normals},
+      {"metaform", o.metaform},
+      {"no_dissolve", o.no_dissolve},
+      {"plots", o.plots},
+      {"particles", o.particles},
+      {"static_image", o.static_image},
+  };
+}
+
+SceneJson light_json(const Scene& scene, int index) {
+  const SceneLight& l = scene.lights[index];
+  return {
+      {"index", index},
+      {"color", json_floats(l.color, 3)},
+      {"intensity", json_float(l.intensity)},
+      {"type", l.type},
+      {"motion", l.motion},
+  };
+}
+
+SceneJson scene_json(const Scene& scene, SceneStatus status) {
+  json j = {
+      {"file", scene.path},
+      {"status", static_cast<int>(status)},
+      {"status_text", scene_status_text(status)},
+      {"error_path", scene.error_path},
+      {"loaded", scene.loaded},
+  };
+  if (status != SceneStatus::ok || scene.motions.empty()) return j;
+
+  const Motion& h0 = scene.motions[0];
+  j["first_frame"] = json_float(h0.first_frame);
+  j["last_frame"] = json_float(h0.last_frame);
+  j["frame_step"] = json_float(h0.frame_step);
+  j["frames_per_second"] = json_float(h0.frames_per_second);
+  j["object_count"] = scene.object_count;
+  j["light_count"] = scene.light_count;
+  j["motion_count"] = scene.motion_count;
+  j["image_count"] = scene.image_count;
+  j["polygon_total"] = scene.polygon_total;
+  j["next_key"] = scene.next_key;
+
+  json objects = json::array();
+  for (int i = 0; i < in_table(scene.object_count, scene.objects.size()); ++i)
+    objects.push_back(object_json(scene, i));
+  j["objects"] = std::move(objects);
+  json motions = json::array();
+  for (int i = 0; i < in_table(scene.motion_count, scene.motions.size()); ++i)
+    motions.push_back(motion_json(scene, i));
+  j["motions"] = std::move(motions);
+  json lights = json::array();
+  for (int i = 0; i < in_table(scene.light_count, scene.lights.size()); ++i)
+    lights.push_back(light_json(scene, i));
+  j["lights"] = std::move(lights);
+
+  j["camera_parent"] = scene.camera_parent;
+  j["zoom_envelope"] = scene.zoom_envelope;
+  j["zoom_factor"] = json_float(scene.zoom_factor);
+  j["ambient_color"] = json_floats(scene.ambient_color, 3);
+  j["ambient_intensity"] = json_float(scene.ambient_intensity);
+  j["backdrop_color"] = json_floats(scene.backdrop_color, 3);
+  j["view_zoom_factor"] = json_float(scene.view_zoom_factor);
+  json images = json::array();
+  for (int i = 0; i < in_table(scene.image_count, scene.image_names.size()); ++i)
+    images.push_back(scene.image_names[i]);
+  j["image_names"] = std::move(images);
+  return j;
+}
+
+std::string scene_text(const Scene& scene, SceneStatus status) {
+  std::string out = "scene " + scene.path + "\n";
+  out += "status " + std::to_string(static_cast<int>(status)) + " (" + scene_status_text(status) + ")";
+  if (!scene.error_path.empty()) out += " error_path " + scene.error_path;
+  out += "\n";
+  if (status != SceneStatus::ok || scene.motions.empty()) return out;
+
+  const Motion& h0 = scene.motions[0];
+  out += "timing first_frame " + float_text(h0.first_frame) + " last_frame " + float_text(h0.last_frame) +
+         " frame_step " + float_text(h0.frame_step) + " frames_per_second " +
+         float_text(h0.frames_per_second) + "\n";
+
+  const int objects = in_table(scene.object_count, scene.objects.size());
+  out += "objects " + std::to_string(objects) + "\n";
+  for (int i = 0; i < objects; ++i) {
+    const SceneObject& o = scene.objects[i];
+    out += "  object " + std::to_string(i) + " " + (o.file_name.empty() ? "(null)" : o.file_name);
+    if (!o.loaded_path.empty()) out += " <- " + o.loaded_path;
+    out += "\n    polygon_count " + std::to_string(o.polygon_count) + " vertex_count " +
+           std::to_string(o.vertex_count) + " surface_count " + std::to_string(o.surface_count) +
+           " motion " + std::to_string(o.motion) + " parent " + std::to_string(o.parent) + " pivot " +
+           triple_text(o.pivot) + "\n";
+    out += "    morph_target " + std::to_string(o.morph_target) + " morph_envelope " +
+           std::to_string(o.morph_envelope) + " is_morph_target " + std::to_string(o.is_morph_target) +
+           " dissolve_envelope " + std::to_string(o.dissolve_envelope) + "\n";
+    out += "    flags deform " + std::to_string(o.deform) + " needs_normals " + std::to_string(o.needs_normals) +
+           " metaform " + std::to_string(o.metaform) + " no_dissolve " + std::to_string(o.no_dissolve) +
+           " plots " + std::to_string(o.plots) + " particles " + std::to_string(o.particles) +
+           " static_image " + std::to_string(o.static_image) + "\n";
+  }
+
+  const int motions = in_table(scene.motion_count, scene.motions.size());
+  out += "motions " + std::to_string(motions) + " keys " + std::to_string(scene.next_key) + "\n";
+  for (int i = 0; i < motions; ++i) {
+    const Motion& m = scene.motions[i];
+    out += "  motion " + std::to_string(i) + " channel_count " + std::to_string(m.channel_count) +
+           " first_key " + std::to_string(m.first_key) + " key_count " + std::to_string(m.key_count) +
+           " end_behavior " + std::to_string(m.end_behavior) + " first_frame " + float_text(m.first_frame) +
+           " frame_step " + float_text(m.frame_step) + " last_frame " + float_text(m.last_frame) + "\n";
+    for (int k = 0; k < m.key_count; ++k) {
+      const int at = m.first_key + k;
+      if (at < 0 || at >= static_cast<int>(scene.keys.size())) break;
+      const MotionKey& key = scene.keys[at];
+      out += "    key " + std::to_string(k) + " frame " + std::to_string(key.frame) + " value";
+      for (float v : key.value) out += " " + float_text(v);
+      out += " tension " + float_text(key.tension) + " continuity " + float_text(key.continuity) +
+             " bias " + float_text(key.bias) + " linear " + std::to_string(key.linear) + "\n";
+    }
+  }
+
+  const int lights = in_table(scene.light_count, scene.lights.size());
+  out += "lights " + std::to_string(lights) + "\n";
+  for (int i = 0; i < lights; ++i) {
+    const SceneLight& l = scene.lights[i];
+    out += "  light " + std::to_string(i) + " color " + triple_text(l.color) + " intensity " +
+           float_text(l.intensity) + " type " + std::to_string(l.type) + " motion " + std::to_string(l.motion) +
+           "\n";
+  }
+  out += "camera camera_parent " + std::to_string(scene.camera_parent);
+  if (scene.zoom_envelope >= 0) out += " zoom_envelope " + std::to_string(scene.zoom_envelope);
+  else out += " zoom_factor " + float_text(scene.zoom_factor);
+  out += "\n";
+  out += "ambient_color " + triple_text(scene.ambient_color) + " ambient_intensity " +
+         float_text(scene.ambient_intensity) + "\n";
+  out += "backdrop_color " + triple_text(scene.backdrop_color) + "\n";
+  out += "view_zoom_factor " + float_text(scene.view_zoom_factor) + "\n";
+  const int images = in_table(scene.image_count, scene.image_names.size());
+  out += "image_names " + std::to_string(images) + "\n";
+  for (int i = 0; i < images; ++i) out += "  " + std::to_string(i) + " " + scene.image_names[i] + "\n";
+  return out;
+}
+
+}  // namespace orvl
