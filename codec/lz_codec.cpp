@@ -76,8 +76,24 @@ void LzCodec::update_model(int s) {
     }
     order_cum_[0] = c;
   }
+  // Find the lowest order holding the same frequency as s. Frequencies never increase
+  // with the order (the model keeps them sorted), so after a short walk, which is all
+  // that skewed data needs, a binary search finds the start of a long run of equal
+  // counts (common in random data).
+  const uint32_t f = order_freq_[s];
   int i = s;
-  while (order_freq_[i] == order_freq_[i - 1]) --i;
+  for (int steps = 0; steps < 8 && order_freq_[i - 1] == f; ++steps) --i;
+  if (order_freq_[i - 1] == f) {
+    int lo = 1, hi = i - 1;  // order_freq_[hi] == f; order_freq_[0] is the 0 sentinel
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      if (order_freq_[mid] > f)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    i = lo;
+  }
   if (i < s) {
     int ci = symbol_at_[i], cs = symbol_at_[s];
     symbol_at_[i] = cs;
