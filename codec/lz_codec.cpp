@@ -20,8 +20,7 @@ void LzCodec::reset() {
   bit_mask_ = 0;
   match_position_ = 0;
   match_length_ = 0;
-  left_.fill(0);
-  right_.fill(0);
+  links_.fill(Links{});
   parent_.fill(0);
   text_.fill(0);
   order_of_.fill(0);
@@ -76,8 +75,24 @@ void LzCodec::update_model(int s) {
     }
     order_cum_[0] = c;
   }
+  // Find the lowest order holding the same frequency as s. Frequencies never increase
+  // with the order (the model keeps them sorted), so after a short walk, which is all
+  // that skewed data needs, a binary search finds the start of a long run of equal
+  // counts (common in random data).
+  const uint32_t f = order_freq_[s];
   int i = s;
-  while (order_freq_[i] == order_freq_[i - 1]) --i;
+  for (int steps = 0; steps < 8 && order_freq_[i - 1] == f; ++steps) --i;
+  if (order_freq_[i - 1] == f) {
+    int lo = 1, hi = i - 1;  // order_freq_[hi] == f; order_freq_[0] is the 0 sentinel
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      if (order_freq_[mid] > f)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    i = lo;
+  }
   if (i < s) {
     int ci = symbol_at_[i], cs = symbol_at_[s];
     symbol_at_[i] = cs;
@@ -92,7 +107,7 @@ void LzCodec::update_model(int s) {
 // --- match trees ----------------------------------------------------------------------
 
 void LzCodec::init_tree() {
-  for (int i = N + 1; i <= N + 256; ++i) right_[i] = kNil;
+  for (int i = N + 1; i <= N + 256; ++i) link_right(i) = kNil;
   for (int i = 0; i < N; ++i) parent_[i] = kNil;
 }
 
@@ -125,27 +140,17 @@ inline int first_difference(const uint8_t* a, const uint8_t* b) {
 void LzCodec::insert_node(int r) {
   const uint8_t* key = &text_[r];
   int p = N + 1 + key[0];
-  right_[r] = left_[r] = kNil;
+  link_right(r) = link_left(r) = kNil;
   match_length_ = 0;
   int cmp = 1;
   for (;;) {
-    if (cmp >= 0) {
-      if (right_[p] != kNil) {
-        p = right_[p];
-      } else {
-        right_[p] = r;
-        parent_[r] = p;
-        return;
-      }
-    } else {
-      if (left_[p] != kNil) {
-        p = left_[p];
-      } else {
-        left_[p] = r;
-        parent_[r] = p;
-        return;
-      }
+    int32_t& next = cmp >= 0 ? link_right(p) : link_left(p);
+    if (next == kNil) {
+      next = r;
+      parent_[r] = p;
+      return;
     }
+    p = next;
     int i = first_difference(key, &text_[p]);
     cmp = i < F ? int(key[i]) - int(text_[p + i]) : 0;
     if (i > kThreshold) {
@@ -162,44 +167,44 @@ void LzCodec::insert_node(int r) {
   }
   // Full-length match: r takes p's place, so the tree keeps one node per string.
   parent_[r] = parent_[p];
-  left_[r] = left_[p];
-  right_[r] = right_[p];
-  parent_[left_[p]] = r;
-  parent_[right_[p]] = r;
-  if (right_[parent_[p]] == p)
-    right_[parent_[p]] = r;
+  link_left(r) = link_left(p);
+  link_right(r) = link_right(p);
+  parent_[link_left(p)] = r;
+  parent_[link_right(p)] = r;
+  if (link_right(parent_[p]) == p)
+    link_right(parent_[p]) = r;
   else
-    left_[parent_[p]] = r;
+    link_left(parent_[p]) = r;
   parent_[p] = kNil;
 }
 
 void LzCodec::delete_node(int p) {
   if (parent_[p] == kNil) return;
   int q;
-  if (right_[p] == kNil) {
-    q = left_[p];
-  } else if (left_[p] == kNil) {
-    q = right_[p];
+  if (link_right(p) == kNil) {
+    q = link_left(p);
+  } else if (link_left(p) == kNil) {
+    q = link_right(p);
   } else {
-    q = left_[p];
-    if (right_[q] != kNil) {
-      do q = right_[q];
-      while (right_[q] != kNil);
-      right_[parent_[q]] = left_[q];
-      parent_[left_[q]] = parent_[q];
-      left_[q] = left_[p];
-      parent_[left_[p]] = q;
+    q = link_left(p);
+    if (link_right(q) != kNil) {
+      do q = link_right(q);
+      while (link_right(q) != kNil);
+      link_right(parent_[q]) = link_left(q);
+      parent_[link_left(q)] = parent_[q];
+      link_left(q) = link_left(p);
+      parent_[link_left(p)] = q;
     }
-    right_[q] = right_[p];
-    parent_[right_[p]] = q;
+    link_right(q) = link_right(p);
+    parent_[link_right(p)] = q;
   }
   parent_[q] = parent_[p];
-  // Roots (N + 1 .. N + 256) only ever have a right child, so left_ is never indexed
-  // past N here.
-  if (right_[parent_[p]] == p)
-    right_[parent_[p]] = q;
+  // Roots (N + 1 .. N + 256) only ever have a right child: a node under a root is
+  // always its right child.
+  if (link_right(parent_[p]) == p)
+    link_right(parent_[p]) = q;
   else
-    left_[parent_[p]] = q;
+    link_left(parent_[p]) = q;
   parent_[p] = kNil;
 }
 
@@ -342,6 +347,23 @@ LzStatus LzCodec::compress() {
 
 // --- decompression --------------------------------------------------------------------
 
+namespace {
+
+// Index of the first of n non-increasing values that is <= x (the last one always is:
+// both tables end in 0). Branch-free: the decoder's symbol is data, so a branchy
+// search mispredicts about every other step.
+inline int first_at_most(const uint32_t* a, int n, uint32_t x) {
+  const uint32_t* base = a;
+  while (n > 1) {
+    int half = n / 2;
+    base = base[half] > x ? base + half : base;
+    n -= half;
+  }
+  return int(base - a) + (*base > x);
+}
+
+}  // namespace
+
 uint32_t LzCodec::get_bit() {
   bit_mask_ >>= 1;
   if (bit_mask_ == 0) {
@@ -374,15 +396,7 @@ void LzCodec::widen_decoder() {
 int LzCodec::decode_symbol() {
   uint32_t range = high_ - low_;
   uint32_t x = ((value_ - low_ + 1) * order_cum_[0] - 1) / range;
-  int i = 1, j = kSymbols;
-  while (i < j) {
-    int k = (i + j) / 2;
-    if (order_cum_[k] > x)
-      i = k + 1;
-    else
-      j = k;
-  }
-  int s = i;
+  int s = 1 + first_at_most(&order_cum_[1], kSymbols, x);
   high_ = low_ + range * order_cum_[s - 1] / order_cum_[0];
   low_ = low_ + range * order_cum_[s] / order_cum_[0];
   widen_decoder();
@@ -394,15 +408,7 @@ int LzCodec::decode_symbol() {
 int LzCodec::decode_position() {
   uint32_t range = high_ - low_;
   uint32_t x = ((value_ - low_ + 1) * pos_cum_[0] - 1) / range;
-  int i = 1, j = N;
-  while (i < j) {
-    int k = (i + j) / 2;
-    if (pos_cum_[k] > x)
-      i = k + 1;
-    else
-      j = k;
-  }
-  int p = i - 1;
+  int p = first_at_most(&pos_cum_[1], N, x);
   high_ = low_ + range * pos_cum_[p] / pos_cum_[0];
   low_ = low_ + range * pos_cum_[p + 1] / pos_cum_[0];
   widen_decoder();

@@ -73,6 +73,8 @@ class LzCodec {
   void start_model();
   void update_model(int order);
   void init_tree();
+  int32_t& link_left(int i) { return links_[size_t(i)].left; }
+  int32_t& link_right(int i) { return links_[size_t(i)].right; }
   void insert_node(int r);
   void delete_node(int p);
 
@@ -93,8 +95,12 @@ class LzCodec {
   uint32_t bit_mask_ = 0;
   int match_position_ = 0;
   int match_length_ = 0;
-  std::array<int32_t, N + 1> left_{};
-  std::array<int32_t, N + 257> right_{};
+  // Both child links of a node side by side: the tree walk reads one of them per node.
+  // Entries N + 1 + c are the roots, one per first byte; they only use the right link.
+  struct Links {
+    int32_t left = 0, right = 0;
+  };
+  std::array<Links, N + 257> links_{};
   std::array<int32_t, N + 1> parent_{};
   std::array<uint8_t, N + F - 1 + kTextPad> text_{};
   std::array<int32_t, kSymbols> order_of_{};

@@ -199,9 +199,14 @@ bool LzwCodec::add_entry(int parent, uint8_t character) {
 }
 
 LzwStatus LzwCodec::allocate_buffers() {
-  if (!try_alloc([&] {
-        output_.assign(kOutputStep, 0);
-        string_.assign(kStringStep, 0);
+  // A decoded string is never longer than the dictionary is deep, so the string buffer
+  // has a fixed size. The output starts small and then grows in large steps, so short
+  // streams stay cheap and long ones reallocate rarely; bytes are cleared only as they
+  // come into use.
+  string_.reset(new (std::nothrow) uint8_t[kStringCapacity]);
+  if (!string_ || !try_alloc([&] {
+        output_.clear();
+        output_.reserve(kFirstOutput);
         init_dictionary();
       })) {
     return LzwStatus::out_of_memory;
@@ -217,6 +222,14 @@ LzwStatus LzwCodec::allocate_buffers() {
   return LzwStatus::ok;
 }
 
+bool LzwCodec::grow_output(uint32_t n) {
+  if (uint64_t(output_.size()) + n > kMaxLzwOutput) return false;
+  if (output_.size() + n <= output_.capacity()) return true;
+  size_t cap = output_.capacity() < kOutputStep ? 0 : output_.capacity();
+  while (output_.size() + n > cap) cap += kOutputStep;
+  return try_alloc([&] { output_.reserve(cap); });
+}
+
 // --- encoding -------------------------------------------------------------------------
 
 bool LzwCodec::write_code(int value, int width) {
@@ -226,10 +239,8 @@ bool LzwCodec::write_code(int value, int width) {
     if (output_mask_ == 1) {
       output_mask_ = 256;
       ++output_length_;
-      if (output_length_ == output_.size()) {
-        if (output_.size() + kOutputStep > kMaxLzwOutput) return false;
-        if (!try_alloc([&] { output_.resize(output_.size() + kOutputStep, 0); })) return false;
-      }
+      if (!grow_output(1)) return false;
+      output_.push_back(0);
     }
   }
   return true;
@@ -245,6 +256,7 @@ LzwStatus LzwCodec::begin_encode() {
   mode_ = 1;
   LzwStatus st = allocate_buffers();
   if (st != LzwStatus::ok) return st;
+  output_.push_back(0);  // the byte being filled; reserved above
   if (!write_code(kClear, width_)) return LzwStatus::out_of_memory;
   return LzwStatus::ok;
 }
@@ -291,8 +303,7 @@ LzwStatus LzwCodec::encode_step(uint8_t& input_percent, uint8_t& output_percent)
 }
 
 void LzwCodec::end_encode() {
-  string_.clear();
-  string_.shrink_to_fit();
+  string_.reset();
   dictionary_.clear();
   dictionary_.shrink_to_fit();
   input_.clear();
@@ -324,7 +335,7 @@ bool LzwCodec::read_code(int width, int& code) {
 bool LzwCodec::decode_string(int code) {
   const LzwEntry* e = &dictionary_[code];
   uint32_t n = uint32_t(e->depth) + 1;
-  if (n > string_.size()) return false;  // depth is below 4096, the buffer is 512 KiB
+  if (n > kStringCapacity) return false;
   for (int32_t i = e->depth;; --i) {
     string_[size_t(i)] = e->character;
     if (i == 0 || e->parent < 0) break;
@@ -335,11 +346,8 @@ bool LzwCodec::decode_string(int code) {
 }
 
 bool LzwCodec::append_output(const uint8_t* bytes, uint32_t n) {
-  if (uint64_t(output_length_) + n > kMaxLzwOutput) return false;
-  while (output_length_ + n >= output_.size()) {
-    if (!try_alloc([&] { output_.resize(output_.size() + kOutputStep, 0); })) return false;
-  }
-  std::memcpy(output_.data() + output_length_, bytes, n);
+  if (!grow_output(n)) return false;
+  output_.insert(output_.end(), bytes, bytes + n);
   output_length_ += n;
   return true;
 }
@@ -397,14 +405,14 @@ LzwStatus LzwCodec::decode_step(uint8_t& percent) {
   } else if (code == count_) {
     // The string the encoder has just added: the previous string plus its own first byte.
     if (!decode_string(previous_code_)) return LzwStatus::bad_data;
-    if (string_length_ >= string_.size()) return LzwStatus::bad_data;
+    if (string_length_ >= kStringCapacity) return LzwStatus::bad_data;
     string_[string_length_++] = string_[0];
     if (!add_entry(previous_code_, string_[0])) return LzwStatus::bad_data;
   } else {
     return LzwStatus::bad_data;
   }
   width_ = decoder_width(count_);
-  if (!append_output(string_.data(), string_length_)) return LzwStatus::out_of_memory;
+  if (!append_output(string_.get(), string_length_)) return LzwStatus::out_of_memory;
   previous_code_ = code;
   return LzwStatus::ok;
 }

@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,8 @@ class LzwCodec {
   static constexpr int kDictionarySize = 4096;
   static constexpr int kClearAt = 4094;  // the encoder starts over at this count
   static constexpr uint32_t kOutputStep = 2u << 20;
-  static constexpr uint32_t kStringStep = 512u << 10;
+  static constexpr uint32_t kFirstOutput = 64u << 10;
+  static constexpr uint32_t kStringCapacity = kDictionarySize + 1;
 
   LzwStatus set_input(const uint8_t* buffer, size_t size);
   LzwStatus load_input(const std::string& file_name);
@@ -106,6 +108,7 @@ class LzwCodec {
   bool add_entry(int parent, uint8_t character);
   bool decode_string(int code);
   bool append_output(const uint8_t* bytes, uint32_t n);
+  bool grow_output(uint32_t n);
 
   int mode_ = 0;  // 1 while compressing, 0 while decompressing
   bool ready_ = false;
@@ -124,7 +127,7 @@ class LzwCodec {
   int previous_code_ = -1;
   std::vector<LzwEntry> dictionary_;
   uint32_t string_length_ = 0;
-  std::vector<uint8_t> string_;
+  std::unique_ptr<uint8_t[]> string_;
 };
 
 // One-shot helpers over the step-wise codec.

@@ -208,6 +208,14 @@ TEST(LzwCodec, RoundTripsOfTypicalData) {
   EXPECT_LT(compress(Bytes(100000, 0)).size(), 2000u);
 }
 
+TEST(LzwCodec, OutputGrowsPastItsFirstBlock) {
+  // Both directions cross the first 2 MiB of output.
+  for (const Bytes& in : {random_bytes(2u << 20, 12), Bytes(3u << 20, 0x5A)}) {
+    Bytes packed = compress(in);
+    EXPECT_TRUE(expand_ok(packed) == in);
+  }
+}
+
 TEST(LzwCodec, StepwiseRunsReportProgress) {
   Bytes in = bit_stream(50000, 6);
   LzwCodec enc;
