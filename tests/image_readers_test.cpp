@@ -617,3 +617,34 @@ TEST(Jpeg, OversizedPictureIsRefusedBeforeAllocating) {
   expect_refused(img, ImgFileType::jpeg, good, ImgError::bad_format);
   log_set_echo(true);
 }
+
+// An effect that loads a plasma source or a video frame tests `pixels` after decoding; a
+// failure must not leave the previous picture (or a half-filled buffer) behind.
+TEST(DecodeFailure, LeavesNoPixelsEvenWhenThePreviousDecodeSucceeded) {
+  log_set_echo(false);
+  const std::pair<ImgFileType, std::string> goods[] = {
+      {ImgFileType::bmp, "bmp24_w5x3.bmp"}, {ImgFileType::tga, "tga10_24_tl_rle200x4.tga"},
+      {ImgFileType::iff, "ilbm24_byterun1_flat40x10.iff"}, {ImgFileType::jpeg, "jpeg_q90_420_grad64x48.jpg"}};
+  for (const auto& [type, file] : goods) {
+    Img img;
+    ImgDecoder dec;
+    dec.bind(&img);
+    img.type = type;
+    auto bytes = file_bytes(kImages + file);
+    (void)img.set_file_data(bytes);
+    ASSERT_EQ(dec.decode(), ImgError::ok) << file;
+    ASSERT_FALSE(img.pixels.empty());
+    bytes.resize(bytes.size() / 8);  // the same file, cut short
+    (void)img.set_file_data(bytes);
+    EXPECT_NE(dec.decode(), ImgError::ok) << file;
+    EXPECT_TRUE(img.pixels.empty()) << file;
+    EXPECT_EQ(img.width, 0u);
+    // Nor does a type without a reader.
+    (void)img.set_file_data(file_bytes(kImages + file));
+    ASSERT_EQ(dec.decode(), ImgError::ok);
+    img.type = ImgFileType::fix;
+    EXPECT_EQ(dec.decode(), ImgError::unknown_file_type);
+    EXPECT_TRUE(img.pixels.empty());
+  }
+  log_set_echo(true);
+}
