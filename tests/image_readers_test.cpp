@@ -198,6 +198,9 @@ TEST(Bmp, DamagedFilesAreRefused) {
   Picture pic = orvl::test::make_picture(7, 5);
   const auto good = orvl::test::make_bmp24(pic);
   expect_refused(img, ImgFileType::bmp, {'B', 'M', 0, 0}, ImgError::bad_format);
+  // 16 and 17 bytes: "BM" and the offset, but the header size field is cut.
+  expect_refused(img, ImgFileType::bmp, std::vector<uint8_t>(good.begin(), good.begin() + 16), ImgError::bad_format);
+  expect_refused(img, ImgFileType::bmp, std::vector<uint8_t>(good.begin(), good.begin() + 17), ImgError::bad_format);
   auto bad_magic = good;
   bad_magic[1] = 'A';
   expect_refused(img, ImgFileType::bmp, bad_magic, ImgError::bad_format);
