@@ -570,6 +570,20 @@ TEST(Jpeg, WriterRoundTripAndFourthByteZero) {
   Img empty;
   ASSERT_EQ(codec.bind(&empty), ImgError::ok);
   EXPECT_EQ(codec.encode(a, 0, 90, false), ImgError::no_buffer);
+
+  // A libjpeg error while writing (a zero-width picture) comes back as a code.
+  Img zero_wide;
+  zero_wide.height = zero_wide.pitch = 1;
+  zero_wide.format = kFormat32;
+  zero_wide.pixels = {0};
+  ASSERT_EQ(codec.bind(&zero_wide), ImgError::ok);
+  log_set_echo(false);
+  log_clear();
+  EXPECT_EQ(codec.encode(a, 0, 90, false), ImgError::undefined);
+  EXPECT_TRUE(a.empty());
+  ASSERT_FALSE(log_lines().empty());
+  EXPECT_NE(log_lines().back().find("Empty JPEG image"), std::string::npos) << log_lines().back();
+  log_set_echo(true);
 }
 
 TEST(Jpeg, LibraryErrorsReturnBadFormatAndLogTheMessage) {
