@@ -17,7 +17,9 @@ ImgError BmpReader::read() {
   Img& img = *img_;
   const uint8_t* d = img.file_data.data();
   const size_t size = img.file_data.size();
-  if (size < 16 || d[0] != 'B' || d[1] != 'M') return fail(img, ImgError::bad_format);
+  // The header size field itself ends at byte 18, so a file of 16 or 17 bytes is as
+  // short as one of 15.
+  if (size < 18 || d[0] != 'B' || d[1] != 'M') return fail(img, ImgError::bad_format);
 
   const uint32_t data_offset = le32(d + 10);
   const uint32_t header_size = le32(d + 14);

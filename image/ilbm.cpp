@@ -85,10 +85,15 @@ ImgError decode_body(const uint8_t* body, size_t body_size, const Header& hd, Im
     uint32_t* dst = img.pixels.data() + static_cast<size_t>(y) * w;
     for (uint32_t p = 0; p < kPlanes; ++p) {
       // Plane p is bit p of the planar value; the red/blue exchange is folded in here.
-      const uint32_t bit = p < 8 ? 1u << (p + 16) : p < 16 ? 1u << p : 1u << (p - 16);
+      const uint32_t shift = p < 8 ? p + 16 : p < 16 ? p : p - 16;
       const uint8_t* plane_row = planes.data() + p * row_bytes;
-      for (uint32_t x = 0; x < w; ++x)
-        if (plane_row[x >> 3] & (0x80 >> (x & 7))) dst[x] |= bit;
+      const uint32_t whole = w / 8;
+      for (uint32_t b = 0; b < whole; ++b) {
+        const uint32_t v = plane_row[b];
+        uint32_t* d8 = dst + b * 8;
+        for (uint32_t k = 0; k < 8; ++k) d8[k] |= ((v >> (7 - k)) & 1u) << shift;
+      }
+      for (uint32_t x = whole * 8; x < w; ++x) dst[x] |= ((plane_row[x >> 3] >> (7 - (x & 7))) & 1u) << shift;
     }
   }
   return ImgError::ok;

@@ -129,13 +129,18 @@ void set_memory_source(j_decompress_ptr cinfo, MemorySource& src, const uint8_t*
 
 struct DecodeJob {
   Img* img;
+  MemorySource* src;
   std::vector<uint8_t>* row;  // one decoded scanline
   ImgError result;            // set before any early return from the guarded part
 };
 
-// Everything that may call error_exit runs here, between setjmp and the return.
+// Everything that may call error_exit runs here, between setjmp and the return, creation
+// of the decompressor included. `cinfo` arrives zeroed, so destroying it afterwards is
+// safe however far this got.
 bool decode_guarded(j_decompress_ptr cinfo, DecodeJob* job) {
   if (setjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump)) return false;
+  jpeg_create_decompress(cinfo);
+  set_memory_source(cinfo, *job->src, job->img->file_data.data(), job->img->file_data.size());
   jpeg_read_header(cinfo, TRUE);
   if (!dimensions_ok(cinfo->image_width, cinfo->image_height)) {
     job->result = ImgError::bad_format;
@@ -296,13 +301,11 @@ ImgError JpegCodec::read() {
   const std::string what = "reading " + (img.name.empty() ? std::string("image") : img.name);
   ErrorManager em;
   install_errors(em, what.c_str());
-  jpeg_decompress_struct cinfo;
+  jpeg_decompress_struct cinfo = {};
   cinfo.err = &em.pub;
-  jpeg_create_decompress(&cinfo);
   MemorySource src;
-  set_memory_source(&cinfo, src, img.file_data.data(), img.file_data.size());
   std::vector<uint8_t> row;
-  DecodeJob job{&img, &row, ImgError::bad_format};
+  DecodeJob job{&img, &src, &row, ImgError::bad_format};
   const bool ok = decode_guarded(&cinfo, &job);
   jpeg_destroy_decompress(&cinfo);
   if (!ok) return fail(img, job.result == ImgError::ok ? ImgError::bad_format : job.result);
@@ -326,7 +329,7 @@ ImgError JpegCodec::encode(std::vector<uint8_t>& out, int dct, int8_t quality, b
   }
   ErrorManager em;
   install_errors(em, "writing");
-  jpeg_compress_struct cinfo;
+  jpeg_compress_struct cinfo = {};
   cinfo.err = &em.pub;
   MemoryDestination dest;
   EncodeJob job{&img, &rgb, &out, &dest, dct, quality, optimise};

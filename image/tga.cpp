@@ -96,8 +96,8 @@ ImgError TgaCodec::read() {
 
   if (depth < 16) return fail(img, ImgError::unsupported_bpp);
   if (image_type != 2 && image_type != 10) return fail(img, ImgError::unknown_variant);
-  // Other depths of 16 or more (15-bit labelled 16 is the same layout; 48 or 64 are not
-  // real Targa) have no defined conversion: refuse rather than hand back blank pixels.
+  // Other depths of 16 or more have no defined conversion: refuse them rather than hand
+  // back a blank picture as a success.
   if (depth != 16 && depth != 24 && depth != 32) return fail(img, ImgError::unknown_variant);
   if (!dimensions_ok(w, h)) return fail(img, ImgError::bad_format);
 

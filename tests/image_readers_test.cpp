@@ -198,6 +198,9 @@ TEST(Bmp, DamagedFilesAreRefused) {
   Picture pic = orvl::test::make_picture(7, 5);
   const auto good = orvl::test::make_bmp24(pic);
   expect_refused(img, ImgFileType::bmp, {'B', 'M', 0, 0}, ImgError::bad_format);
+  // 16 and 17 bytes: "BM" and the offset, but the header size field is cut.
+  expect_refused(img, ImgFileType::bmp, std::vector<uint8_t>(good.begin(), good.begin() + 16), ImgError::bad_format);
+  expect_refused(img, ImgFileType::bmp, std::vector<uint8_t>(good.begin(), good.begin() + 17), ImgError::bad_format);
   auto bad_magic = good;
   bad_magic[1] = 'A';
   expect_refused(img, ImgFileType::bmp, bad_magic, ImgError::bad_format);
@@ -567,6 +570,20 @@ TEST(Jpeg, WriterRoundTripAndFourthByteZero) {
   Img empty;
   ASSERT_EQ(codec.bind(&empty), ImgError::ok);
   EXPECT_EQ(codec.encode(a, 0, 90, false), ImgError::no_buffer);
+
+  // A libjpeg error while writing (a zero-width picture) comes back as a code.
+  Img zero_wide;
+  zero_wide.height = zero_wide.pitch = 1;
+  zero_wide.format = kFormat32;
+  zero_wide.pixels = {0};
+  ASSERT_EQ(codec.bind(&zero_wide), ImgError::ok);
+  log_set_echo(false);
+  log_clear();
+  EXPECT_EQ(codec.encode(a, 0, 90, false), ImgError::undefined);
+  EXPECT_TRUE(a.empty());
+  ASSERT_FALSE(log_lines().empty());
+  EXPECT_NE(log_lines().back().find("Empty JPEG image"), std::string::npos) << log_lines().back();
+  log_set_echo(true);
 }
 
 TEST(Jpeg, LibraryErrorsReturnBadFormatAndLogTheMessage) {
@@ -615,5 +632,36 @@ TEST(Jpeg, OversizedPictureIsRefusedBeforeAllocating) {
   log_set_echo(false);
   Img img;
   expect_refused(img, ImgFileType::jpeg, good, ImgError::bad_format);
+  log_set_echo(true);
+}
+
+// An effect that loads a plasma source or a video frame tests `pixels` after decoding; a
+// failure must not leave the previous picture (or a half-filled buffer) behind.
+TEST(DecodeFailure, LeavesNoPixelsEvenWhenThePreviousDecodeSucceeded) {
+  log_set_echo(false);
+  const std::pair<ImgFileType, std::string> goods[] = {
+      {ImgFileType::bmp, "bmp24_w5x3.bmp"}, {ImgFileType::tga, "tga10_24_tl_rle200x4.tga"},
+      {ImgFileType::iff, "ilbm24_byterun1_flat40x10.iff"}, {ImgFileType::jpeg, "jpeg_q90_420_grad64x48.jpg"}};
+  for (const auto& [type, file] : goods) {
+    Img img;
+    ImgDecoder dec;
+    dec.bind(&img);
+    img.type = type;
+    auto bytes = file_bytes(kImages + file);
+    (void)img.set_file_data(bytes);
+    ASSERT_EQ(dec.decode(), ImgError::ok) << file;
+    ASSERT_FALSE(img.pixels.empty());
+    bytes.resize(bytes.size() / 8);  // the same file, cut short
+    (void)img.set_file_data(bytes);
+    EXPECT_NE(dec.decode(), ImgError::ok) << file;
+    EXPECT_TRUE(img.pixels.empty()) << file;
+    EXPECT_EQ(img.width, 0u);
+    // Nor does a type without a reader.
+    (void)img.set_file_data(file_bytes(kImages + file));
+    ASSERT_EQ(dec.decode(), ImgError::ok);
+    img.type = ImgFileType::fix;
+    EXPECT_EQ(dec.decode(), ImgError::unknown_file_type);
+    EXPECT_TRUE(img.pixels.empty());
+  }
   log_set_echo(true);
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "image/file_source.h"
 #include "image/image.h"
 
 namespace fs = std::filesystem;
@@ -129,6 +130,22 @@ TEST(ImgLoad, MissingOrEmptyFileIsNotFoundAndDropsOldData) {
   EXPECT_TRUE(img.file_data.empty());
   EXPECT_EQ(img.load(t.write("empty.tga", "")), ImgError::file_not_found);
   EXPECT_EQ(img.load(""), ImgError::file_not_found);
+}
+
+TEST(FileSource, DiskSizesAndReadsWithDataFilePaths) {
+  TempDir t;
+  t.write("Sky.TGA", "0123456789");
+  FileSource src;
+  // Paths from data files use '\\' and any letter case.
+  const std::string windows_style = t.root.string() + "\\sky.tga";
+  EXPECT_EQ(src.size_of(windows_style), 10u);
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(src.read_all(windows_style, bytes));
+  EXPECT_EQ(bytes.size(), 10u);
+  EXPECT_EQ(src.size_of((t.root / "none.tga").string()), 0u);
+  EXPECT_FALSE(src.read_all((t.root / "none.tga").string(), bytes));
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_EQ(src.size_of(t.root.string()), 0u);  // a directory is not a file
 }
 
 TEST(ImgRelease, KeptPixelsSurviveForTheTaker) {

@@ -24,7 +24,9 @@ void put_be32(std::vector<uint8_t>& v, uint32_t x) {
   put_be16(v, x >> 16);
   put_be16(v, x & 0xFFFF);
 }
-void put_id(std::vector<uint8_t>& v, const char* id) { v.insert(v.end(), id, id + 4); }
+void put_id(std::vector<uint8_t>& v, const char* id) {
+  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(id[i]));
+}
 
 }  // namespace
 
