@@ -111,7 +111,7 @@ std::unique_ptr<WindowBackend> window_backend_create(WindowBackendKind kind);
 bool window_display_available();
 
 // The platform's display modes in its own order (SDL's list for the primary display).
-// Empty when the video system cannot be started.
+// Empty when there is no desktop or the video system cannot be started.
 std::vector<WindowMode> window_list_modes();
 
 // Top-left corner of a window of client size w x h centred on a screen, as integer

@@ -132,7 +132,8 @@ class HeadlessWindow final : public WindowBackend {
       eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
       if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
       context_ = EGL_NO_CONTEXT;
-      eglTerminate(display_);
+      // The display stays initialised: terminating it unloads the driver, which costs a
+      // reload on the next open and strands what the driver allocated for itself.
       display_ = EGL_NO_DISPLAY;
     }
   }

@@ -3,6 +3,7 @@
 #include "platform/window_sdl.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -367,6 +368,10 @@ std::unique_ptr<WindowBackend> window_backend_create_sdl() { return std::make_un
 
 std::vector<WindowMode> window_list_modes() {
   std::vector<WindowMode> out;
+  // With no desktop there are no modes to offer (SDL would fall back to its offscreen
+  // driver and report made-up ones), unless a driver was asked for by name.
+  const char* driver = std::getenv("SDL_VIDEODRIVER");
+  if (!window_display_available() && !(driver && *driver)) return out;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return out;
   int n = SDL_GetNumDisplayModes(0);
   for (int i = 0; i < n; i++) {

@@ -330,6 +330,34 @@ TEST_F(DisplayTest, TitleAndModeListAreSafeWhenNothingIsOpen) {
   EXPECT_EQ(display_list_modes(nullptr), 0);
 }
 
+TEST_F(DisplayTest, BackendChoiceFollowsTheDesktop) {
+  const char* x = std::getenv("DISPLAY");
+  const char* wl = std::getenv("WAYLAND_DISPLAY");
+  std::string saved_x = x ? x : "", saved_wl = wl ? wl : "";
+  display_setup(DisplaySetup{DisplayBackend::automatic, 1, false});
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  EXPECT_EQ(display_backend_kind(), WindowBackendKind::headless);
+  setenv("DISPLAY", "", 1);  // set but empty is no display either
+  EXPECT_EQ(display_backend_kind(), WindowBackendKind::headless);
+  setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+  EXPECT_EQ(display_backend_kind(), WindowBackendKind::sdl);
+  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
+  EXPECT_EQ(display_backend_kind(), WindowBackendKind::headless);
+  if (x) setenv("DISPLAY", saved_x.c_str(), 1); else unsetenv("DISPLAY");
+  if (wl) setenv("WAYLAND_DISPLAY", saved_wl.c_str(), 1); else unsetenv("WAYLAND_DISPLAY");
+}
+
+TEST_F(DisplayTest, PlatformWithoutAnyGlFormatGivesResultTwo) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);  // windows, but no OpenGL at all
+  display_setup(DisplaySetup{DisplayBackend::window, 1, false});
+  EXPECT_EQ(display_open(0, 640, 480, 8, 0, 0, 0, "t"), DisplayResult::no_pixel_format);
+  EXPECT_FALSE(display_is_open());
+  EXPECT_FALSE(display_error().empty());
+  EXPECT_TRUE(gl_recorder().calls.empty());
+  unsetenv("SDL_VIDEODRIVER");
+}
+
 TEST(WindowHelpers, CentringAndDepthChoices) {
   int x, y;
   window_centre_position(1024, 768, 640, 480, x, y);
