@@ -500,7 +500,9 @@ TEST(SceneParser, BallconeLoadsItsObjectsFromTheSceneFolder) {
   for (int i = 0; i < 2; ++i) {
     const SceneObject& o = s.objects[i];
     EXPECT_GT(o.polygon_count, 0);
-    for (const Triangle& t : o.polygons) EXPECT_EQ(t.dissolve_ref, &o.dissolve);
+    // Neither object dissolves, so neither draws through a dissolve level.
+    EXPECT_EQ(o.dissolve_envelope, -1);
+    for (const Triangle& t : o.polygons) EXPECT_EQ(t.dissolve_ref, nullptr);
   }
   // redcone's last key is at 59: frame 60 is appended.
   const Motion& m = s.motions[s.objects[1].motion];
