@@ -20,14 +20,14 @@ const orvl::CommandRegistrar help_cmd({"help", "help                      list t
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
-    if (const auto* play = orvl::find_command("play")) return play->run(args);
+    if (const auto* show = orvl::find_command("show")) return show->run(args);
     return print_help(args);
   }
   std::string name = args.front();
   if (name == "--help" || name == "-h") return print_help(args);
   // Options without a command are the show's own ("orvl --headless --out DIR").
   if (name.rfind("--", 0) == 0) {
-    if (const auto* play = orvl::find_command("play")) return play->run(args);
+    if (const auto* show = orvl::find_command("show")) return show->run(args);
   }
   args.erase(args.begin());
   const orvl::CommandInfo* cmd = orvl::find_command(name);

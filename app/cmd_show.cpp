@@ -1,4 +1,4 @@
-// orvl [play] [options]: the show, in a window or headless.
+// orvl [show] [options]: the show, in a window or headless.
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,7 +15,7 @@ bool parse_int(const std::string& text, int min, int& out) {
   return true;
 }
 
-int run_play(const std::vector<std::string>& input) {
+int run_show(const std::vector<std::string>& input) {
   std::vector<std::string> args = input;
   orvl::RunOptions run;
   if (orvl::take_flag(args, "--headless")) run.backend = orvl::DisplayBackend::headless;
@@ -49,9 +49,9 @@ int run_play(const std::vector<std::string>& input) {
   return orvl::program_main(run);
 }
 
-const orvl::CommandRegistrar play_cmd(
-    {"play",
-     "play [--windowed] [--scale N] [--headless] [--out DIR] [--fps N] [--every K] [--video F.mp4] [--precalc|--common]",
-     run_play});
+const orvl::CommandRegistrar show_cmd(
+    {"show",
+     "show [--windowed] [--scale N] [--headless] [--out DIR] [--fps N] [--every K] [--video F.mp4] [--precalc|--common]",
+     run_show});
 
 }  // namespace

@@ -1,0 +1,234 @@
+// One scene on its own: `orvl play FILE.lws` watches it in a window on the real clock,
+// `orvl render FILE.lws --out DIR` draws it off-screen on the virtual clock into one PNG
+// per frame (deterministic pictures for users, checks and tests).
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/command.h"
+#include "object/texture_upload.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "render/display.h"
+#include "render/frame_renderer.h"
+#include "render/gl_api.h"
+#include "render/png_writer.h"
+#include "scene/scene.h"
+
+namespace {
+
+using namespace orvl;
+
+bool parse_number(const std::string& text, double min, double max, double& out) {
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end || !(v >= min) || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool parse_size(const std::string& text, int& w, int& h) {
+  char* end = nullptr;
+  long a = std::strtol(text.c_str(), &end, 10);
+  if (*end != 'x' && *end != 'X') return false;
+  long b = std::strtol(end + 1, &end, 10);
+  if (*end || a < 16 || b < 16 || a > 8192 || b > 8192) return false;
+  w = int(a);
+  h = int(b);
+  return true;
+}
+
+int usage(const char* cmd, const std::string& what) {
+  std::fprintf(stderr, "orvl %s: %s\n", cmd, what.c_str());
+  return 2;
+}
+
+struct SceneRun {
+  const char* cmd = "render";
+  std::string file, root;
+  int width = 640, height = 480;
+  bool z_buffer = true;
+  float scene_scale = 1;
+};
+
+// Opens the display and loads the scene into it; prints the reason and returns false on failure.
+bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
+  display_reset();
+  const DisplayResult opened =
+      display_open(display_options, run.width, run.height, 32, 0, 0, 0, "orvl - " + run.file);
+  if (opened != DisplayResult::ok) {
+    std::fprintf(stderr, "orvl %s: cannot open the display: %s (%s)\n", run.cmd, display_result_text(opened),
+                 display_error().c_str());
+    return false;
+  }
+  GLint max_texture = 1024;
+  gl().GetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture);
+  texture_counter = 0;
+  scene_construct(scene);
+  uint32_t flags = SceneFlags::MIPMAP | SceneFlags::BILINEAR;
+  if (run.z_buffer) flags |= SceneFlags::DEPTH_BUFFER;
+  (void)scene_configure(scene, flags, run.width, run.height, std::max<GLint>(64, max_texture), 1);
+  scene_set_lightwave_root(scene, run.root);
+  const SceneStatus st = scene_load(scene, run.file);
+  if (st != SceneStatus::ok) {
+    std::fprintf(stderr, "orvl %s: %s: status %d (%s)%s%s\n", run.cmd, run.file.c_str(), int(st),
+                 scene_status_text(st), scene.error_path.empty() ? "" : ": ", scene.error_path.c_str());
+    (void)display_close();
+    scene_destroy(scene);
+    return false;
+  }
+  if (run.scene_scale != 1) scene_scale(scene, run.scene_scale);
+  upload_textures(scene);
+  return true;
+}
+
+void close_scene(Scene& scene) {
+  delete_textures();
+  (void)display_close();
+  scene_destroy(scene);
+  if (frame_state().dropped > 0)
+    std::fprintf(stderr, "%lld triangles did not fit the draw list\n", frame_state().dropped);
+}
+
+// The scene's own length in milliseconds: its last frame at its frame rate.
+double scene_length_ms(const Scene& scene) {
+  const Motion& timing = scene.motions[0];
+  return timing.frames_per_second > 0 ? std::max(0.0, 1000.0 * timing.last_frame / timing.frames_per_second)
+                                      : 10000.0;
+}
+
+// Starts every motion at `tick`, as if the scene had begun then.
+void start_motions_at(Scene& scene, uint32_t tick) {
+  scene_reset_motions(scene);
+  for (int m = 0; m < scene.motion_count && m < int(scene.motions.size()); ++m)
+    scene.motions[m].start_tick = float(tick);
+}
+
+bool common_options(std::vector<std::string>& args, SceneRun& run, std::string& error) {
+  std::string value;
+  bool missing = false;
+  double scale = 1;
+  take_option(args, "--root", run.root, &missing);
+  if (take_option(args, "--scene-scale", value, &missing)) {
+    if (!parse_number(value, 1e-6, 1e6, scale)) return error = "--scene-scale wants a positive number", false;
+    run.scene_scale = float(scale);
+  }
+  if (take_option(args, "--zbuffer", value, &missing)) {
+    if (value != "on" && value != "off") return error = "--zbuffer wants on or off", false;
+    run.z_buffer = value == "on";
+  }
+  if (missing) return error = "an option is missing its value", false;
+  return true;
+}
+
+int run_render(const std::vector<std::string>& input) {
+  std::vector<std::string> args = input;
+  SceneRun run;
+  std::string error, out_dir, value;
+  bool missing = false;
+  double fps = 30, from = 0, to = -1;
+  const bool quiet = take_flag(args, "--quiet");
+  if (!common_options(args, run, error)) return usage("render", error);
+  take_option(args, "--out", out_dir, &missing);
+  if (take_option(args, "--fps", value, &missing) && !parse_number(value, 1, 1000, fps))
+    return usage("render", "--fps wants a number from 1 to 1000");
+  if (take_option(args, "--from", value, &missing) && !parse_number(value, 0, 1e9, from))
+    return usage("render", "--from wants milliseconds");
+  if (take_option(args, "--to", value, &missing) && !parse_number(value, 0, 1e9, to))
+    return usage("render", "--to wants milliseconds");
+  if (take_option(args, "--size", value, &missing) && !parse_size(value, run.width, run.height))
+    return usage("render", "--size wants WIDTHxHEIGHT (16 to 8192)");
+  if (missing || args.size() != 1 || out_dir.empty())
+    return usage("render", "usage: orvl render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH]");
+  run.file = args[0];
+
+  log_echo_to_stderr(true);
+  log_set_echo(!quiet);
+  std::error_code ec;
+  std::filesystem::create_directories(out_dir, ec);
+  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
+  Scene scene;
+  if (!open_scene(run, run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0, scene)) return 1;
+  if (to < 0) to = scene_length_ms(scene);
+
+  // Frame n shows the moment n * 1000 / fps; the pictures are named by that number.
+  const long long first = std::llround(from * fps / 1000.0);
+  const long long last = std::max(first, static_cast<long long>(std::floor(to * fps / 1000.0 + 1e-9)));
+  const uint32_t base = 1000;
+  clock_set_virtual(base);
+  start_motions_at(scene, base);
+  const bool progress = isatty(STDERR_FILENO) != 0;
+  std::vector<uint8_t> rgba;
+  int written = 0, failed = 0;
+  for (long long n = first; n <= last; ++n) {
+    clock_set_virtual(base + static_cast<uint32_t>(std::llround(n * 1000.0 / fps)));
+    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+    int w = 0, h = 0;
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%06lld.png", n);
+    std::string err;
+    if (display_read_frame(rgba, w, h) &&
+        png_write_rgba((std::filesystem::path(out_dir) / name).string(), rgba.data(), w, h, size_t(w) * 4, &err)) {
+      ++written;
+    } else if (failed++ == 0) {
+      std::fprintf(stderr, "orvl render: %s not written: %s\n", name, err.c_str());
+    }
+    if (progress) std::fprintf(stderr, "\rframe %lld of %lld", n - first + 1, last - first + 1);
+  }
+  if (progress) std::fprintf(stderr, "\n");
+  clock_use_real();
+  close_scene(scene);
+  std::fprintf(stderr, "%d pictures written to %s\n", written, out_dir.c_str());
+  return failed ? 1 : 0;
+}
+
+int run_play(const std::vector<std::string>& input) {
+  std::vector<std::string> args = input;
+  SceneRun run;
+  run.cmd = "play";
+  std::string error, value;
+  bool missing = false;
+  double scale = 1;
+  const bool full = take_flag(args, "--fullscreen");
+  take_flag(args, "--windowed");  // the default
+  if (!common_options(args, run, error)) return usage("play", error);
+  if (take_option(args, "--scale", value, &missing) && !parse_number(value, 1, 16, scale))
+    return usage("play", "--scale wants a whole number from 1 to 16");
+  if (missing || args.size() != 1)
+    return usage("play", "usage: orvl play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]");
+  run.file = args[0];
+
+  display_setup(DisplaySetup{DisplayBackend::automatic, int(scale), false});
+  int stop = 0;
+  uint32_t options = run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0;
+  if (full) options |= DisplayOptions::FULL_SCREEN;
+  Scene scene;
+  if (!open_scene(run, options, scene)) return 1;
+  display_bind_key(27, &stop, 1);  // Escape (after the display reset inside open_scene)
+  display_set_title(run.file);
+  const double length = scene_length_ms(scene);
+  const uint32_t start = clock_now_ms();
+  start_motions_at(scene, start);
+  long long frames = 0;
+  while (true) {
+    display_frame();
+    if (stop || clock_now_ms() - start > length) break;
+    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+    ++frames;
+  }
+  const double seconds = (clock_now_ms() - start) / 1000.0;
+  close_scene(scene);
+  std::fprintf(stderr, "%lld frames in %.1f s (%.1f frames per second)%s\n", frames, seconds,
+               seconds > 0 ? frames / seconds : 0.0, stop ? ", stopped" : "");
+  return 0;
+}
+
+const CommandRegistrar render_cmd(
+    {"render", "render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH] [--root DIR]", run_render});
+const CommandRegistrar play_cmd(
+    {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]", run_play});
+
+}  // namespace
