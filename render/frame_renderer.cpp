@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "object/surface_image.h"
+#include "platform/log.h"
 #include "render/gl_api.h"
 #include "render/mesh_draw.h"
 #include "scene/motion.h"
@@ -124,6 +125,11 @@ bool queue_entry(Scene& scene, const Triangle* triangle, Vertex* v0, Vertex* v1,
   if (g_frame.draw_count < 0 || static_cast<size_t>(g_frame.draw_count) >= scene.draw_list.size() ||
       static_cast<size_t>(g_frame.draw_count) >= scene.sort_keys.size()) {
     ++g_frame.dropped;
+    if (!scene.warned_draw_list_full) {
+      scene.warned_draw_list_full = true;
+      log_line("Draw list of " + scene.path + " is full (" + std::to_string(scene.draw_list.size()) +
+               " entries): further triangles are left out of the frame.");
+    }
     return false;
   }
   scene.draw_list[g_frame.draw_count] = DrawEntry{triangle, v0, v1, v2};
@@ -206,6 +212,11 @@ void update_lights(Scene& scene) {
   }
   g.Enable(GL_LIGHTING);
   const int lights = std::min(scene.light_count, kMaxGlLights);
+  if (scene.light_count > kMaxGlLights && !scene.warned_extra_lights) {
+    scene.warned_extra_lights = true;
+    log_line(scene.path + " has " + std::to_string(scene.light_count) + " lights: only the first " +
+             std::to_string(kMaxGlLights) + " are used.");
+  }
   const float* m = scene.camera_matrix;
   for (int i = 0; i < lights; ++i) {
     const SceneLight& light = scene.lights[i];

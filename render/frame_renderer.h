@@ -14,8 +14,10 @@
 //
 // Capacities: the draw list holds 3 x (polygon_total + 4096) entries (allocated with the
 // Scene). A frame that would queue more drops the excess and counts it in
-// `FrameState::dropped`; the frame itself still draws. Only eight GL lights exist: lights
-// after the eighth are not sent to OpenGL. No call allocates.
+// `FrameState::dropped` (one log line per scene); the frame itself still draws. Only eight
+// GL lights exist: lights after the eighth are not sent to OpenGL (one log line per scene).
+// Metaform ranges are one per object, so their table cannot overflow. No call allocates
+// (apart from those two log lines).
 #pragma once
 
 #include <cstdint>

@@ -232,6 +232,9 @@ struct Scene {
   int precalc_step = 0;
   uint8_t bit_mask = 0;
   int object_index = 0;
+  // Renderer limits already reported for this scene (one log line each).
+  bool warned_draw_list_full = false;
+  bool warned_extra_lights = false;
 };
 
 // Twelve RGB multipliers for the tinted copies of a particle surface's image.

@@ -222,9 +222,26 @@ TEST_F(RenderFixture, DrawListOverflowDropsAndCounts) {
   load();
   scene.draw_list.resize(0);
   long long before = frame_state().dropped;
+  log_clear();
+  scene_render_frame(scene, 192);
   scene_render_frame(scene, 192);
   EXPECT_EQ(frame_state().draw_count, 0);
-  EXPECT_EQ(frame_state().dropped, before + 1);
+  EXPECT_EQ(frame_state().dropped, before + 2);
+  ASSERT_EQ(log_lines().size(), 1u);  // said once per scene, not once per frame
+  EXPECT_NE(log_lines()[0].find("Draw list"), std::string::npos);
+}
+
+TEST_F(RenderFixture, LightsAfterTheEighthAreLeftOutOnce) {
+  add_triangle_object("front.lwo", 5, true);
+  for (int i = 0; i < 10; ++i) lws.lights.push_back(LwsLight{});
+  load();
+  log_clear();
+  scene_render_frame(scene, 192);
+  scene_render_frame(scene, 192);
+  EXPECT_EQ(gl_recorder().count(GlFunc::Lightfv), 2u * 8 * 2);
+  for (const GlCall* c : gl_recorder().of(GlFunc::Enable)) EXPECT_LT(c->arg(0), double(GL_LIGHT0 + 8));
+  ASSERT_EQ(log_lines().size(), 1u);
+  EXPECT_NE(log_lines()[0].find("10 lights"), std::string::npos);
 }
 
 // The whole path on real GL: a red triangle in front of a blue backdrop.
