@@ -15,15 +15,15 @@ namespace {
 
 constexpr double kRad = 0.017453292;
 
-struct Run {
+struct CliRun {
   int exit_code = -1;
   std::string out, err;
 };
 
-Run run_orvl(const std::string& args) {
+CliRun run_orvl(const std::string& args) {
   const fs::path err_file = fs::temp_directory_path() / ("orvl_eval_err_" + std::to_string(::getpid()));
-  const std::string cmd = std::string(ORVL_BINARY) + " " + args + " 2>" + err_file.string();
-  Run r;
+  const std::string cmd = std::string(ORVL_BINARY) + " eval " + args + " 2>" + err_file.string();
+  CliRun r;
   if (FILE* p = ::popen(cmd.c_str(), "r")) {
     char buf[4096];
     size_t n;
@@ -76,7 +76,7 @@ void expect_vec(const json& v, double x, double y, double z, double eps = 1e-4) 
 }  // namespace
 
 TEST_F(EvalCommand, JsonPlacesObjectsCameraAndLightsAtTheMoment) {
-  Run r = run_orvl(scene + " --at 1000 --json");
+  CliRun r = run_orvl(scene + " --at 1000 --json");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const json j = json::parse(r.out);
   EXPECT_EQ(j["status"], 0);
@@ -111,14 +111,14 @@ TEST_F(EvalCommand, JsonPlacesObjectsCameraAndLightsAtTheMoment) {
 }
 
 TEST_F(EvalCommand, TextOutputAndFailures) {
-  Run r = run_orvl(scene + " --at 1000");
+  CliRun r = run_orvl(scene + " --at 1000");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("frame         30 (current_frame 30, finished 0)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("dissolve 127"), std::string::npos);
   EXPECT_NE(r.out.find("zoom_factor 1\n"), std::string::npos);
   EXPECT_EQ(r.out.rfind("scene ", 0), 0u) << r.out;  // the load log stays off stdout
 
-  Run missing = run_orvl((dir / "absent.lws").string() + " --at 0");
+  CliRun missing = run_orvl((dir / "absent.lws").string() + " --at 0");
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("absent.lws: status 1"), std::string::npos) << missing.err;
   EXPECT_TRUE(missing.out.empty());
@@ -130,7 +130,7 @@ TEST_F(EvalCommand, TextOutputAndFailures) {
 
 TEST(EvalRealScene, BallconeCameraAndConeReachTheirMiddleKeys) {
   const std::string dir = std::string(ORVL_TESTDATA_DIR) + "/lightwave/ballcone";
-  Run r = run_orvl(dir + "/ballcone.lws --root " + dir + " --at 1000 --json --camera-space 1");
+  CliRun r = run_orvl(dir + "/ballcone.lws --root " + dir + " --at 1000 --json --camera-space 1");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const json j = json::parse(r.out);
   // Frame 30 is a key of both the cone and the camera: the spline passes through it.

@@ -290,3 +290,43 @@ TEST(RenderHeadless, DrawsTheSceneIntoTheOffscreenFrame) {
   clock_use_real();
   log_set_echo(true);
 }
+
+// A unit cube made of six quads whose outside faces the viewer the LightWave way.
+static void cube(LwobWriter& w, float half) {
+  for (int i = 0; i < 8; ++i) w.add_point(i & 1 ? half : -half, i & 2 ? half : -half, i & 4 ? half : -half);
+  // Corners listed clockwise as seen from outside.
+  w.add_polygon({0, 2, 3, 1}, 1);  // -z (front, toward the camera)
+  w.add_polygon({4, 5, 7, 6}, 1);  // +z
+  w.add_polygon({0, 4, 6, 2}, 1);  // -x
+  w.add_polygon({1, 3, 7, 5}, 1);  // +x
+  w.add_polygon({0, 1, 5, 4}, 1);  // -y
+  w.add_polygon({2, 6, 7, 3}, 1);  // +y
+  w.add_surface("Cube").colr(90, 90, 200);
+}
+
+TEST_F(RenderFixture, ACubeShowsTheFacesTowardTheCameraThroughAParentChain) {
+  LwobWriter w;
+  cube(w, 1);
+  ASSERT_TRUE(w.write(dir.path("cube.lwo")));
+  LwsObject parent;  // a null object 10 ahead and 3 to the right
+  parent.motion[0].value = {3, 0, 10, 0, 0, 0, 1, 1, 1};
+  lws.objects.push_back(parent);
+  LwsObject child;
+  child.load_path = kPrefix + "cube.lwo";
+  child.parent = 1;
+  lws.objects.push_back(child);
+  load();
+  scene_render_frame(scene, 192);
+  // Seen from the origin, the cube's front and its left side face the camera.
+  ASSERT_EQ(frame_state().draw_count, 4);
+  for (int i = 0; i < 4; ++i) {
+    const DrawEntry& e = scene.draw_list[i];
+    EXPECT_EQ(e.triangle->color[2], 200);
+    for (const Vertex* v : {e.vertex0, e.vertex1, e.vertex2}) {
+      EXPECT_NEAR(v->x, 3, 1.0001);
+      EXPECT_NEAR(v->z, -10, 1.0001);
+    }
+  }
+  EXPECT_EQ(gl_recorder().count(GlFunc::Vertex3f), 12u);
+  EXPECT_EQ(gl_recorder().count(GlFunc::Begin), 1u);  // like triangles share one primitive
+}
