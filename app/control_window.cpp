@@ -30,19 +30,27 @@ void control_log_clear() {
 
 void control_log_select_first() { control_window().log_selection = log_lines().empty() ? -1 : 0; }
 
-void control_fill_lists() {
+void control_set_modes(const DisplayModeList& modes) {
   ControlWindow& w = control_window();
-  display_reset();
-  (void)display_list_modes(&w.modes);
+  w.modes = modes;
   w.mode_lines.clear();
   w.mode_selection = -1;
   for (int i = 0; i < w.modes.count; ++i) {
     const DisplayMode& m = w.modes.modes[i];
     w.mode_lines.push_back(std::to_string(m.width) + "x" + std::to_string(m.height) + " (" +
                            std::to_string(m.bits_per_pixel) + ")");
+    // The show is made for 640 x 480; a later such mode replaces an earlier selection.
     if (m.width == 640 && m.height == 480 && (m.bits_per_pixel == 16 || m.bits_per_pixel == 32))
       w.mode_selection = i;
   }
+}
+
+void control_fill_lists() {
+  ControlWindow& w = control_window();
+  display_reset();
+  DisplayModeList modes;
+  (void)display_list_modes(&modes);
+  control_set_modes(modes);
   w.precalc_lines.clear();
   for (int step = 1; step <= 8; ++step) w.precalc_lines.push_back("preca. step " + std::to_string(step));
   w.precalc_selection = 1;

@@ -44,6 +44,8 @@ void control_log_select_first();
 // Fills the display-mode list from the display layer and the precalculation-step list.
 // A 640 x 480 mode at 16 or 32 bits is selected (a later one replaces an earlier one).
 void control_fill_lists();
+// The display-mode part of it, from a given mode table.
+void control_set_modes(const DisplayModeList& modes);
 
 // The menu is never attached: checks read as unchecked, enabling does nothing.
 bool control_menu_checked(int item);

@@ -127,5 +127,7 @@ void null_window_push(const WindowMessage& m);
 void null_window_clear();
 // How many frames the null backend has swapped since it was opened.
 int null_window_swaps();
+// Makes the null backend's next open fail with `status` (tests of the failure paths).
+void null_window_fail_next_open(WindowStatus status);
 
 }  // namespace orvl

@@ -9,11 +9,18 @@ namespace {
 
 std::deque<WindowMessage> g_queue;
 int g_swaps = 0;
+WindowStatus g_next_open = WindowStatus::ok;
 
 class NullWindow final : public WindowBackend {
  public:
   WindowBackendKind kind() const override { return WindowBackendKind::null; }
   WindowStatus open(const WindowRequest& r) override {
+    if (g_next_open != WindowStatus::ok) {
+      const WindowStatus st = g_next_open;
+      g_next_open = WindowStatus::ok;
+      error_ = std::string("refused on request: ") + window_status_text(st);
+      return st;
+    }
     int scale = r.scale > 0 ? r.scale : 1;
     width_ = r.width * scale;
     height_ = r.height * scale;
@@ -49,5 +56,6 @@ std::unique_ptr<WindowBackend> window_backend_create_null() { return std::make_u
 void null_window_push(const WindowMessage& m) { g_queue.push_back(m); }
 void null_window_clear() { g_queue.clear(); }
 int null_window_swaps() { return g_swaps; }
+void null_window_fail_next_open(WindowStatus status) { g_next_open = status; }
 
 }  // namespace orvl

@@ -186,3 +186,32 @@ TEST_F(ShowFixture, MissingScenesKeepTheirSlotsAndNoSelectionUsesTheDesktopDepth
   EXPECT_TRUE(logged("Start Common Rendering :"));
   EXPECT_TRUE(logged("Common buffer used"));
 }
+
+TEST_F(ShowFixture, ANoPixelFormatDisplayEndsTheShowWithTheEightBitMessage) {
+  std::vector<std::string> boxes;
+  host.message_box = [&](const std::string& text, const std::string& title, MessageKind) {
+    boxes.push_back(title + ": " + text);
+  };
+  null_window_fail_next_open(WindowStatus::no_pixel_format);
+  ASSERT_EQ(show_run(settings, host), ShowResult::display_failed);
+  EXPECT_TRUE(frames.empty());
+  const auto& l = log_lines();
+  ASSERT_GE(l.size(), 3u);
+  EXPECT_EQ(l[l.size() - 2], "Removing scenes from memory.");
+  EXPECT_EQ(l.back(), "8bpp desktop video mode not supported.");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0],
+            "OpenGL window initialization failure: Your desktop configuration must be surely set to a 8 bits "
+            "video mode.\nPlease use higher video mode.");
+}
+
+TEST_F(ShowFixture, OtherDisplayFailuresAskToCheckTheOpenGLInstallation) {
+  std::vector<std::string> boxes;
+  host.message_box = [&](const std::string& text, const std::string&, MessageKind) { boxes.push_back(text); };
+  null_window_fail_next_open(WindowStatus::mode_refused);
+  ASSERT_EQ(show_run(settings, host), ShowResult::display_failed);
+  EXPECT_EQ(log_lines().back(), "Removing scenes from memory.");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "Please verify your OpenGL installation (perhaps a DLL problem).");
+  EXPECT_FALSE(logged("Uploading textures to OpenGL."));
+}
