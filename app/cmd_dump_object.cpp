@@ -78,6 +78,10 @@ nlohmann::json to_json(const SceneObject& o, const std::vector<std::string>& mis
         {"line_width", s.line_width},
         {"box", {s.box[0], s.box[1], s.box[2], s.box[3], s.box[4], s.box[5]}},
         {"extent", triple(s.extent)},
+        {"texture_width", s.texture_width},
+        {"texture_height", s.texture_height},
+        {"image_width", s.image_width},
+        {"image_height", s.image_height},
     });
   }
   j["vertices"] = json::array();
@@ -116,10 +120,11 @@ void print_text(const SceneObject& o, const std::vector<std::string>& missing,
     std::printf(
         "  [%zu] \"%s\" color %d %d %d lw_flags 0x%04x axis %d flags 0x%04x texture %d "
         "reflection_texture %d image_path \"%s\" reflection_path \"%s\" scroll_flags 0x%x "
-        "line_width %d\n",
+        "line_width %d texture_size %dx%d image_size %dx%d\n",
         i, s.name.c_str(), s.color[0], s.color[1], s.color[2], s.lw_flags, s.axis,
         surface_triangle_flags(s), s.texture, s.reflection_texture, s.image_path.c_str(),
-        s.reflection_path.c_str(), s.scroll_flags, s.line_width);
+        s.reflection_path.c_str(), s.scroll_flags, s.line_width, s.texture_width, s.texture_height,
+        s.image_width, s.image_height);
   }
   std::printf("points:\n");
   for (size_t i = 0; i < o.vertices.size(); ++i) {
