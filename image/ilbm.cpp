@@ -1,10 +1,10 @@
 // IFF ILBM: 24 bitplanes (8 red, 8 green, 8 blue), uncompressed or ByteRun1.
 //
-// The chunk reads here are deliberately local and small; every read is checked against
-// the end of the file before it happens.
+// Chunks are walked with the same bounds-checked walker as LightWave objects.
 #include <algorithm>
 #include <cstring>
 
+#include "image/iff.h"
 #include "image/image.h"
 #include "image/image_local.h"
 
@@ -122,13 +122,13 @@ ImgError IffReader::read() {
 
   Header hd;
   bool have_body = false;
-  while (size - pos >= 8) {
-    const uint8_t* id = d + pos;
-    const uint32_t chunk_size = be32(d + pos + 4);
-    const size_t data = pos + 8;
-    if (chunk_size > size - data) return fail(img, ImgError::bad_format);
-    const uint8_t* cd = d + data;
-    if (std::memcmp(id, "BMHD", 4) == 0) {
+  // Chunks are padded to an even size; a missing pad byte at the very end is fine.
+  ChunkWalker walker(d, size, pos, ChunkSize::u32, true);
+  IffChunk chunk;
+  while (walker.next(chunk)) {
+    const uint8_t* cd = chunk.data;
+    const uint32_t chunk_size = chunk.size;
+    if (chunk.is("BMHD")) {
       if (chunk_size < 11) return fail(img, ImgError::bad_format);
       hd.seen = true;
       hd.width = be16(cd);
@@ -137,7 +137,7 @@ ImgError IffReader::read() {
       hd.masking = cd[9];
       hd.compression = cd[10];
       if (hd.planes < 16) return fail(img, ImgError::unsupported_bpp);
-    } else if (std::memcmp(id, "BODY", 4) == 0) {
+    } else if (chunk.is("BODY")) {
       if (!hd.seen) return fail(img, ImgError::bad_format);
       // 16 or more planes other than 24 (deep 32-plane RGBA, say) have no conversion
       // here: refuse rather than hand back a blank picture.
@@ -146,13 +146,8 @@ ImgError IffReader::read() {
       if (ImgError e = decode_body(cd, chunk_size, hd, img); e != ImgError::ok) return fail(img, e);
       have_body = true;
     }
-    // Chunks are padded to an even size; a missing pad byte at the very end is fine.
-    pos = data + chunk_size;
-    if (chunk_size & 1) {
-      if (pos == size) break;
-      ++pos;
-    }
   }
+  if (walker.truncated()) return fail(img, ImgError::bad_format);  // a chunk runs past the end
   if (!have_body) return fail(img, ImgError::bad_format);  // no picture in the file
   return ImgError::ok;
 }
