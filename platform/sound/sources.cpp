@@ -128,11 +128,11 @@ class WavSource final : public Source {
   bool open(const std::vector<uint8_t>& data, int rate) {
     SDL_RWops* rw = SDL_RWFromConstMem(data.data(), static_cast<int>(data.size()));
     if (!rw) return false;
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec wav_format{};
     Uint8* raw = nullptr;
     Uint32 raw_len = 0;
-    if (!SDL_LoadWAV_RW(rw, 1, &spec, &raw, &raw_len)) return false;
-    bool ok = convert(spec, raw, raw_len, rate);
+    if (!SDL_LoadWAV_RW(rw, 1, &wav_format, &raw, &raw_len)) return false;
+    bool ok = convert(wav_format, raw, raw_len, rate);
     SDL_FreeWAV(raw);
     return ok;
   }
@@ -150,12 +150,12 @@ class WavSource final : public Source {
   }
 
  private:
-  bool convert(const SDL_AudioSpec& spec, const Uint8* raw, Uint32 raw_len, int rate) {
-    const uint32_t frame_bytes = static_cast<uint32_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) * spec.channels;
+  bool convert(const SDL_AudioSpec& format, const Uint8* raw, Uint32 raw_len, int rate) {
+    const uint32_t frame_bytes = static_cast<uint32_t>(SDL_AUDIO_BITSIZE(format.format) / 8) * format.channels;
     if (frame_bytes == 0) return false;
     raw_len -= raw_len % frame_bytes;
     SDL_AudioCVT cvt;
-    if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 2, rate) < 0)
+    if (SDL_BuildAudioCVT(&cvt, format.format, format.channels, format.freq, AUDIO_S16SYS, 2, rate) < 0)
       return false;
     // The converter works in place and needs len * len_mult bytes of room.
     const size_t mult = static_cast<size_t>(std::max(cvt.len_mult, 1));
