@@ -463,8 +463,8 @@ void scene_arrival(Output& out) {
   cam.push_back(sc.look(0, ship_sec(0) + V3{10, 14, -50}, ship_sec(0)));
   cam.push_back(sc.look(sc.bar(2), ship_sec(2) + V3{-10, 7, -32}, ship_sec(2)));
   cam.push_back(sc.tcb(sc.look(sc.bar(4), ship_sec(4) + V3{-32, 5, -4}, ship_sec(4), 5), 0.3, 0, 0));
-  cam.push_back(sc.look(sc.bar(6), ship_sec(6) + V3{-22, -5, 30}, ship_sec(6)));
-  cam.push_back(sc.look(sc.bar(7), ship_sec(7) + V3{20, 10, -30}, ship_sec(7)));
+  cam.push_back(sc.look(sc.bar(6), ship_sec(6) + V3{-26, 6, 18}, ship_sec(6)));
+  cam.push_back(sc.look(sc.bar(7), ship_sec(7) + V3{-8, 28, -22}, ship_sec(7)));
   cam.push_back(sc.tcb(sc.look(sc.bar(8), ship_sec(8) + V3{30, 25, -90}, planet_at), -0.3, 0, 0.4));
   cam.push_back(sc.look(end, ship_sec(11) + V3{60, 50, -260}, planet_at));
   sc.s.camera.motion = cam;
