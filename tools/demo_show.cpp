@@ -881,8 +881,16 @@ void scene_fleet(Output& out) {
   sc.object(laser_obj).dissolve = SceneMaker::envelope(blink, 1);
 
   std::vector<LwsKey> cam;
-  cam.push_back(sc.look(0, {5, 18, -150}, {-40, 10, -205}));
-  cam.push_back(sc.look(sc.bar(61), {80, 20, 0}, {-10, 5, -40}));
+  // Where the fleet is while it flies in (its null moves about evenly until bar 64).
+  auto fleet_at = [&](double t) {
+    double u = t / sc.seconds(sc.bar(64));
+    return V3{-40 + 40 * u, 10 - 10 * u, -200 + 350 * u};
+  };
+  cam.push_back(sc.look(0, fleet_at(0) + V3{30, 10, 70}, fleet_at(0)));
+  for (int b = 60; b <= 61; ++b) {
+    V3 f = fleet_at(sc.seconds(sc.bar(b)));
+    cam.push_back(sc.look(sc.bar(b), f + (b == 60 ? V3{45, 12, 15} : V3{55, 15, -25}), f));
+  }
   cam.push_back(sc.tcb(sc.look(sc.bar(63), {-60, 40, 60}, {0, 0, 150}), 0, 0, 0.5));
   cam.push_back(sc.look(sc.bar(65), {-120, 60, 150}, station_at));
   cam.push_back(sc.look(sc.bar(67), {-200, 100, 120}, station_at));
