@@ -544,9 +544,9 @@ void scene_morph(Output& out) {
     return 1.0 + 0.45 * std::pow(std::fabs(std::sin(3 * th) * std::sin(3 * ph)), 3);
   };
   Mesh ball = sc.mesh();
-  sphere(ball, at({0, 0, 0}), {10, 10, 10}, 40, 24, ball.surface("MorphBall", 230, 230, 240, kSmooth));
+  sphere(ball, at({0, 0, 0}), {10, 10, 10}, 40, 24, ball.surface("MorphBall", 255, 190, 110, kSmooth));
   Mesh star = sc.mesh();
-  sphere(star, at({0, 0, 0}), {10, 10, 10}, 40, 24, star.surface("MorphStar", 230, 230, 240, kSmooth),
+  sphere(star, at({0, 0, 0}), {10, 10, 10}, 40, 24, star.surface("MorphStar", 255, 190, 110, kSmooth),
          spikes);
   int ball_obj = sc.add(ball, "ball",
                         {sc.key(0, {0, 0, 0}, {0, 0, 0}), sc.key(end, {0, 0, 0}, {360, 180, 0})});
@@ -591,7 +591,7 @@ void scene_morph(Output& out) {
   sc.light("Red", 1, {255, 40, 40}, 1.0f, circle(60, 20, 0, 2));
   sc.light("Blue", 1, {40, 80, 255}, 1.0f, circle(60, -10, kPi, -2));
   sc.light("Top", 2, {255, 255, 200}, 0.6f, {sc.key(0, {0, 80, -20}, {0, 90, 0})});
-  sc.light("Fill", 0, {200, 200, 255}, 0.35f, {sc.key(0, {-1000, 500, -1500})});
+  sc.light("Fill", 0, {200, 200, 255}, 0.6f, {sc.key(0, {-1000, 800, 1500})});
   sc.write();
 }
 
