@@ -962,7 +962,10 @@ bool make_demo_show(const std::string& out_dir, const DemoOptions& options, Demo
   summary = DemoSummary{};
   for (const char* sub : {"scene", "objects", "music"})
     if (!make_dir(out_dir + "/" + sub, error)) return false;
-  // Surface images come with textures: their files go to images/ with the same prefix.
+  // No surface carries an image yet. Textured surfaces will write their pictures to
+  // images/ here, before the scenes, and name them in their surfaces with
+  // LwobSurface::ctex() and timg(kDemoPathPrefix + "images\\<name>"), the same
+  // 13-character prefix as the objects.
   Output out{out_dir, summary, error};
   scene_arrival(out);
   scene_gates(out);
