@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-asan bench fuzz run clean
+.PHONY: all deps configure build test test-asan bench fuzz demo run clean
 
 all: build
 
@@ -42,8 +42,24 @@ fuzz: deps
 		echo "== $$name"; $$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 fuzz/corpus/$$name || exit 1; \
 	done
 
-run: build
-	@$(BUILD)/app/orvl help
+# The demo show is generated, not committed: scenes, objects and music under demo/.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target make-demo
+	@rm -rf demo/scene demo/objects demo/music
+	@$(BUILD)/tools/make-demo demo
+
+# Plays the demo from demo/ (the show names its files relative to the working directory).
+# Without a display it renders headless at 30 frames per second: one picture per second of
+# show time into out/show/ and the whole show with its music into out/show.mp4.
+run: build demo
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+		cd demo && $(abspath $(BUILD))/app/orvl; \
+	else \
+		rm -rf out/show out/show.mp4 && mkdir -p out/show && \
+		(cd demo && $(abspath $(BUILD))/app/orvl --headless --fps 30 --every 30 --out ../out/show --video ../out/show.mp4) && \
+		echo "Pictures (one per second of show time): $(CURDIR)/out/show/" && \
+		echo "Video with music: $(CURDIR)/out/show.mp4"; \
+	fi
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
