@@ -171,7 +171,7 @@ int run_render(const std::vector<std::string>& input) {
     std::snprintf(name, sizeof name, "frame_%06lld.png", n);
     std::string err;
     if (display_read_frame(rgba, w, h) &&
-        png_write_rgba((std::filesystem::path(out_dir) / name).string(), rgba.data(), w, h, size_t(w) * 4, &err)) {
+        png_write_frame((std::filesystem::path(out_dir) / name).string(), rgba.data(), w, h, size_t(w) * 4, &err)) {
       ++written;
     } else if (failed++ == 0) {
       std::fprintf(stderr, "orvl render: %s not written: %s\n", name, err.c_str());

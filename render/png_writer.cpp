@@ -34,6 +34,38 @@ bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int
   return true;
 }
 
+bool png_write_frame(const std::string& path, const uint8_t* rgba, int width, int height, size_t stride,
+                     std::string* error) {
+  if (!rgba || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide ||
+      stride < size_t(width) * 4) {
+    if (error) *error = "bad picture size";
+    return false;
+  }
+  // The framebuffer's alpha is whatever blending left there; a picture of the screen is opaque.
+  std::vector<uint8_t> rgb(size_t(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* src = rgba + size_t(y) * stride;
+    uint8_t* dst = &rgb[size_t(y) * width * 3];
+    for (int x = 0; x < width; ++x, src += 4, dst += 3) {
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
+    }
+  }
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png_uint_32(width);
+  image.height = png_uint_32(height);
+  image.format = PNG_FORMAT_RGB;
+  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), png_int_32(width * 3), nullptr)) {
+    if (error) *error = image.message[0] ? image.message : "write failed";
+    png_image_free(&image);
+    return false;
+  }
+  return true;
+}
+
 bool png_read_rgba(const std::string& path, std::vector<uint8_t>& rgba, int& width, int& height,
                    std::string* error) {
   width = height = 0;
@@ -68,7 +100,7 @@ FrameSink png_frame_sink(const std::string& directory, const std::string& prefix
     std::snprintf(name, sizeof name, "%06u.png", unsigned(f.index));
     std::string path = path_join(directory, prefix + name);
     std::string why;
-    if (!png_write_rgba(path, f.rgba, f.width, f.height, size_t(f.width) * 4, &why) && !*logged) {
+    if (!png_write_frame(path, f.rgba, f.width, f.height, size_t(f.width) * 4, &why) && !*logged) {
       *logged = true;
       log_format("Frame file %s not written: %s", path.c_str(), why.c_str());
     }

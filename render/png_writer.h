@@ -20,6 +20,11 @@ constexpr int kMaxPngSide = 65535;
 bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int height,
                     size_t stride, std::string* error = nullptr);
 
+// Writes a rendered frame (RGBA as read back, rows `stride` bytes apart) as an opaque RGB
+// PNG: the alpha left in the framebuffer by blending is not part of the picture.
+bool png_write_frame(const std::string& path, const uint8_t* rgba, int width, int height, size_t stride,
+                     std::string* error = nullptr);
+
 // Reads any PNG as RGBA, rows top first. False with `error` set on failure.
 bool png_read_rgba(const std::string& path, std::vector<uint8_t>& rgba, int& width, int& height,
                    std::string* error = nullptr);
