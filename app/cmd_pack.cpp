@@ -85,8 +85,8 @@ int run_create(const std::vector<std::string>& args) {
   }
   const size_t count = src.pack_entries().size();
   if (PackStatus s = src.pack_close(); s != PackStatus::ok) return pack_error(pack, s);
-  std::printf("packed %zu files: %llu bytes -> %llu bytes of data\n", count, static_cast<unsigned long long>(size),
-              static_cast<unsigned long long>(stored));
+  std::printf("packed %zu file%s: %llu bytes -> %llu bytes of data\n", count, count == 1 ? "" : "s",
+              static_cast<unsigned long long>(size), static_cast<unsigned long long>(stored));
   return 0;
 }
 
@@ -138,17 +138,19 @@ int run_extract(const std::vector<std::string>& args) {
     }
     const fs::path target = dir / rel;
     std::vector<uint8_t> bytes;
-    std::error_code ec;
     if (!src.pack_read(e.name, bytes)) {
       std::fprintf(stderr, "orvl pack: %s: %s: cannot be read\n", pack.c_str(), e.name.c_str());
       ++failures;
-    } else if (fs::create_directories(target.parent_path(), ec), ec ||
-               !orvl::write_whole_file(target.string(), bytes.data(), bytes.size())) {
+      continue;
+    }
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec || !orvl::write_whole_file(target.string(), bytes.data(), bytes.size())) {
       std::fprintf(stderr, "orvl pack: %s: cannot be written\n", target.string().c_str());
       ++failures;
-    } else {
-      std::printf("%s\n", target.string().c_str());
+      continue;
     }
+    std::printf("%s\n", target.string().c_str());
   }
   for (const std::string& w : wanted) {
     if (!found.count(w)) {
