@@ -153,8 +153,11 @@ PackStatus FileSource::read_directory(uint64_t file_size) {
     directory = lz.take_output();
   }
 
-  // Every record must end inside the directory, and together they must fill it.
+  // Every record must end inside the directory, and together they must fill it. A
+  // directory of tiny records costs far more as a table than as bytes, so the table
+  // is held to the same limit.
   uint64_t offset = kPackHeaderSize + uint64_t(packed_size);
+  uint64_t table_bytes = 0;
   size_t pos = 0;
   while (pos < directory.size()) {
     const uint8_t* start = directory.data() + pos;
@@ -171,7 +174,13 @@ PackStatus FileSource::read_directory(uint64_t file_size) {
     e.offset = offset;
     offset += e.stored_size;
     if (offset > file_size) return PackStatus::truncated;
-    entries_.push_back(std::move(e));
+    table_bytes += sizeof(PackEntry) + name_len;
+    if (table_bytes > kMaxPackBlock) return PackStatus::too_large;
+    try {
+      entries_.push_back(std::move(e));
+    } catch (const std::bad_alloc&) {
+      return PackStatus::too_large;
+    }
     pos += name_len + 9;
   }
   return PackStatus::ok;
