@@ -41,6 +41,8 @@
 
 namespace orvl {
 
+class FileSource;
+
 enum class [[nodiscard]] ImgError : int {
   ok = 0,
   file_not_found = 1,
@@ -116,6 +118,8 @@ struct Img {
   // from its extension; does not decode. A missing, unreadable or empty file gives
   // file_not_found; the previous file data is dropped first in every case.
   ImgError load(const std::string& file_name);
+  // The same through a caller's source, e.g. one with a pack archive in use.
+  ImgError load(const std::string& file_name, FileSource& source);
   ImgError set_file_data(std::vector<uint8_t> data);
   ImgError keep_pixels(uint32_t flag);
 

@@ -74,8 +74,12 @@ void Img::release() {
 }
 
 ImgError Img::load(const std::string& file_name) {
-  std::vector<uint8_t>().swap(file_data);
   FileSource source;
+  return load(file_name, source);
+}
+
+ImgError Img::load(const std::string& file_name, FileSource& source) {
+  std::vector<uint8_t>().swap(file_data);
   std::vector<uint8_t> data;
   // An existing but empty file is as useless as a missing one.
   if (!source.read_all(file_name, data)) return ImgError::file_not_found;
