@@ -40,15 +40,15 @@ CliRun run_orvl(const std::string& args) {
 // Null objects only, so no object files are needed. Object 0 turns by heading 90 at
 // (10, 0, 0) with scale 2 and pivot (1, 0, 0); object 1 (its child) slides from x 0 to 30
 // over frames 0..30 and fades out linearly over the whole scene; the camera rides on object 1.
-// The ShowObject and ShadowOptions lines are where LightWave writes them: the scanner looks
-// only 150 characters ahead for an object's optional items, and without them object 0
-// would take object 1's "ParentObject".
+// The parser looks 150 characters ahead for an object's optional items, so each object's
+// block is as long as LightWave writes it, or it would take its neighbour's parent.
 const char* kScene =
     "LWSC\n1\n\nFirstFrame 0\nLastFrame 60\nFrameStep 1\nFramesPerSecond 30.000000\n\n"
-    "AddNullObject Turner\nShowObject 6 7\nObjectMotion (unnamed)\n  9\n  1\n  10 0 0 90 0 0 2 2 2\n  0 0 0 0 0\n"
+    "AddNullObject Turner\nObjectMotion (unnamed)\n  9\n  1\n  10 0 0 90 0 0 2 2 2\n  0 0 0 0 0\n"
     "EndBehavior 1\nPivotPoint 1 0 0\nShadowOptions 7\n\n"
-    "AddNullObject Slider\nShowObject 6 7\nObjectMotion (unnamed)\n  9\n  2\n  0 0 0 0 0 0 1 1 1\n  0 0 0 0 0\n"
-    "  30 0 0 0 0 0 1 1 1\n  30 1 0 0 0\nEndBehavior 1\nParentObject 1\n"
+    "AddNullObject Slider\nShowObject 8 7\nObjectMotion (unnamed)\n  9\n  3\n  0 0 0 0 0 0 1 1 1\n"
+    "  0 0 0 0 0\n  15 0 0 0 0 0 1 1 1\n  15 1 0 0 0\n  30 0 0 0 0 0 1 1 1\n  30 1 0 0 0\n"
+    "EndBehavior 1\nParentObject 1\n"
     "ObjDissolve (envelope)\n  1\n  2\n  0\n  0 0 0 0 0\n  1\n  60 1 0 0 0\nEndBehavior 1\n\n"
     "AmbientColor 255 255 255\nAmbIntensity 0.250000\n\n"
     "AddLight\nLightName Light\nShowLight 1 7\nLightMotion (unnamed)\n  9\n  1\n  -5 2 4 45 35 0 1 1 1\n"
