@@ -337,15 +337,15 @@ RgbPicture craters_picture() {
 RgbPicture energy_picture() {
   return picture(64, 64, [](uint32_t x, uint32_t y) {
     const double n = fractal(x, y, 64, 4, 21);
-    const double band = 0.5 + 0.5 * std::sin((x + 12 * n) * 2 * kPi / 16);
+    const double band = 0.5 + 0.5 * std::sin((x + 4 * n) * 2 * kPi / 8);
     return rgb(int(90 + 160 * band), int(30 + 60 * n), int(140 + 110 * band));
   });
 }
 
 // Meadow and rock for the landscape.
 RgbPicture grass_picture() {
-  return picture(128, 128, [](uint32_t x, uint32_t y) {
-    const double n = fractal(x, y, 128, 8, 31);
+  return picture(256, 256, [](uint32_t x, uint32_t y) {
+    const double n = fractal(x, y, 256, 32, 31);
     return rgb(int(60 + 60 * n), int(110 + 100 * n), int(40 + 30 * n));
   });
 }
@@ -667,7 +667,7 @@ void scene_arrival(Output& out) {
          {sc.key(0, planet_at, {0, 10, 0}), sc.key(end, planet_at, {50, 10, 0})});
 
   Mesh ring = sc.mesh();
-  int ring_surf = ring.surface("PlanetRing", 230, 200, 170, kAdditive | kDoubleSided);
+  int ring_surf = ring.surface("PlanetRing", 150, 120, 90, kAdditive | kDoubleSided);
   colour_image(ring.surf(ring_surf), kAxisY, "rings.iff");  // seen from above: its bands
   torus(ring, flat_at({0, 0, 0}), 260, 18, 48, 3, ring_surf);
   sc.add(ring, "ring", {sc.key(0, planet_at, {0, -22, 12}), sc.key(end, planet_at, {30, -22, 12})});
