@@ -314,7 +314,8 @@ RgbPicture rings_picture() {
     const double dx = x - 63.5, dy = y - 63.5;
     const double r = std::sqrt(dx * dx + dy * dy) / 64.0;
     const double band = 0.5 + 0.5 * std::sin(r * 60) * std::sin(r * 23 + 1);
-    return rgb(int(120 + 120 * band), int(80 + 90 * band), int(40 + 50 * band));
+    // Dim: the ring is additive and its near and far sides add up.
+    return rgb(int(30 + 110 * band), int(20 + 70 * band), int(10 + 40 * band));
   });
 }
 
@@ -667,7 +668,7 @@ void scene_arrival(Output& out) {
          {sc.key(0, planet_at, {0, 10, 0}), sc.key(end, planet_at, {50, 10, 0})});
 
   Mesh ring = sc.mesh();
-  int ring_surf = ring.surface("PlanetRing", 150, 120, 90, kAdditive | kDoubleSided);
+  int ring_surf = ring.surface("PlanetRing", 255, 255, 255, kAdditive | kDoubleSided);
   colour_image(ring.surf(ring_surf), kAxisY, "rings.iff");  // seen from above: its bands
   torus(ring, flat_at({0, 0, 0}), 260, 18, 48, 3, ring_surf);
   sc.add(ring, "ring", {sc.key(0, planet_at, {0, -22, 12}), sc.key(end, planet_at, {30, -22, 12})});
