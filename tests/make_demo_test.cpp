@@ -17,6 +17,7 @@
 #include "scene/scene.h"
 #include "support/object_fixtures.h"
 #include "tools/demo_show.h"
+#include "tools/image_writer.h"
 
 using namespace orvl;
 using namespace orvl::testing;
@@ -355,6 +356,44 @@ TEST_F(DemoShow, ClosedShapesFaceOutwards) {
     if (p.x * p.nx + p.y * p.ny + p.z * p.nz > 0) ++outward;
   }
   EXPECT_EQ(outward, ball->vertex_count);
+}
+
+// The picture writers refuse a picture whose pixels do not match its size instead of
+// reading past them, and the files they do write read back pixel for pixel.
+TEST(DemoPictures, WritersCheckTheirInputAndRoundTrip) {
+  RgbPicture bad;
+  bad.width = 4;
+  bad.height = 4;
+  bad.pixels.resize(15);
+  EXPECT_TRUE(bmp24_bytes(bad).empty());
+  EXPECT_TRUE(ilbm24_bytes(bad, true).empty());
+  TempDir dir("demo_pictures");
+  EXPECT_FALSE(write_tga_picture(bad, dir.path("bad.tga")));
+  EXPECT_FALSE(write_file_bytes(dir.path("bad.bmp"), bmp24_bytes(bad)));
+
+  RgbPicture pic;
+  pic.width = 5;  // odd: BMP rows are padded, ILBM rows are whole words
+  pic.height = 3;
+  for (uint32_t i = 0; i < 15; ++i) pic.pixels.push_back(i * 0x0A1B2Cu & 0xFFFFFF);
+  const std::pair<const char*, std::vector<uint8_t>> files[] = {
+      {"p.bmp", bmp24_bytes(pic)}, {"p.iff", ilbm24_bytes(pic, true)}, {"q.iff", ilbm24_bytes(pic, false)}};
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.path(name);
+    ASSERT_TRUE(write_file_bytes(path, bytes));
+    Img img;
+    img.init();
+    ASSERT_EQ(img.load(path), ImgError::ok);
+    ImgDecoder decoder;
+    decoder.bind(&img);
+    ASSERT_EQ(decoder.decode(), ImgError::ok);
+    ASSERT_EQ(img.width, 5u);
+    ASSERT_EQ(img.height, 3u);
+    for (uint32_t y = 0; y < 3; ++y)
+      for (uint32_t x = 0; x < 5; ++x)
+        EXPECT_EQ(img.pixels[y * img.pitch + x] & 0xFFFFFF, pic.pixels[y * 5 + x]) << x << "," << y;
+    img.release();
+  }
 }
 
 TEST(DemoGenerator, SameBytesOnEveryRun) {

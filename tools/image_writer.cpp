@@ -1,7 +1,6 @@
 #include "tools/image_writer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 
 #include "image/image.h"
