@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "image/image.h"
 #include "object/mesh.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -16,6 +17,7 @@
 #include "scene/scene.h"
 #include "support/object_fixtures.h"
 #include "tools/demo_show.h"
+#include "tools/image_writer.h"
 
 using namespace orvl;
 using namespace orvl::testing;
@@ -200,6 +202,112 @@ TEST_F(DemoShow, TogetherTheScenesUseEveryFeature) {
     EXPECT_TRUE(triangle_flags & bit) << "flag " << bit;
 }
 
+// Every picture in images/ decodes through the player's own image library, and together
+// they cover the four formats (BMP, Targa, ILBM, JPEG).
+TEST_F(DemoShow, EveryPictureDecodes) {
+  ASSERT_TRUE(ok_) << error_;
+  std::set<ImgFileType> types;
+  int count = 0;
+  for (const auto& e : fs::directory_iterator(dir_->path("images"))) {
+    SCOPED_TRACE(e.path().string());
+    Img img;
+    img.init();
+    ASSERT_EQ(img.load(e.path().string()), ImgError::ok);
+    ImgDecoder decoder;
+    decoder.bind(&img);
+    ASSERT_EQ(decoder.decode(), ImgError::ok);
+    EXPECT_GE(img.width, 16u);
+    EXPECT_GE(img.height, 16u);
+    // Not a blank picture.
+    std::set<uint32_t> colours(img.pixels.begin(), img.pixels.end());
+    EXPECT_GE(colours.size(), 2u);
+    types.insert(img.type);
+    img.release();
+    ++count;
+  }
+  EXPECT_EQ(count, summary_.images);
+  EXPECT_EQ(types, (std::set<ImgFileType>{ImgFileType::bmp, ImgFileType::tga, ImgFileType::iff,
+                                          ImgFileType::jpeg}));
+}
+
+// The textured surfaces: each projection axis, colour and reflection images alone and
+// together, images shared between objects, scroll codes, filter keywords, a static image
+// kept at its size and a particle surface's twelve tinted copies.
+TEST_F(DemoShow, TexturesUseEveryMapping) {
+  std::set<int> axes;
+  int reflection_only = 0, both = 0, static_images = 0, particle_surfaces = 0, shared = 0;
+  int loaded = 0;
+  uint32_t scroll = 0;
+  std::set<std::string> keywords;
+  for (const auto& sp : show_->scenes) {
+    const Scene& s = *sp;
+    std::map<std::string, int16_t> reflection_numbers;
+    for (int i = 0; i < s.object_count; ++i) {
+      const SceneObject& o = s.objects[i];
+      for (const Surface& f : o.surfaces) {
+        SCOPED_TRACE(f.name);
+        if (f.texture == -1 && f.reflection_texture == -1) continue;
+        // Whatever was loaded is waiting for the upload, square and a power of two (a
+        // surface that shares an earlier object's image loads nothing).
+        EXPECT_EQ(f.texture_width, f.texture_height);
+        EXPECT_EQ(f.texture_width & (f.texture_width - 1), 0);
+        if (f.texture_width > 0) ++loaded;
+        if (f.texture != -1) axes.insert(f.axis);
+        if (f.texture == -1) ++reflection_only;
+        if (f.texture != -1 && f.reflection_texture != -1) ++both;
+        scroll |= f.scroll_flags;
+        for (const char* k : {"__NO_BILINEAR__", "__BILINEAR__", "__NO_MIPMAPPING__", "__MIPMAPPING__"})
+          if (f.name.find(k) != std::string::npos) keywords.insert(k);
+        if (f.reflection_texture != -1) {
+          auto [it, fresh] = reflection_numbers.emplace(f.reflection_path, f.reflection_texture);
+          if (!fresh) {
+            EXPECT_EQ(it->second, f.reflection_texture);  // loaded once per scene
+            ++shared;
+          }
+        }
+        if (f.name.find("__PARTICLES_") != std::string::npos) {
+          ++particle_surfaces;
+          for (const PixelBuffer& copy : f.particle_pixels)
+            EXPECT_EQ(copy.size(), size_t(f.texture_width) * f.texture_height);
+          EXPECT_LE(f.texture + 11, s.image_count);  // twelve consecutive numbers
+          for (int t = 0; t < o.polygon_count; ++t)
+            EXPECT_EQ(o.polygons[t].texture, s.texture_base + f.texture - 1);
+        }
+        if (f.name.find("__STATIC_IMAGE__") != std::string::npos) {
+          ++static_images;
+          EXPECT_EQ(o.static_image, f.texture);
+          EXPECT_EQ(f.image_width, 200);  // kept at its size, not squared
+          EXPECT_EQ(f.image_height, 112);
+          EXPECT_EQ(f.texture_width, 256);
+          EXPECT_EQ(o.polygon_count, 2);
+          EXPECT_EQ(o.vertex_count, 4);
+          EXPECT_GE(o.dissolve_envelope, 0);  // fades out: while opaque it hides the scene
+        }
+      }
+      for (int t = 0; t < o.polygon_count; ++t) {
+        const Triangle& tri = o.polygons[t];
+        if (tri.surface && tri.surface->texture != -1 && tri.surface->name.find("__STATIC") == std::string::npos) {
+          // Planar coordinates stay within the surface's box.
+          for (float uv : tri.uv) {
+            EXPECT_GE(uv, -1e-4f);
+            EXPECT_LE(uv, 1.0001f);
+          }
+          EXPECT_TRUE(tri.flags & TriangleFlags::TEXTURED);
+        }
+      }
+    }
+  }
+  EXPECT_GT(loaded, 10);
+  EXPECT_EQ(axes, (std::set<int>{0, 1, 2}));
+  EXPECT_GT(reflection_only, 0);
+  EXPECT_GT(both, 0);
+  EXPECT_GT(shared, 0);
+  EXPECT_EQ(static_images, 1);
+  EXPECT_EQ(particle_surfaces, 1);
+  EXPECT_TRUE(scroll & 0xC) << "sideways scrolling";
+  EXPECT_EQ(keywords.size(), 4u);
+}
+
 // Plays every scene on the virtual clock and checks, once a second of its slot, that some
 // mesh lies inside the view (in front of the near plane and within the frustum): a camera
 // that looks away or flies off shows up here as an empty second.
@@ -250,6 +358,44 @@ TEST_F(DemoShow, ClosedShapesFaceOutwards) {
   EXPECT_EQ(outward, ball->vertex_count);
 }
 
+// The picture writers refuse a picture whose pixels do not match its size instead of
+// reading past them, and the files they do write read back pixel for pixel.
+TEST(DemoPictures, WritersCheckTheirInputAndRoundTrip) {
+  RgbPicture bad;
+  bad.width = 4;
+  bad.height = 4;
+  bad.pixels.resize(15);
+  EXPECT_TRUE(bmp24_bytes(bad).empty());
+  EXPECT_TRUE(ilbm24_bytes(bad, true).empty());
+  TempDir dir("demo_pictures");
+  EXPECT_FALSE(write_tga_picture(bad, dir.path("bad.tga")));
+  EXPECT_FALSE(write_file_bytes(dir.path("bad.bmp"), bmp24_bytes(bad)));
+
+  RgbPicture pic;
+  pic.width = 5;  // odd: BMP rows are padded, ILBM rows are whole words
+  pic.height = 3;
+  for (uint32_t i = 0; i < 15; ++i) pic.pixels.push_back(i * 0x0A1B2Cu & 0xFFFFFF);
+  const std::pair<const char*, std::vector<uint8_t>> files[] = {
+      {"p.bmp", bmp24_bytes(pic)}, {"p.iff", ilbm24_bytes(pic, true)}, {"q.iff", ilbm24_bytes(pic, false)}};
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.path(name);
+    ASSERT_TRUE(write_file_bytes(path, bytes));
+    Img img;
+    img.init();
+    ASSERT_EQ(img.load(path), ImgError::ok);
+    ImgDecoder decoder;
+    decoder.bind(&img);
+    ASSERT_EQ(decoder.decode(), ImgError::ok);
+    ASSERT_EQ(img.width, 5u);
+    ASSERT_EQ(img.height, 3u);
+    for (uint32_t y = 0; y < 3; ++y)
+      for (uint32_t x = 0; x < 5; ++x)
+        EXPECT_EQ(img.pixels[y * img.pitch + x] & 0xFFFFFF, pic.pixels[y * 5 + x]) << x << "," << y;
+    img.release();
+  }
+}
+
 TEST(DemoGenerator, SameBytesOnEveryRun) {
   log_set_echo(false);
   TempDir a("demo_a"), b("demo_b");
@@ -258,7 +404,7 @@ TEST(DemoGenerator, SameBytesOnEveryRun) {
   ASSERT_TRUE(make_demo_show(a.root.string(), DemoOptions{kShortMusic}, sa, error)) << error;
   ASSERT_TRUE(make_demo_show(b.root.string(), DemoOptions{kShortMusic}, sb, error)) << error;
   auto fa = read_tree(a.root), fb = read_tree(b.root);
-  EXPECT_EQ(fa.size(), static_cast<size_t>(1 + kDemoSceneCount + sa.objects));
+  EXPECT_EQ(fa.size(), static_cast<size_t>(1 + kDemoSceneCount + sa.objects + sa.images));
   ASSERT_EQ(fa.size(), fb.size());
   for (const auto& [name, bytes] : fa) {
     ASSERT_TRUE(fb.count(name)) << name;

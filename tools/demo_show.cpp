@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <vector>
 
+#include "tools/image_writer.h"
 #include "tools/lwob_writer.h"
 #include "tools/lws_writer.h"
 #include "tools/music_synth.h"
@@ -100,6 +102,9 @@ class Mesh {
     points_.push_back(p);
     return point(p);
   }
+
+  // The surface of a number that surface() returned, to add its texture sub-chunks.
+  LwobSurface& surf(int number) { return w_.surfaces()[number - 1]; }
 
   long triangles() const { return triangles_; }
   size_t point_count() const { return points_.size(); }
@@ -241,6 +246,255 @@ const char* const kLetters[4][7] = {
     {"#...#", "#...#", "#...#", "#...#", ".#.#.", ".#.#.", "..#.."},
     {"#....", "#....", "#....", "#....", "#....", "#....", "#####"},
 };
+
+// ---------------------------------------------------------------------------------------
+// Pictures. Each is computed from its coordinates (and a fixed hash), so every run writes
+// the same bytes; the file names and formats are chosen by make_pictures() below.
+
+constexpr uint32_t rgb(int r, int g, int b) {
+  return uint32_t(std::clamp(r, 0, 255)) << 16 | uint32_t(std::clamp(g, 0, 255)) << 8 |
+         uint32_t(std::clamp(b, 0, 255));
+}
+
+// Smooth value noise in 0..1 with a period of `cells` cells across `size` pixels, so
+// the pictures tile without a seam when a texture repeats while scrolling.
+double noise(double x, double y, int cells, uint32_t seed) {
+  auto lattice = [&](int i, int j) {
+    i = ((i % cells) + cells) % cells;
+    j = ((j % cells) + cells) % cells;
+    uint32_t h = uint32_t(i) * 73856093u ^ uint32_t(j) * 19349663u ^ seed * 83492791u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    return (h & 0xFFFF) / 65535.0;
+  };
+  const int i = static_cast<int>(std::floor(x)), j = static_cast<int>(std::floor(y));
+  double fx = x - i, fy = y - j;
+  fx = fx * fx * (3 - 2 * fx);
+  fy = fy * fy * (3 - 2 * fy);
+  const double a = lattice(i, j) + (lattice(i + 1, j) - lattice(i, j)) * fx;
+  const double b = lattice(i, j + 1) + (lattice(i + 1, j + 1) - lattice(i, j + 1)) * fx;
+  return a + (b - a) * fy;
+}
+
+// Three octaves of noise over a picture of `size` pixels, tiling at its edges.
+double fractal(uint32_t x, uint32_t y, uint32_t size, int cells, uint32_t seed) {
+  double sum = 0, amp = 0.5, total = 0;
+  for (int o = 0; o < 3; ++o) {
+    const int c = cells << o;
+    sum += amp * noise(x * double(c) / size, y * double(c) / size, c, seed + o);
+    total += amp;
+    amp *= 0.5;
+  }
+  return sum / total;
+}
+
+template <typename F>
+RgbPicture picture(uint32_t w, uint32_t h, F colour) {
+  RgbPicture p;
+  p.width = w;
+  p.height = h;
+  p.pixels.resize(size_t(w) * h);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) p.pixels[size_t(y) * w + x] = colour(x, y);
+  return p;
+}
+
+// Rolling sea: deep blue with lighter crests (scrolls sideways in the scene).
+RgbPicture ocean_picture() {
+  return picture(128, 128, [](uint32_t x, uint32_t y) {
+    const double n = fractal(x, y, 128, 4, 3);
+    const double crest = std::pow(n, 3.0);
+    return rgb(int(20 + 200 * crest), int(70 + 120 * n), int(150 + 100 * n));
+  });
+}
+
+// Concentric bands for the planet's ring seen from above.
+RgbPicture rings_picture() {
+  return picture(128, 128, [](uint32_t x, uint32_t y) {
+    const double dx = x - 63.5, dy = y - 63.5;
+    const double r = std::sqrt(dx * dx + dy * dy) / 64.0;
+    const double band = 0.5 + 0.5 * std::sin(r * 60) * std::sin(r * 23 + 1);
+    // Dim: the ring is additive and its near and far sides add up.
+    return rgb(int(30 + 110 * band), int(20 + 70 * band), int(10 + 40 * band));
+  });
+}
+
+// Grey moon rock with dark craters.
+RgbPicture craters_picture() {
+  return picture(64, 64, [](uint32_t x, uint32_t y) {
+    double v = 0.55 + 0.35 * fractal(x, y, 64, 4, 11);
+    const int c[5][3] = {{14, 18, 7}, {40, 44, 9}, {50, 14, 6}, {24, 48, 5}, {8, 52, 4}};
+    for (const auto& k : c) {
+      const double d = std::hypot(double(x) - k[0], double(y) - k[1]) / k[2];
+      if (d < 1) v *= 0.55 + 0.35 * d;
+      else if (d < 1.25) v *= 1.2;
+    }
+    const int g = int(255 * v);
+    return rgb(g, g - 6, g - 14);
+  });
+}
+
+// Glowing bands that run round the tunnel.
+RgbPicture energy_picture() {
+  return picture(64, 64, [](uint32_t x, uint32_t y) {
+    const double n = fractal(x, y, 64, 4, 21);
+    const double band = 0.5 + 0.5 * std::sin((x + 4 * n) * 2 * kPi / 8);
+    return rgb(int(90 + 160 * band), int(30 + 60 * n), int(140 + 110 * band));
+  });
+}
+
+// Meadow and rock for the landscape.
+RgbPicture grass_picture() {
+  return picture(256, 256, [](uint32_t x, uint32_t y) {
+    const double n = fractal(x, y, 256, 32, 31);
+    return rgb(int(60 + 60 * n), int(110 + 100 * n), int(40 + 30 * n));
+  });
+}
+RgbPicture rock_picture() {
+  return picture(64, 64, [](uint32_t x, uint32_t y) {
+    const double n = fractal(x, y, 64, 4, 41);
+    const double streak = 0.5 + 0.5 * std::sin((y + 20 * n) * 0.6);
+    const int g = int(110 + 90 * n + 30 * streak);
+    return rgb(g, g - 15, g - 35);
+  });
+}
+
+// A sky: blue gradient to a pale horizon with soft clouds.
+RgbPicture sky_picture() {
+  return picture(256, 128, [](uint32_t x, uint32_t y) {
+    const double t = y / 127.0;  // 0 at the top
+    const double cloud = std::max(0.0, fractal(x, y * 2, 256, 4, 51) - 0.45) * 1.8;
+    const double r = 50 + 150 * t, g = 90 + 130 * t, b = 190 + 50 * t;
+    return rgb(int(r + (255 - r) * cloud), int(g + (255 - g) * cloud), int(b + (255 - b) * cloud));
+  });
+}
+
+// Floor plates: a checkerboard of brushed metal with dark seams.
+RgbPicture plates_picture() {
+  return picture(64, 64, [](uint32_t x, uint32_t y) {
+    if (x % 16 == 0 || y % 16 == 0) return rgb(30, 30, 36);
+    const bool light = ((x / 16) + (y / 16)) % 2 == 0;
+    const double n = fractal(x, y, 64, 8, 61);
+    const int g = int((light ? 170 : 90) + 40 * n);
+    return rgb(g, g, g + 10);
+  });
+}
+
+// Warning stripes for the arm's base.
+RgbPicture hazard_picture() {
+  return picture(64, 64, [](uint32_t x, uint32_t y) {
+    return ((x + y) / 8) % 2 ? rgb(30, 30, 30) : rgb(240, 190, 30);
+  });
+}
+
+// A chrome reflection: bright sky above a dark floor, a highlight near the top.
+RgbPicture chrome_picture() {
+  return picture(64, 64, [](uint32_t x, uint32_t y) {
+    const double t = y / 63.0;
+    const double hl = std::exp(-(std::pow(x - 40.0, 2) + std::pow(y - 16.0, 2)) / 60.0);
+    const int base = t < 0.5 ? int(120 + 200 * (0.5 - t)) : int(40 + 60 * (1 - t));
+    return rgb(base + int(255 * hl), base + int(255 * hl), base + 30 + int(255 * hl));
+  });
+}
+
+// Solar cells: dark blue squares in a silver grid.
+RgbPicture panel_picture() {
+  return picture(32, 48, [](uint32_t x, uint32_t y) {
+    if (x % 8 == 0 || y % 8 == 0) return rgb(190, 190, 200);
+    return rgb(20 + int(x % 8) * 4, 40 + int(y % 8) * 4, 150 + int((x + y) % 8) * 8);
+  });
+}
+
+// A soft white glow for the particles (tinted by the loader).
+RgbPicture spark_picture() {
+  return picture(32, 32, [](uint32_t x, uint32_t y) {
+    const double d = std::hypot(x - 15.5, y - 15.5) / 16.0;
+    const int g = int(255 * std::max(0.0, 1 - d) * std::max(0.0, 1 - d));
+    return rgb(g, g, g);
+  });
+}
+
+// The title card: the show's name in dot letters over a dark gradient with a frame. Its
+// size is not a power of two: the static image keeps it unscaled.
+RgbPicture title_picture() {
+  return picture(200, 112, [](uint32_t x, uint32_t y) {
+    if (x < 4 || y < 4 || x >= 196 || y >= 108) return rgb(220, 170, 60);
+    int r = 10 + int(y / 4), g = 10 + int(y / 5), b = 40 + int(y);
+    // Four letters of 5 x 7 dots, 8 pixels a dot, centred.
+    const int left = 100 - (4 * 48 - 8) / 2, top = 56 - 28;
+    const int lx = int(x) - left, ly = int(y) - top;
+    if (lx >= 0 && ly >= 0 && ly < 56 && lx < 4 * 48) {
+      const int l = lx / 48, col = (lx % 48) / 8, row = ly / 8;
+      if (col < 5 && kLetters[l][row][col] == '#') {
+        const int shade = 255 - 12 * row;
+        return rgb(shade, shade - 40 - 20 * l, 80 + 40 * l);
+      }
+    }
+    return rgb(r, g, b);
+  });
+}
+
+// Image paths inside the objects carry the same 13-character author prefix as the objects.
+std::string image_path(const std::string& file) {
+  return std::string(kDemoPathPrefix) + "images\\" + file;
+}
+
+// Projection axes as "TFLG" bits: the image is laid flat across the surface seen along it.
+constexpr uint16_t kAxisX = 0x1;
+constexpr uint16_t kAxisY = 0x2;
+constexpr uint16_t kAxisZ = 0x4;
+
+void colour_image(LwobSurface& s, uint16_t axis, const std::string& file) {
+  s.ctex().tflg(axis).timg(image_path(file));
+}
+// Last in its surface chunk: the reflection block runs to the next texture header.
+void reflection_image(LwobSurface& s, const std::string& file) { s.rtex().timg(image_path(file)); }
+
+enum class PictureFormat { bmp, tga, jpeg, ilbm_packed, ilbm_plain };
+
+struct PictureFile {
+  const char* name;  // below images/
+  PictureFormat format;
+  RgbPicture (*make)();
+};
+
+// Every picture the scenes name, in all four formats the player reads.
+const PictureFile kPictures[] = {
+    {"title.tga", PictureFormat::tga, title_picture},
+    {"oceanSCRT.jpg", PictureFormat::jpeg, ocean_picture},
+    {"rings.iff", PictureFormat::ilbm_packed, rings_picture},
+    {"craters.bmp", PictureFormat::bmp, craters_picture},
+    {"energySCLT.tga", PictureFormat::tga, energy_picture},
+    {"grass.jpg", PictureFormat::jpeg, grass_picture},
+    {"rock.bmp", PictureFormat::bmp, rock_picture},
+    {"sky.jpg", PictureFormat::jpeg, sky_picture},
+    {"plates.bmp", PictureFormat::bmp, plates_picture},
+    {"hazard.tga", PictureFormat::tga, hazard_picture},
+    {"chrome.jpg", PictureFormat::jpeg, chrome_picture},
+    {"panel.iff", PictureFormat::ilbm_plain, panel_picture},
+    {"spark.tga", PictureFormat::tga, spark_picture},
+};
+
+bool write_pictures(const std::string& dir, std::string& error) {
+  for (const PictureFile& f : kPictures) {
+    const std::string path = dir + "/" + f.name;
+    const RgbPicture pic = f.make();
+    bool ok = false;
+    switch (f.format) {
+      case PictureFormat::bmp: ok = write_file_bytes(path, bmp24_bytes(pic)); break;
+      case PictureFormat::tga: ok = write_tga_picture(pic, path); break;
+      case PictureFormat::jpeg: ok = write_jpeg_picture(pic, path, 90); break;
+      case PictureFormat::ilbm_packed: ok = write_file_bytes(path, ilbm24_bytes(pic, true)); break;
+      case PictureFormat::ilbm_plain: ok = write_file_bytes(path, ilbm24_bytes(pic, false)); break;
+    }
+    if (!ok) {
+      error = "cannot write " + path;
+      return false;
+    }
+  }
+  return true;
+}
 
 // ---------------------------------------------------------------------------------------
 // Scene assembly.
@@ -401,7 +655,8 @@ void scene_arrival(Output& out) {
 
   const V3 planet_at{-60, -30, 700};
   Mesh planet = sc.mesh();
-  int sea = planet.surface("PlanetSea", 40, 90, 200, kSmooth);
+  int sea = planet.surface("PlanetSea", 230, 240, 255, kSmooth);
+  colour_image(planet.surf(sea), kAxisZ, "oceanSCRT.jpg");  // the sea drifts sideways
   int land = planet.surface("PlanetLand", 80, 150, 70, kSmooth);
   sphere(planet, at({0, 0, 0}), {160, 160, 160}, 32, 18, sea);
   Random rnd(7);  // continents: raised patches sitting just above the sea
@@ -414,15 +669,18 @@ void scene_arrival(Output& out) {
          {sc.key(0, planet_at, {0, 10, 0}), sc.key(end, planet_at, {50, 10, 0})});
 
   Mesh ring = sc.mesh();
-  torus(ring, flat_at({0, 0, 0}), 260, 18, 48, 3,
-        ring.surface("PlanetRing", 150, 100, 50, kAdditive | kDoubleSided));
+  int ring_surf = ring.surface("PlanetRing", 255, 255, 255, kAdditive | kDoubleSided);
+  colour_image(ring.surf(ring_surf), kAxisY, "rings.iff");  // seen from above: its bands
+  torus(ring, flat_at({0, 0, 0}), 260, 18, 48, 3, ring_surf);
   sc.add(ring, "ring", {sc.key(0, planet_at, {0, -22, 12}), sc.key(end, planet_at, {30, -22, 12})});
 
   // The moon hangs on a null that turns around the planet: a parent with its own motion.
   int orbit = sc.add_null("MoonOrbit", {sc.key(0, planet_at, {0, 0, 0}),
                                         sc.linear(sc.key(end, planet_at, {100, 0, 0}))});
   Mesh moon = sc.mesh();
-  sphere(moon, at({0, 0, 0}), {34, 34, 34}, 16, 10, moon.surface("Moon", 190, 180, 170, kFlat));
+  int moon_surf = moon.surface("Moon", 240, 235, 230, kFlat);
+  colour_image(moon.surf(moon_surf), kAxisX, "craters.bmp");
+  sphere(moon, at({0, 0, 0}), {34, 34, 34}, 16, 10, moon_surf);
   int moon_obj = sc.add(moon, "moon", {sc.key(0, {-380, 60, 0}, {0, 0, 0}),
                                        sc.key(end, {-380, 60, 0}, {200, 0, 0})});
   sc.object(moon_obj).parent = orbit;
@@ -468,6 +726,17 @@ void scene_arrival(Output& out) {
   cam.push_back(sc.tcb(sc.look(sc.bar(8), ship_sec(8) + V3{30, 25, -90}, planet_at), -0.3, 0, 0.4));
   cam.push_back(sc.look(end, ship_sec(11) + V3{60, 50, -260}, planet_at));
   sc.s.camera.motion = cam;
+
+  // Title card: a picture laid over the screen at its own size, fading out over the
+  // first bars. While it is opaque it covers everything; once it fades it writes no depth.
+  Mesh title = sc.mesh();
+  int card = title.surface("Title__STATIC_IMAGE__", 255, 255, 255, 0);
+  colour_image(title.surf(card), kAxisZ, "title.tga");
+  title.face({title.add({-1, 1, 0}), title.add({-1, -1, 0}), title.add({1, -1, 0}), title.add({1, 1, 0})},
+             card, {0, 0, -1});
+  int title_obj = sc.add(title, "title", {sc.key(0, {0, 0, 0})});
+  sc.object(title_obj).dissolve =
+      SceneMaker::envelope({{0, 0.0f}, {sc.bar(1), 0.0f}, {sc.bar(2), 1.0f}, {end, 1.0f}}, 1);
 
   sc.light("Sun", 0, {255, 245, 220}, 1.0f, {sc.key(0, {-3000, 2500, -1500})});
   sc.light("PlanetGlow", 1, {80, 120, 255}, 0.6f, {sc.key(0, {800, -400, 900})});
@@ -602,7 +871,9 @@ void scene_tunnel(Output& out) {
   sc.s.backdrop_color = {0, 0, 0};
 
   Mesh tunnel = sc.mesh();
-  int wall_a = tunnel.surface("TunnelWall", 120, 40, 160, kFlat | kDoubleSided);
+  int wall_a = tunnel.surface("TunnelWall__NO_MIPMAPPING__", 200, 160, 230, kFlat | kDoubleSided);
+  // Seen along X the picture runs down the tunnel; its scroll code moves the bands.
+  colour_image(tunnel.surf(wall_a), kAxisX, "energySCLT.tga");
   int wall_b = tunnel.surface("TunnelStripe", 40, 160, 200, kFlat | kDoubleSided);
   const int seg = 16, sections = 40;
   std::vector<int> idx;
@@ -644,10 +915,21 @@ void scene_landscape(Output& out) {
            6 * std::cos(z * 0.05 - x * 0.02);
   };
   Mesh land = sc.mesh();
-  int grass = land.surface("Grass", 70, 150, 60, kFlat);
-  int rock = land.surface("Rock", 150, 130, 110, kFlat);
+  int grass = land.surface("Grass__MIPMAPPING__", 230, 240, 220, kFlat);
+  int rock = land.surface("Rock__BILINEAR__", 230, 220, 210, kFlat);
+  colour_image(land.surf(grass), kAxisY, "grass.jpg");  // from above, over the whole land
+  colour_image(land.surf(rock), kAxisY, "rock.bmp");
   landscape(land, 600, 44, height, grass, rock, 18);
   sc.add(land, "land", {sc.key(0, {0, -40, 400})});
+
+  // A painted sky on a wall beyond the far end of the land, unlit.
+  Mesh sky = sc.mesh();
+  int sky_surf = sky.surface("Sky", 255, 255, 255, kDoubleSided);
+  colour_image(sky.surf(sky_surf), kAxisZ, "sky.jpg");
+  sky.face({sky.add({-1400, -60, 1050}), sky.add({1400, -60, 1050}), sky.add({1400, 700, 1050}),
+            sky.add({-1400, 700, 1050})},
+           sky_surf, {0, 0, -1});
+  sc.add(sky, "sky", {sc.key(0, {0, 0, 0})});
 
   Mesh towers = sc.mesh();
   int steel = towers.surface("Tower", 200, 200, 210, kSmooth);
@@ -700,8 +982,10 @@ void scene_machine(Output& out) {
   sc.s.backdrop_color = {16, 16, 24};
 
   Mesh floor = sc.mesh();
-  int tile_a = floor.surface("FloorDark", 60, 60, 70, kFlat);
-  int tile_b = floor.surface("FloorLight", 150, 150, 160, kFlat);
+  int tile_a = floor.surface("FloorDark", 110, 110, 120, kFlat);
+  int tile_b = floor.surface("FloorLight__NO_BILINEAR__", 230, 230, 240, kFlat);
+  colour_image(floor.surf(tile_a), kAxisY, "plates.bmp");
+  colour_image(floor.surf(tile_b), kAxisY, "plates.bmp");
   const int n = 16;
   const double cell = 12;
   for (int i = 0; i < n; ++i)
@@ -718,7 +1002,10 @@ void scene_machine(Output& out) {
   // joints.
   int paint = 0;
   Mesh base = sc.mesh();
-  paint = base.surface("ArmBase", 230, 160, 30, kSmooth);
+  paint = base.surface("ArmBase", 230, 200, 150, kSmooth);
+  // Warning stripes with a chrome sheen over them: both images on one surface.
+  colour_image(base.surf(paint), kAxisZ, "hazard.tga");
+  reflection_image(base.surf(paint), "chrome.jpg");
   cylinder(base, flat_at({0, 4, 0}), 9, 4, 16, paint, true);
   cylinder(base, flat_at({0, 12, 0}), 4, 5, 12, paint, true);
   int base_obj = sc.add(base, "armbase", {sc.key(0, {0, 0, 0}, {0, 0, 0}),
@@ -758,7 +1045,9 @@ void scene_machine(Output& out) {
 
   // The blob: one metaform object, breathing on the beat.
   Mesh blob = sc.mesh();
-  sphere(blob, at({0, 0, 0}), {8, 8, 8}, 20, 12, blob.surface("Blob__METAFORM__", 80, 255, 140, kSmooth),
+  int blob_surf = blob.surface("Blob__METAFORM__", 80, 255, 140, kSmooth);
+  reflection_image(blob.surf(blob_surf), "chrome.jpg");
+  sphere(blob, at({0, 0, 0}), {8, 8, 8}, 20, 12, blob_surf,
          [](V3 d) { return 1 + 0.2 * std::sin(5 * d.x) * std::cos(4 * d.z); });
   std::vector<LwsKey> blob_keys;
   for (int beat = 0; beat * 15 <= end; beat += 2) {
@@ -772,7 +1061,8 @@ void scene_machine(Output& out) {
                                            sc.linear(sc.key(end, {30, 30, 30}, {180, 0, 0}))});
   for (int i = 0; i < 4; ++i) {
     Mesh panel = sc.mesh();
-    int cellsurf = panel.surface("SolarPanel", 40, 60, 200, kFlat | kDoubleSided);
+    int cellsurf = panel.surface("SolarPanel", 230, 230, 255, kFlat | kDoubleSided);
+    colour_image(panel.surf(cellsurf), kAxisZ, "panel.iff");
     int a = panel.add({-6, -8, 0}), b = panel.add({6, -8, 0}), c = panel.add({6, 8, 0}), d = panel.add({-6, 8, 0});
     panel.face({a, b, c, d}, cellsurf, {0, 0, -1});
     double ang = i * 90.0;
@@ -829,6 +1119,14 @@ void scene_fleet(Output& out) {
                             sc.key(end, station_at, {90, 0, 0}, {0.001, 0.001, 0.001})});
   sc.object(station_obj).dissolve =
       SceneMaker::envelope({{0, 0.0f}, {boom, 0.0f}, {boom + 30, 1.0f}, {end, 1.0f}}, 1);
+
+  // Sparks round the station: a particle surface's image (twelve tinted copies). The emitter
+  // gets a single small triangle, so nothing of the scene hangs on its drawing.
+  Mesh sparks = sc.mesh();
+  int spark_surf = sparks.surface("Sparks__PARTICLES_", 255, 255, 255, kAdditive);
+  colour_image(sparks.surf(spark_surf), kAxisZ, "spark.tga");
+  sparks.face({sparks.add({-1, 0, 0}), sparks.add({1, 0, 0}), sparks.add({0, 1.5, 0})}, spark_surf, {0, 0, -1});
+  sc.add(sparks, "sparks", {sc.key(0, station_at + V3{0, 40, 0})});
 
   Mesh blast = sc.mesh();
   sphere(blast, at({0, 0, 0}), {40, 40, 40}, 16, 10, blast.surface("Blast", 255, 160, 60, kAdditive));
@@ -960,12 +1258,10 @@ bool make_dir(const std::string& path, std::string& error) {
 bool make_demo_show(const std::string& out_dir, const DemoOptions& options, DemoSummary& summary,
                     std::string& error) {
   summary = DemoSummary{};
-  for (const char* sub : {"scene", "objects", "music"})
+  for (const char* sub : {"scene", "objects", "music", "images"})
     if (!make_dir(out_dir + "/" + sub, error)) return false;
-  // No surface carries an image yet. Textured surfaces will write their pictures to
-  // images/ here, before the scenes, and name them in their surfaces with
-  // LwobSurface::ctex() and timg(kDemoPathPrefix + "images\\<name>"), the same
-  // 13-character prefix as the objects.
+  if (!write_pictures(out_dir + "/images", error)) return false;
+  summary.images = static_cast<int>(std::size(kPictures));
   Output out{out_dir, summary, error};
   scene_arrival(out);
   scene_gates(out);

@@ -1,11 +1,13 @@
 // The bundled demo show: a deterministic generator of eight scenes, their objects and the
 // music, laid out as the player expects below one directory:
-//   scene/1vex.lws .. scene/8vex.lws, objects/*.lwo, music/vexmarine.mp3
+//   scene/1vex.lws .. scene/8vex.lws, objects/*.lwo, images/*, music/vexmarine.mp3
 //
 // Called by the `make-demo` tool (which only parses its arguments) and by the tests. Every
 // mesh is built procedurally; object paths inside the scene files start with the 13-character
 // author prefix `kDemoPathPrefix`, which the loader drops before opening the rest relative to
 // the working directory, so the show plays with the output directory as working directory.
+// Image paths inside the objects carry the same prefix; the pictures are procedural and
+// written as BMP, Targa, IFF ILBM and JPEG files.
 // Scenes 1, 2, 6 and 7 are authored 50 times smaller because the show scales them by 50.
 //
 // Bad input: an output directory that cannot be created or written gives false and a message
@@ -40,6 +42,7 @@ struct DemoOptions {
 struct DemoSummary {
   int scenes = 0;
   int objects = 0;
+  int images = 0;
   long triangles = 0;  // polygons split into triangles, over all objects
   long music_bytes = 0;
 };

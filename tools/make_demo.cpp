@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  std::printf("make-demo: %d scenes, %d objects, %ld triangles, music %ld bytes in %s/ (%.0f ms)\n",
-              summary.scenes, summary.objects, summary.triangles, summary.music_bytes, dir.c_str(), ms);
+  std::printf("make-demo: %d scenes, %d objects, %ld triangles, %d images, music %ld bytes in %s/ (%.0f ms)\n",
+              summary.scenes, summary.objects, summary.triangles, summary.images, summary.music_bytes, dir.c_str(), ms);
   return 0;
 }

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/image_writer.h"
+
 namespace orvl::test {
 
-// Pixels are 0x00RRGGBB, rows top-down, packed.
-struct Picture {
-  uint32_t width = 0, height = 0;
-  std::vector<uint32_t> pixels;
-};
+// Pixels are 0x00RRGGBB, rows top-down, packed. The BMP and ILBM builders below are the
+// tool writers' (tools/image_writer.h), so the demo's files and the fixtures agree.
+using Picture = ::orvl::RgbPicture;
 
 // Binary P6, maxval 255. Returns false on anything else.
 bool read_ppm(const std::string& path, Picture& out);
