@@ -46,7 +46,7 @@ fuzz: deps
 # The demo show is generated, not committed: scenes, objects and music under demo/.
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target make-demo
-	@rm -rf demo/scene demo/objects demo/music
+	@rm -rf demo/scene demo/objects demo/music demo/images
 	@$(BUILD)/tools/make-demo demo
 
 # Plays the demo from demo/ (the show names its files relative to the working directory).
