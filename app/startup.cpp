@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -70,6 +71,8 @@ struct HeadlessState {
   long long frames = 0;
   uint32_t start = 0;
   int last_report_second = -1;
+  std::chrono::steady_clock::time_point report_time = std::chrono::steady_clock::now();
+  long long report_frames = 0;
 };
 
 }  // namespace
@@ -185,7 +188,14 @@ int program_main(const RunOptions& run) {
       const int second = static_cast<int>((clock_now_ms() - hs.start) / 1000);
       if (second != hs.last_report_second && second % 5 == 0) {
         hs.last_report_second = second;
-        std::fprintf(stderr, "scene %d, %3d s of show time, %lld frames\n", k + 1, second, hs.frames);
+        // Rendering speed in real time, over the frames since the last report.
+        const auto now = std::chrono::steady_clock::now();
+        const double real = std::chrono::duration<double>(now - hs.report_time).count();
+        const double fps = real > 0 ? double(hs.frames - hs.report_frames) / real : 0.0;
+        hs.report_time = now;
+        hs.report_frames = hs.frames;
+        std::fprintf(stderr, "scene %d, %3d s of show time, %lld frames, %.0f frames per second\n", k + 1, second,
+                     hs.frames, fps);
       }
     };
   }
