@@ -15,26 +15,14 @@ int usage() {
   return 2;
 }
 
-bool parse_size(const std::string& s, size_t& out) {
-  if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string::npos) return false;
-  out = size_t(std::stoull(s));
-  return true;
-}
-
 int run_lz(const std::vector<std::string>& argv) {
-  std::vector<std::string> args = argv;
-  std::string size_text;
-  bool missing = false;
-  bool has_size = orvl::take_option(args, "--size", size_text, &missing);
-  if (missing || args.size() != 3) return usage();
-  const std::string& mode = args[0];
-  const std::string& in_path = args[1];
-  const std::string& out_path = args[2];
-  bool expand = mode == "expand";
-  if (!expand && mode != "compress") return usage();
-  size_t size = 0;
-  if (expand && (!has_size || !parse_size(size_text, size))) return usage();
-  if (!expand && has_size) return usage();
+  orvl::CodecArgs a;
+  // The block has no header: expanding needs the length, compressing takes none.
+  if (!orvl::parse_codec_args(argv, a) || a.expand != a.has_size) return usage();
+  const std::string& in_path = a.in_path;
+  const std::string& out_path = a.out_path;
+  const bool expand = a.expand;
+  const size_t size = a.size;
 
   std::vector<uint8_t> in;
   orvl::FileStatus fs = orvl::read_whole_file(in_path, in);

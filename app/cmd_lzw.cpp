@@ -19,12 +19,6 @@ int usage() {
   return 2;
 }
 
-bool parse_size(const std::string& s, size_t& out) {
-  if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string::npos) return false;
-  out = size_t(std::stoull(s));
-  return true;
-}
-
 // A one-line bar on standard error, redrawn only when the percentage changes.
 class ProgressBar {
  public:
@@ -55,18 +49,13 @@ int fail(const std::string& file, orvl::LzwStatus st) {
 }
 
 int run_lzw(const std::vector<std::string>& argv) {
-  std::vector<std::string> args = argv;
-  std::string size_text;
-  bool missing = false;
-  bool has_size = orvl::take_option(args, "--size", size_text, &missing);
-  if (missing || args.size() != 3) return usage();
-  const std::string& mode = args[0];
-  const std::string& in_path = args[1];
-  const std::string& out_path = args[2];
-  bool expand = mode == "expand";
-  if (!expand && mode != "compress") return usage();
-  size_t size = 0;
-  if (has_size && (!expand || !parse_size(size_text, size))) return usage();
+  orvl::CodecArgs a;
+  if (!orvl::parse_codec_args(argv, a) || (a.has_size && !a.expand)) return usage();
+  const std::string& in_path = a.in_path;
+  const std::string& out_path = a.out_path;
+  const bool expand = a.expand;
+  const bool has_size = a.has_size;
+  const size_t size = a.size;
 
   orvl::LzwCodec codec;
   orvl::LzwStatus st = codec.load_input(in_path);

@@ -55,4 +55,21 @@ bool take_option(std::vector<std::string>& args, const std::string& name, std::s
   return false;
 }
 
+bool parse_codec_args(std::vector<std::string> args, CodecArgs& out) {
+  std::string size_text;
+  bool missing = false;
+  out.has_size = take_option(args, "--size", size_text, &missing);
+  if (missing || args.size() != 3) return false;
+  out.expand = args[0] == "expand";
+  if (!out.expand && args[0] != "compress") return false;
+  out.in_path = args[1];
+  out.out_path = args[2];
+  if (out.has_size) {
+    if (size_text.empty() || size_text.size() > 12 || size_text.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    out.size = size_t(std::stoull(size_text));
+  }
+  return true;
+}
+
 }  // namespace orvl

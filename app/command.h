@@ -34,4 +34,14 @@ bool take_flag(std::vector<std::string>& args, const std::string& name);
 bool take_option(std::vector<std::string>& args, const std::string& name, std::string& value,
                  bool* missing_value = nullptr);
 
+// "compress|expand IN OUT [--size N]", the arguments of the codec commands. False when the
+// words are off or N is not a whole number; whether --size is wanted is the caller's rule.
+struct CodecArgs {
+  bool expand = false;
+  std::string in_path, out_path;
+  bool has_size = false;
+  size_t size = 0;
+};
+bool parse_codec_args(std::vector<std::string> args, CodecArgs& out);
+
 }  // namespace orvl
