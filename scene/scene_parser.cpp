@@ -81,6 +81,8 @@ class Parser {
   SceneStatus take_keys(int n, const char* block);
   SceneStatus motion_block(int header, MotionKind kind, const char* block);
   void motion_key(MotionKey& key, MotionKind kind);
+  // Linear flag (already read), then tension, continuity and bias, each a field further.
+  void key_tcb(MotionKey& key);
   SceneStatus envelope_block(int header, EnvelopeKind kind, const char* block);
   void read_end_behavior(Motion& m);
   // Object numbers in the file are 1-based; 0 means none.
@@ -169,14 +171,18 @@ void Parser::motion_key(MotionKey& key, MotionKind kind) {
   key.frame = scan_.read_int();
   scan_.next_field();
   key.linear = scan_.read_int();
+  key_tcb(key);
+  scan_.skip_line();
+  scan_.step(1);
+}
+
+void Parser::key_tcb(MotionKey& key) {
   scan_.next_field();
   key.tension = to_float(scan_.read_float());
   scan_.next_field();
   key.continuity = to_float(scan_.read_float());
   scan_.next_field();
   key.bias = to_float(scan_.read_float());
-  scan_.skip_line();
-  scan_.step(1);
 }
 
 SceneStatus Parser::motion_block(int header, MotionKind kind, const char* block) {
@@ -254,12 +260,7 @@ SceneStatus Parser::envelope_block(int header, EnvelopeKind kind, const char* bl
     scan_.skip_nonblanks();
     scan_.skip_blanks();
     key.linear = scan_.read_int();
-    scan_.next_field();
-    key.tension = to_float(scan_.read_float());
-    scan_.next_field();
-    key.continuity = to_float(scan_.read_float());
-    scan_.next_field();
-    key.bias = to_float(scan_.read_float());
+    key_tcb(key);
     scan_.skip_line();
   }
   scan_.step_back();
