@@ -225,6 +225,7 @@ struct Scene {
   std::vector<uint32_t> frame_table_out;
   int precalc_started = 0;
   int precalc_open = 0;
+  int precalc_outcome = 0;  // last build of this scene: 0 none, 1 file written, 2 failed
 
   // Renderer state.
   int build_precalc = 0;
