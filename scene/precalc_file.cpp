@@ -144,7 +144,8 @@ PrecalcStatus precalc_parse(const uint8_t* data, size_t size, PrecalcFile& out, 
   if (size - pos < 4) return PrecalcStatus::invalid;
   const int32_t t = read_i32(data + pos);
   pos += 4;
-  if (!count_field(t) || t % 4 != 0 || static_cast<size_t>(t) > size - pos) return PrecalcStatus::invalid;
+  // The table ends the file: anything else means C or T is not what was written.
+  if (!count_field(t) || t % 4 != 0 || static_cast<size_t>(t) != size - pos) return PrecalcStatus::invalid;
   out.compressed_size = static_cast<uint32_t>(c);
 
   // The table must walk forward through the stream: offsets never go back and never
