@@ -448,4 +448,14 @@ PrecalcStatus precalc_finish(Scene& scene) {
   return PrecalcStatus::ok;
 }
 
+bool precalc_abandon(Scene& scene) {
+  if (!scene.precalc_open) return false;
+  const int frames = scene.frames_recorded;
+  drop_build(scene);
+  scene.precalc_outcome = 2;
+  log_line("Precalculation of " + scene.path + " stopped after " + std::to_string(frames) +
+           " frames, before its last frame: no file written.");
+  return true;
+}
+
 }  // namespace orvl

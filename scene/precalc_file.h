@@ -113,5 +113,8 @@ bool precalc_put_byte(Scene& scene, uint8_t byte);
 // Compresses the stream and writes the file; releases the build's buffers either way and
 // logs the outcome. `not_building` when no build is open (already finished or never begun).
 PrecalcStatus precalc_finish(Scene& scene);
+// Ends a build that did not reach the scene's last frame (stopped, or out of time): nothing
+// is written, the old file stays, one log line says so. False when no build was open.
+bool precalc_abandon(Scene& scene);
 
 }  // namespace orvl
