@@ -241,6 +241,17 @@ size_t precalc_frame_bytes(const Scene& scene) {
   return (bits + 7) / 8;
 }
 
+bool precalc_frame_usable(const Scene& scene) {
+  if (scene.visibility.empty() || scene.precalc_file_step <= 0 || scene.current_frame < 0) return false;
+  const size_t index = static_cast<size_t>(scene.current_frame / scene.precalc_file_step);
+  const std::vector<uint32_t>& table = scene.frame_table;
+  if (index >= table.size()) return false;
+  const size_t begin = table[index];
+  const size_t end = index + 1 < table.size() ? table[index + 1] : scene.visibility.size();
+  if (begin > end || end > scene.visibility.size() || scene.visibility_cursor != begin) return false;
+  return end - begin == precalc_frame_bytes(scene);
+}
+
 bool precalc_polygon_visible(const Vertex& p0, const Vertex& p1, const Vertex& p2, bool double_sided,
                              int width, int height) {
   if (!double_sided) {

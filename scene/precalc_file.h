@@ -86,6 +86,12 @@ PrecalcStatus precalc_write_file(const std::string& path, const std::vector<uint
 bool precalc_object_takes_bits(const SceneObject& object);
 // Bytes one frame of `scene` occupies in the stream.
 size_t precalc_frame_bytes(const Scene& scene);
+// True when the loaded stream answers the current frame: its entry (current_frame /
+// precalc_file_step) is in the table, the visibility cursor stands there, and the frame's
+// bytes (up to the next entry, or the end of the stream) are exactly what the scene's
+// objects take. A scene changed since its file was built, or a frame past the table,
+// gives false: the renderer then uses its own tests for that frame.
+bool precalc_frame_usable(const Scene& scene);
 // The recorder's test on three camera-space vertices for an output of width x height:
 // faces the camera (or double-sided), not wholly nearer than one unit, and not wholly
 // beyond one side of the view (|X| <= width/height, |Y| <= 1.5 height/width after the
