@@ -236,6 +236,7 @@ struct Scene {
   // Renderer limits already reported for this scene (one log line each).
   bool warned_draw_list_full = false;
   bool warned_extra_lights = false;
+  bool warned_precalc_fallback = false;
 };
 
 // Twelve RGB multipliers for the tinted copies of a particle surface's image.
