@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -129,6 +130,7 @@ int program_main(const RunOptions& run) {
   settings.precalc_step_index = cw.precalc_selection;
   settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
   settings.track_bar_position = cw.track_bar;
+  settings.warn_resolution_mismatch = opt.warn_resolution_mismatch;
 
   MusicState music;
   ShowHost host;
@@ -156,6 +158,24 @@ int program_main(const RunOptions& run) {
     message_box_show(text, title, kind == MessageKind::warning ? MessageIcon::warning : MessageIcon::error);
   };
   host.precalc_dialog_open = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+  // The precalculation dialog's bar: on a terminal, one line redrawn as the scene advances.
+  const bool bar = isatty(STDERR_FILENO) != 0;
+  int bar_drawn = -1;
+  int precalc_failures = 0;
+  host.precalc_progress = [&](int k, float percent) {
+    const int p = std::max(0, std::min(100, int(percent)));
+    if (!bar || p == bar_drawn) return;
+    bar_drawn = p;
+    std::fprintf(stderr, "\rscene %d [%-40s] %3d%%", k + 1, std::string(size_t(p * 40 / 100), '#').c_str(), p);
+    std::fflush(stderr);
+  };
+  host.precalc_result = [&](int k, const std::string& path, bool written) {
+    if (bar && bar_drawn >= 0) std::fputc('\n', stderr);
+    bar_drawn = -1;
+    std::fprintf(stderr, "scene %d: %s: %s\n", k + 1, path.c_str(),
+                 written ? "precalculation file written" : "NO precalculation file written");
+    if (!written) ++precalc_failures;
+  };
 
   // Headless: a fixed frame rate on the virtual clock, frames to pictures and video.
   HeadlessState hs;
@@ -186,7 +206,7 @@ int program_main(const RunOptions& run) {
       const uint32_t target = hs.start + static_cast<uint32_t>(hs.frames * 1000 / hs.fps);
       clock_advance_virtual(target - clock_now_ms());
       const int second = static_cast<int>((clock_now_ms() - hs.start) / 1000);
-      if (second != hs.last_report_second && second % 5 == 0) {
+      if (run.mode != ShowMode::build_precalc && second != hs.last_report_second && second % 5 == 0) {
         hs.last_report_second = second;
         // Rendering speed in real time, over the frames since the last report.
         const auto now = std::chrono::steady_clock::now();
@@ -216,7 +236,8 @@ int program_main(const RunOptions& run) {
   splash.close();
   control_window_destroy();
   sound_library_release();
-  return 0;
+  // A build that left scenes without their file is not a success.
+  return run.mode == ShowMode::build_precalc && precalc_failures > 0 ? 1 : 0;
 }
 
 }  // namespace orvl

@@ -9,6 +9,7 @@
 #include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
+#include "scene/precalc_file.h"
 
 namespace orvl {
 
@@ -136,6 +137,17 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     }
   }
 
+  if (!precalc && settings.warn_resolution_mismatch) {
+    std::string which;
+    for (auto& s : scenes)
+      if (s->precalc_resolution_differs) which += "\n" + s->path;
+    if (!which.empty())
+      call(host.message_box,
+           "These scenes have a precalculation file built for another resolution than " + std::to_string(kShowWidth) +
+               " x " + std::to_string(kShowHeight) + "; they play without it:" + which,
+           std::string("Precalculation file"), MessageKind::warning);
+  }
+
   log_blank();
   log_line("Initializing 2D effects.");
   for (auto& s : scenes) call(host.effects_init, *s);
@@ -199,26 +211,43 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     log_line(title);
   }
 
+  // Building: the recorder writes each scene's file right after its last frame.
+  auto* const saved_recorder = frame_hooks().precalc_record_frame;
+  if (precalc) frame_hooks().precalc_record_frame = precalc_record_frame;
   const uint32_t t0 = clock_now_ms();
   for (int k = 0; k < kShowScenes; ++k) {
     Scene& s = *scenes[k];
     scene_reset_motions(s);
     const uint32_t end = t0 + kShowTable[k].end_ms;
-    if (clock_now_ms() >= end) continue;  // an overrun: this scene's moment has passed
-    if (scenes_shown) ++*scenes_shown;
-    bool go_on = true;
-    do {
-      if (!precalc) display_frame();
-      go_on = stop == 0;
-      if (s.loaded) {
-        scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
-      } else if (!precalc) {
-        present_cleared(settings);
-      }
-      call(host.after_frame, k, static_cast<const Scene&>(s));
-    } while (go_on && clock_now_ms() < end);
-    if (!go_on) break;
+    if (clock_now_ms() < end) {
+      if (scenes_shown) ++*scenes_shown;
+      bool go_on = true;
+      do {
+        if (!precalc) display_frame();
+        go_on = stop == 0;
+        if (s.loaded) {
+          scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
+          if (precalc) call(host.precalc_progress, k, s.progress);
+        } else if (!precalc) {
+          present_cleared(settings);
+        }
+        call(host.after_frame, k, static_cast<const Scene&>(s));
+        // A finished recording has nothing left to do in the rest of its slot.
+      } while (go_on && clock_now_ms() < end && !(precalc && s.precalc_started && !s.precalc_open));
+      if (!go_on) stop = 1;
+    }
+    if (precalc) {
+      (void)precalc_abandon(s);  // the slot ended before the last frame: no file
+      call(host.precalc_result, k, s.path, s.precalc_outcome == 1);
+    }
+    if (stop) {
+      // The remaining scenes are skipped; in building mode they are reported as not built.
+      for (int rest = k + 1; precalc && rest < kShowScenes; ++rest)
+        call(host.precalc_result, rest, scenes[rest]->path, false);
+      break;
+    }
   }
+  frame_hooks().precalc_record_frame = saved_recorder;
 
   log_blank();
   log_line("Removing 2D effects from memory.");
