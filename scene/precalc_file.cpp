@@ -47,7 +47,8 @@ void put_i32(std::vector<uint8_t>& out, int32_t v) {
 // A field that must hold a byte count: non-negative and at most kMaxPrecalcField.
 bool count_field(int32_t v) { return v >= 0 && static_cast<uint32_t>(v) <= kMaxPrecalcField; }
 
-// The one place this module writes a file: a temporary name in the same folder, written,
+// The one place this module writes a file (same contract as the platform's atomic writer,
+// which it can defer to): a temporary name in the same folder, written,
 // flushed to disk and then renamed over `path`, so readers see either the old file or the
 // complete new one.
 bool write_replacing(const std::string& path, const uint8_t* data, size_t size, std::string* error) {
@@ -331,6 +332,8 @@ PrecalcStatus precalc_read(Scene& scene) {
   scene.visibility.swap(file.visibility);
   scene.frame_table.swap(file.frame_table);
   scene.visibility_cursor = 0;
+  log_line("Precalculation file " + name + " : " + std::to_string(scene.frame_table.size()) + " frames at step " +
+           std::to_string(file.step) + ".");
   return PrecalcStatus::ok;
 }
 
