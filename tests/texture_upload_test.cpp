@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "object/texture_upload.h"
+#include "render/texture_upload.h"
 #include "render/gl_api.h"
 
 using namespace orvl;

@@ -1,9 +1,9 @@
-#include "scene/show.h"
+#include "app/show.h"
 
 #include <memory>
 #include <vector>
 
-#include "object/texture_upload.h"
+#include "render/texture_upload.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"

@@ -1,4 +1,4 @@
-#include "object/texture_upload.h"
+#include "render/texture_upload.h"
 
 #include "platform/log.h"
 #include "render/gl_api.h"
