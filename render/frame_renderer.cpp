@@ -138,30 +138,24 @@ bool queue_entry(Scene& scene, const Triangle* triangle, Vertex* v0, Vertex* v1,
   return true;
 }
 
-void queue_polygon(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
-  const Triangle& t = object.polygons[g_frame.triangle];
-  Vertex* v0 = &g_frame.vertices[t.corners[0]];
-  Vertex* v1 = &g_frame.vertices[t.corners[1]];
-  Vertex* v2 = &g_frame.vertices[t.corners[2]];
+void queue_polygon(Scene& scene, SceneObject& object, const Triangle& t) {
+  Vertex* v0 = &object.transformed[size_t(t.corners[0])];
+  Vertex* v1 = &object.transformed[size_t(t.corners[1])];
+  Vertex* v2 = &object.transformed[size_t(t.corners[2])];
   queue_entry(scene, &t, v0, v1, v2, depth_key(v0->z, v1->z, v2->z));
 }
 
-void queue_polygon_culled(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
-  const Triangle& t = object.polygons[g_frame.triangle];
-  Vertex* v0 = &g_frame.vertices[t.corners[0]];
-  Vertex* v1 = &g_frame.vertices[t.corners[1]];
-  Vertex* v2 = &g_frame.vertices[t.corners[2]];
+void queue_polygon_culled(Scene& scene, SceneObject& object, const Triangle& t) {
+  Vertex* v0 = &object.transformed[size_t(t.corners[0])];
+  Vertex* v1 = &object.transformed[size_t(t.corners[1])];
+  Vertex* v2 = &object.transformed[size_t(t.corners[2])];
   if (!faces_camera(*v0, *v1, *v2) && !(t.flags & TriangleFlags::DOUBLE_SIDED)) return;
   queue_entry(scene, &t, v0, v1, v2, depth_key(v0->z, v1->z, v2->z));
 }
 
-void queue_metaform_polygon(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
-  const Triangle& t = object.polygons[g_frame.triangle];
-  Vertex* v[3] = {&g_frame.vertices[t.corners[0]], &g_frame.vertices[t.corners[1]],
-                  &g_frame.vertices[t.corners[2]]};
+void queue_metaform_polygon(Scene& scene, SceneObject& object, const Triangle& t) {
+  Vertex* v[3] = {&object.transformed[size_t(t.corners[0])], &object.transformed[size_t(t.corners[1])],
+                  &object.transformed[size_t(t.corners[2])]};
   float saved[3][3];
   for (int k = 0; k < 3; ++k) {
     saved[k][0] = v[k]->x;
@@ -189,8 +183,7 @@ void queue_metaform_polygon(Scene& scene) {
   queue_entry(scene, &t, v[0], v[1], v[2], depth_key(saved[0][2], saved[1][2], saved[2][2]));
 }
 
-void queue_static_image(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
+void queue_static_image(Scene& scene, SceneObject& object) {
   // The loader guarantees the quad; anything smaller has nothing to show.
   if (object.polygon_count < 2 || object.vertex_count < 4) return;
   const Triangle& first = object.polygons[0];
@@ -274,14 +267,12 @@ int scene_render_frame(Scene& scene, int clear_bits) {
   for (int i = 0; i < scene.object_count; ++i) {
     SceneObject& object = scene.objects[i];
     if (object.polygon_count == 0 || object.is_morph_target) continue;
-    g_frame.object = i;
     if (object.static_image) {
-      queue_static_image(scene);
+      queue_static_image(scene, object);
       continue;
     }
     scene.object_index = i;
     transform_object(scene);
-    g_frame.vertices = object.transformed.data();
 
     if (from_stream) {
       if (object.particles) {
@@ -289,35 +280,25 @@ int scene_render_frame(Scene& scene, int clear_bits) {
         continue;
       }
       for (int t = 0; t < object.polygon_count; ++t) {
-        if (next_visibility_bit(scene, stream_byte)) {
-          g_frame.triangle = t;
-          queue_polygon(scene);
-        }
+        if (next_visibility_bit(scene, stream_byte)) queue_polygon(scene, object, object.polygons[size_t(t)]);
       }
       continue;
     }
 
     if (object.plots) {
-      for (int t = 0; t < object.polygon_count; ++t) {
-        g_frame.triangle = t;
-        queue_polygon(scene);
-      }
+      for (int t = 0; t < object.polygon_count; ++t) queue_polygon(scene, object, object.polygons[size_t(t)]);
     } else if (object.particles) {
       if (g_hooks.particles_step) g_hooks.particles_step(scene, object);
     } else if (object.metaform) {
       const int r = scene.metaform_range_count;
       scene.metaform_ranges[r][0] = g_frame.draw_count;
-      for (int t = 0; t < object.polygon_count; ++t) {
-        g_frame.triangle = t;
-        queue_metaform_polygon(scene);
-      }
+      for (int t = 0; t < object.polygon_count; ++t)
+        queue_metaform_polygon(scene, object, object.polygons[size_t(t)]);
       scene.metaform_ranges[r][1] = g_frame.draw_count;
       ++scene.metaform_range_count;
     } else {
-      for (int t = 0; t < object.polygon_count; ++t) {
-        g_frame.triangle = t;
-        queue_polygon_culled(scene);
-      }
+      for (int t = 0; t < object.polygon_count; ++t)
+        queue_polygon_culled(scene, object, object.polygons[size_t(t)]);
     }
   }
 
