@@ -1,5 +1,6 @@
 #include "render/texture_upload.h"
 
+#include "object/surface_image.h"
 #include "platform/log.h"
 #include "render/gl_api.h"
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "object/surface_image.h"
 #include "render/texture_upload.h"
 #include "platform/clock.h"
 #include "platform/log.h"

@@ -485,7 +485,8 @@ TEST(SceneParser, BallconeLoadsItsObjectsFromTheSceneFolder) {
     probe->motions.resize(kMaxMotions);
     probe->keys.resize(kMaxKeys);
     std::string path = kLightwave + "ballcone/redcone.lwo";
-    if (load_object(*probe, path, true) != LoadStatus::ok) GTEST_SKIP() << "object loader not available";
+    ObjectLoadContext context;
+    if (load_object(*probe, context, path, true) != LoadStatus::ok) GTEST_SKIP() << "object loader not available";
   }
   auto scene = fresh_scene();
   log_clear();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "object/surface_image.h"
 #include "scene/scene.h"
 
 using namespace orvl;
@@ -20,7 +21,6 @@ TEST(SceneRecord, ConstructGivesDefaultsAndTintTable) {
   scene.ambient_intensity = 9;
   scene.scale = 3;
   scene.error_path = "x";
-  tint_table[0] = 7;
   scene_construct(scene);
   EXPECT_EQ(scene.loaded, 1);
   EXPECT_FLOAT_EQ(scene.scale, 1.0f);
@@ -31,7 +31,7 @@ TEST(SceneRecord, ConstructGivesDefaultsAndTintTable) {
   const float expected[36] = {1, .5f, .5f, 1, .75f, .5f, 1, 1, .5f, .75f, 1, .5f,
                               .5f, 1, .5f, .5f, 1, .75f, .5f, 1, 1, .5f, .75f, 1,
                               .5f, .5f, 1, .75f, .5f, 1, 1, .5f, 1, 1, .5f, .75f};
-  for (int i = 0; i < 36; ++i) EXPECT_FLOAT_EQ(tint_table[i], expected[i]) << i;
+  for (int i = 0; i < 36; ++i) EXPECT_FLOAT_EQ(kTintTable[i], expected[i]) << i;
 }
 
 TEST(SceneRecord, ConfigureTakesTextureBaseFromCounter) {

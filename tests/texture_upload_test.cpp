@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "object/surface_image.h"
 #include "render/texture_upload.h"
 #include "render/gl_api.h"
 
