@@ -197,7 +197,7 @@ int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const 
     if (settings.mode == ShowMode::common_rendering)
       title = "Common buffer used";
     else
-      title = first_path + (scenes[0]->visibility.empty() ? "" : " (precalculated)");
+      title = first_path + (scenes[0]->precalc.visibility.empty() ? "" : " (precalculated)");
     display_set_title(title);
     log_line(title);
   }

@@ -282,13 +282,14 @@ void draw_reflection_pass(const GlApi& g, DrawState& st, const EntryView& e) {
 void draw_frame(Scene& scene) {
   const int count = frame_state().draw_count;
   if (count <= 0) return;
-  radix_sort_keys(scene.sort_keys.data(), scene.sort_scratch.data(), scene.sort_histogram.data(), count);
+  DrawBuffers& buffers = scene.draw;
+  radix_sort_keys(buffers.sort_keys.data(), buffers.sort_scratch.data(), buffers.sort_histogram.data(), count);
 
   const GlApi& g = gl();
   DrawState st(g, (scene.flags & SceneFlags::DEPTH_BUFFER) != 0);
   st.start();
   for (int n = 0; n < count; ++n) {
-    const DrawEntry& d = scene.draw_list[scene.sort_keys[n].index];
+    const DrawEntry& d = buffers.draw_list[buffers.sort_keys[n].index];
     const Triangle& t = *d.triangle;
     const EntryView e{t,
                       {d.vertex0, d.vertex1, d.vertex2},

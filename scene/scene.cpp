@@ -52,19 +52,19 @@ void scene_clear_counts(Scene& scene) {
   scene.polygon_total = 0;
   scene.next_motion = 0;
   scene.next_key = 0;
-  scene.text_pos = 0;
+  scene.parse.text_pos = 0;
   scene.object_data_pos = 0;
-  scene.visibility_cursor = 0;
-  scene.metaform_range_count = 0;
+  scene.precalc.visibility_cursor = 0;
+  scene.draw.metaform_range_count = 0;
 }
 
 void scene_destroy(Scene& scene) {
   // Surfaces own their image, particle and effect buffers, objects own their meshes and
   // emitters; releasing the object table releases all of it.
-  release(scene.frame_table);
-  release(scene.frame_table_out);
-  release(scene.visibility);
-  release(scene.text);
+  release(scene.precalc.frame_table);
+  release(scene.precalc.frame_table_out);
+  release(scene.precalc.visibility);
+  release(scene.parse.text);
   release(scene.object_data);
   release(scene.motions);
   release(scene.objects);
@@ -72,10 +72,10 @@ void scene_destroy(Scene& scene) {
   release(scene.keys);
   release(scene.normal_work);
   release(scene.image_names);
-  release(scene.draw_list);
-  release(scene.sort_keys);
-  release(scene.sort_scratch);
-  release(scene.sort_histogram);
+  release(scene.draw.draw_list);
+  release(scene.draw.sort_keys);
+  release(scene.draw.sort_scratch);
+  release(scene.draw.sort_histogram);
   // Counts describe tables that no longer exist; zero them so that nothing indexes the
   // released storage.
   scene_clear_counts(scene);
@@ -87,7 +87,7 @@ int scene_configure(Scene& scene, uint32_t flags, int width, int height, int max
   scene.width = width;
   scene.height = height;
   scene.max_texture_size = max_texture_size;
-  scene.precalc_step = precalc_step;
+  scene.precalc.precalc_step = precalc_step;
   scene.now = 0;
   scene.finished = 0;
   scene.texture_base = texture_counter + 1;

@@ -94,35 +94,84 @@ struct SortKey {
 
 // The object table (objects, image names, paths, display limits) is the base; the rest is
 // the scene's own: timing, motions, lights, camera and the renderer's work.
+// Precalculation: the visibility stream that replaces culling when a scene was
+// precalculated, its frame table, and the recorder's state while one is built.
+struct PrecalcState {
+  bool precalc_resolution_differs = false;
+  bool precalc_invalid = false;
+  int precalc_file_step = 0;
+  int precalc_step = 0;
+  std::vector<uint8_t> visibility;
+  size_t visibility_cursor = 0;
+  std::vector<uint32_t> frame_table;
+  // The recorder (filled while a precalculation file is built).
+  bool build_precalc = false;
+  int precalc_bytes = 0;
+  uint8_t precalc_accumulator = 0;
+  int precalc_length = 0;
+  int precalc_capacity_mib = 0;
+  int frames_recorded = 0;
+  std::vector<uint32_t> frame_table_out;
+  bool precalc_started = false;
+  bool precalc_open = false;
+};
+
+// The renderer's per-frame work buffers, sized when the scene loads.
+struct DrawBuffers {
+  std::vector<DrawEntry> draw_list;     // 3 x (polygon_total + 4096) entries
+  std::vector<int32_t> sort_histogram;  // 257 counters
+  std::vector<SortKey> sort_keys;
+  std::vector<SortKey> sort_scratch;
+  int metaform_ranges[kMaxMetaformRanges][2] = {};
+  int metaform_range_count = 0;
+  uint32_t clear_mask = 0;
+  bool polygon_visible = false;
+  uint8_t bit_mask = 0;
+  // Renderer limits already reported for this scene (one log line each).
+  bool warned_draw_list_full = false;
+  bool warned_extra_lights = false;
+};
+
+// The scene parser's input: the scene file in memory and the read position.
+struct ParserInput {
+  std::vector<uint8_t> text;
+  size_t text_pos = 0;
+};
+
+// The object table (objects, image names, paths, display limits) is the base; the rest is
+// the scene's own, grouped by who works on it.
 struct Scene : ObjectTable {
   std::string error_path;  // after a failed load: the file that could not be opened
   float progress = 0;
   int finished = 0;
-  int precalc_resolution_differs = 0;
-  int precalc_invalid = 0;
-
-  int precalc_file_step = 0;
   int current_frame = 0;
   uint32_t flags = 0;
-  std::vector<uint8_t> visibility;
 
-  int light_count = 0;
+  // Motions, envelopes, their key pool and the lights, as the parser filled them.
+  std::vector<Motion> motions;     // kMaxMotions entries once loading starts
   int motion_count = 0;
-  int current_dissolve = 0;
-
-  std::vector<DrawEntry> draw_list;  // 3 x (polygon_total + 4096) entries
-  int metaform_ranges[kMaxMetaformRanges][2] = {};
-  int metaform_range_count = 0;
-
-  std::vector<Motion> motions;  // kMaxMotions entries once loading starts
+  int next_motion = 0;
+  std::vector<MotionKey> keys;     // the key pool, kMaxKeys entries once loading starts
+  int next_key = 0;
   std::vector<SceneLight> lights;  // kMaxLights entries once loading starts
+  int light_count = 0;
+  int zoom_envelope = -1;
+  int camera_parent = -1;
+  float scale = 1.0f;
 
-  float channels[kNumChannels] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
-  std::vector<MotionKey> keys;  // the key pool, kMaxKeys entries once loading starts
+  // Look: zoom, ambient light and backdrop.
+  float zoom_factor = 0;
+  float view_zoom_factor = 0;
+  float ambient_color[3] = {0, 0, 0.25f};
+  float ambient_intensity = 0.25f;
+  float backdrop_color[3] = {0, 0, 0};
 
+  // Evaluation of the current frame: show clock, channels, camera, lights, object.
   float now = 0;
   float previous_now = 0;
   float x_offset = 0;
+  int current_dissolve = 0;
+  float channels[kNumChannels] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
   float camera_matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   float light_matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   float light_position[3] = {0, 0, 0};
@@ -130,51 +179,12 @@ struct Scene : ObjectTable {
   float camera_position[3] = {0, 0, 0};
   float camera_angles[3] = {0, 0, 0};
   float object_angles[3] = {0, 0, 0};
-
-  // Parser input: the scene file in memory and the read position.
-  std::vector<uint8_t> text;
-  size_t text_pos = 0;
-
-  int next_motion = 0;
-  int next_key = 0;
-  float zoom_factor = 0;
-  float view_zoom_factor = 0;
-  int camera_parent = -1;
-  float ambient_color[3] = {0, 0, 0.25f};
-  float ambient_intensity = 0.25f;
-
-  std::vector<int32_t> sort_histogram;  // 257 counters
-  std::vector<SortKey> sort_keys;
-  std::vector<SortKey> sort_scratch;
-  uint32_t clear_mask = 0;
-
-  float backdrop_color[3] = {0, 0, 0};
-  int zoom_envelope = -1;
-  float scale = 1.0f;
+  int object_index = 0;
   int video_frame_width = 0, video_frame_height = 0;
 
-
-  // Precalculation state (the visibility stream and its frame table).
-  int precalc_bytes = 0;
-  uint8_t precalc_accumulator = 0;
-  int precalc_length = 0;
-  int precalc_capacity_mib = 0;
-  std::vector<uint32_t> frame_table;
-  size_t visibility_cursor = 0;
-  int frames_recorded = 0;
-  std::vector<uint32_t> frame_table_out;
-  int precalc_started = 0;
-  int precalc_open = 0;
-
-  // Renderer state.
-  int build_precalc = 0;
-  int polygon_visible = 0;
-  int precalc_step = 0;
-  uint8_t bit_mask = 0;
-  int object_index = 0;
-  // Renderer limits already reported for this scene (one log line each).
-  bool warned_draw_list_full = false;
-  bool warned_extra_lights = false;
+  ParserInput parse;
+  DrawBuffers draw;
+  PrecalcState precalc;
 };
 
 void scene_construct(Scene& scene);

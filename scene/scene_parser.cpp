@@ -50,7 +50,7 @@ double clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 
 class Parser {
  public:
-  explicit Parser(Scene& scene) : s_(scene), scan_(scene.text.data(), scene.text.size()) {}
+  explicit Parser(Scene& scene) : s_(scene), scan_(scene.parse.text.data(), scene.parse.text.size()) {}
 
   SceneStatus run();
 
@@ -566,8 +566,8 @@ SceneStatus Parser::camera() {
 }
 
 SceneStatus Parser::run() {
-  s_.precalc_invalid = 0;
-  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.build_precalc = 1;
+  s_.precalc.precalc_invalid = false;
+  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.precalc.build_precalc = true;
   try {
     s_.motions.assign(kMaxMotions, Motion());
     s_.objects.assign(kMaxObjects, SceneObject());
@@ -593,19 +593,19 @@ SceneStatus Parser::run() {
   scan_.find_keyword("ViewZoomFactor");
   s_.view_zoom_factor = to_float(scan_.read_float());
 
-  s_.text_pos = scan_.pos();
-  std::vector<uint8_t>().swap(s_.text);
-  s_.text_pos = 0;
+  s_.parse.text_pos = scan_.pos();
+  std::vector<uint8_t>().swap(s_.parse.text);
+  s_.parse.text_pos = 0;
 
   // The renderer's draw list and sort buffers: three entries per triangle plus headroom.
   const long long total = static_cast<long long>(s_.polygon_total) + 4096;
   if (total < 0) return refuse("polygon total " + std::to_string(s_.polygon_total) + " is negative");
   const size_t entries = static_cast<size_t>(total) * 3;
   try {
-    s_.draw_list.assign(entries, DrawEntry());
-    s_.sort_keys.assign(entries, SortKey());
-    s_.sort_scratch.assign(entries, SortKey());
-    s_.sort_histogram.assign(257, 0);
+    s_.draw.draw_list.assign(entries, DrawEntry());
+    s_.draw.sort_keys.assign(entries, SortKey());
+    s_.draw.sort_scratch.assign(entries, SortKey());
+    s_.draw.sort_histogram.assign(257, 0);
   } catch (const std::bad_alloc&) {
     return fail(SceneStatus::out_of_memory);
   }
@@ -638,14 +638,14 @@ SceneStatus scene_load(Scene& scene, const std::string& file_name) {
       scene.loaded = 0;
       return SceneStatus::out_of_memory;
   }
-  scene.text.swap(text);
+  scene.parse.text.swap(text);
   return Parser(scene).run();
 }
 
 SceneStatus scene_load_text(Scene& scene, const std::string& path, const uint8_t* data, size_t size) {
   if (SceneStatus st = begin_load(scene, path); st != SceneStatus::ok) return st;
   try {
-    scene.text.assign(data, data + size);
+    scene.parse.text.assign(data, data + size);
   } catch (const std::bad_alloc&) {
     scene.loaded = 0;
     return SceneStatus::out_of_memory;

@@ -47,7 +47,7 @@ TEST(SceneRecord, ConfigureTakesTextureBaseFromCounter) {
   EXPECT_EQ(scene.width, 640);
   EXPECT_EQ(scene.height, 480);
   EXPECT_EQ(scene.max_texture_size, 1024);
-  EXPECT_EQ(scene.precalc_step, 2);
+  EXPECT_EQ(scene.precalc.precalc_step, 2);
   EXPECT_EQ(scene.now, 0);
   EXPECT_EQ(scene.finished, 0);
 }
@@ -64,7 +64,7 @@ TEST(SceneRecord, DestroyIsSafeTwiceAndLeavesNothingToIndex) {
   scene.objects.resize(kMaxObjects);
   scene.motions.resize(kMaxMotions);
   scene.keys.resize(kMaxKeys);
-  scene.draw_list.resize(100);
+  scene.draw.draw_list.resize(100);
   scene.object_count = 3;
   scene.motion_count = 4;
   scene.next_key = 10;
@@ -72,7 +72,7 @@ TEST(SceneRecord, DestroyIsSafeTwiceAndLeavesNothingToIndex) {
   EXPECT_TRUE(scene.objects.empty());
   EXPECT_EQ(scene.objects.capacity(), 0u);
   EXPECT_TRUE(scene.keys.empty());
-  EXPECT_TRUE(scene.draw_list.empty());
+  EXPECT_TRUE(scene.draw.draw_list.empty());
   EXPECT_EQ(scene.object_count, 0);
   EXPECT_EQ(scene.next_key, 0);
   scene_destroy(scene);
