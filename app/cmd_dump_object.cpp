@@ -163,11 +163,12 @@ int dump_object(const std::vector<std::string>& arguments) {
   options.missing_images = &missing;
   // A file named on the command line is opened as given: no 13-character drop.
   std::string name = file;
-  LoadStatus st = load_object(scene, name, true, options);
+  ObjectLoadContext context;
+  LoadStatus st = load_object(scene, context, name, true, options);
   if (st != LoadStatus::ok) {
-    if (scene.image_missing)
+    if (context.image_missing)
       std::fprintf(stderr, "orvl dump-object: %s: status %d (image not found: %s)\n",
-                   file.c_str(), int(st), scene.error_path.c_str());
+                   file.c_str(), int(st), context.error_path.c_str());
     else
       std::fprintf(stderr, "orvl dump-object: %s: status %d (%s)\n", file.c_str(), int(st),
                    load_status_text(st));

@@ -113,9 +113,9 @@ TEST(SceneParser, TimingComesFromPreviewRangeOrRenderRange) {
   EXPECT_EQ(scene->motions[0].last_frame, 50);
   EXPECT_EQ(scene->motions[0].frame_step, 2);
   EXPECT_EQ(scene->motions[0].frames_per_second, 25);
-  EXPECT_TRUE(scene->text.empty());  // the text is released after parsing
-  EXPECT_EQ(scene->draw_list.size(), 3u * 4096);
-  EXPECT_EQ(scene->sort_histogram.size(), 257u);
+  EXPECT_TRUE(scene->parse.text.empty());  // the text is released after parsing
+  EXPECT_EQ(scene->draw.draw_list.size(), 3u * 4096);
+  EXPECT_EQ(scene->draw.sort_histogram.size(), 257u);
 
   // Older scenes have no "FramesPerSecond": it reads as 0 and the objects still load.
   std::string text = write_lws(sc);
@@ -328,7 +328,7 @@ TEST(SceneParser, ChannelCountOtherThanNineFails) {
   EXPECT_EQ(load_text(*scene, text), SceneStatus::bad_motion);
   EXPECT_EQ(scene->loaded, 0);
   EXPECT_TRUE(scene->objects.empty());
-  EXPECT_TRUE(scene->text.empty());
+  EXPECT_TRUE(scene->parse.text.empty());
   // Nothing at all: the first (null) object's motion never comes.
   scene = fresh_scene();
   EXPECT_EQ(load_text(*scene, ""), SceneStatus::bad_motion);
@@ -485,7 +485,8 @@ TEST(SceneParser, BallconeLoadsItsObjectsFromTheSceneFolder) {
     probe->motions.resize(kMaxMotions);
     probe->keys.resize(kMaxKeys);
     std::string path = kLightwave + "ballcone/redcone.lwo";
-    if (load_object(*probe, path, true) != LoadStatus::ok) GTEST_SKIP() << "object loader not available";
+    ObjectLoadContext context;
+    if (load_object(*probe, context, path, true) != LoadStatus::ok) GTEST_SKIP() << "object loader not available";
   }
   auto scene = fresh_scene();
   log_clear();
