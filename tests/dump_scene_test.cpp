@@ -130,6 +130,16 @@ TEST(DumpScene, FailuresNameTheFileAndTheStatus) {
   EXPECT_NE(r.err.find("more than 50 objects"), std::string::npos) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
 
+  // Names inside scene files are 8-bit text: a Latin-1 name still gives a valid document.
+  LwsScene accented;
+  accented.objects.emplace_back();
+  accented.objects.back().load_path = "C:\\LIGHTWAVE\\caf\xE9.lwo";
+  ASSERT_TRUE(write_lws_file((dir.root / "accented.lws").string(), accented));
+  r = run_orvl("dump-scene " + (dir.root / "accented.lws").string() + " --json", dir.root);
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  ASSERT_TRUE(nlohmann::json::accept(r.out)) << r.out;
+  EXPECT_EQ(nlohmann::json::parse(r.out)["error_path"], "caf\u00e9.lwo");
+
   r = run_orvl("dump-scene", dir.root);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("usage"), std::string::npos);
