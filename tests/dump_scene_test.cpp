@@ -131,10 +131,9 @@ TEST(DumpScene, FailuresNameTheFileAndTheStatus) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
 
   // Names inside scene files are 8-bit text: a Latin-1 name still gives a valid document.
-  LwsScene accented;
-  accented.objects.emplace_back();
-  accented.objects.back().load_path = "C:\\LIGHTWAVE\\caf\xE9.lwo";
-  ASSERT_TRUE(write_lws_file((dir.root / "accented.lws").string(), accented));
+  crowded.objects.assign(1, LwsObject());
+  crowded.objects[0].load_path = "C:\\LIGHTWAVE\\caf\xE9.lwo";
+  ASSERT_TRUE(write_lws_file((dir.root / "accented.lws").string(), crowded));
   r = run_orvl("dump-scene " + (dir.root / "accented.lws").string() + " --json", dir.root);
   EXPECT_EQ(r.exit_code, 1) << r.err;
   ASSERT_TRUE(nlohmann::json::accept(r.out)) << r.out;
