@@ -9,6 +9,7 @@
 #include "object/object_loader.h"
 #include "platform/log.h"
 #include "support/object_fixtures.h"
+#include "support/shared_data.h"
 
 using namespace orvl;
 using namespace orvl::testing;
@@ -461,6 +462,7 @@ struct RealObject {
 };
 
 TEST_F(ObjectLoader, EveryRealTestObjectLoads) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   const RealObject objects[] = {
       {"ConcavePolygon.lwo", 64, 64, 1, LoadStatus::ok},
       {"QuickDraw--Laserbeam.lwo", 2424, 4844, 1, LoadStatus::ok},
@@ -485,7 +487,7 @@ TEST_F(ObjectLoader, EveryRealTestObjectLoads) {
   };
   for (const RealObject& r : objects) {
     SCOPED_TRACE(r.file);
-    std::string path = std::string(ORVL_TESTDATA_DIR) + "/lightwave/" + r.file;
+    std::string path = orvl::test::shared_testdata(std::string("lightwave/") + r.file);
     Scene strict;
     prepare_object_scene(strict);
     std::string name = path;

@@ -9,13 +9,14 @@
 #include "object/object_loader.h"
 #include "platform/log.h"
 #include "scene/scene.h"
+#include "support/shared_data.h"
 #include "tools/lws_writer.h"
 
 using namespace orvl;
 
 namespace {
 
-const std::string kLightwave = std::string(ORVL_TESTDATA_DIR) + "/lightwave/";
+const std::string kLightwave = orvl::test::shared_testdata("lightwave/");
 
 std::unique_ptr<Scene> fresh_scene() {
   auto scene = std::make_unique<Scene>();
@@ -457,6 +458,7 @@ TEST(SceneParser, MissingObjectFailsWithTheShortenedName) {
 }
 
 TEST(SceneParser, RealScenesWithAbsentObjectsFailCleanly) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   const struct {
     const char* file;
     const char* missing;
@@ -477,17 +479,8 @@ TEST(SceneParser, RealScenesWithAbsentObjectsFailCleanly) {
   }
 }
 
-// Needs the object loader; skipped while it cannot read the test objects yet.
 TEST(SceneParser, BallconeLoadsItsObjectsFromTheSceneFolder) {
-  {
-    auto probe = fresh_scene();
-    probe->objects.resize(kMaxObjects);
-    probe->motions.resize(kMaxMotions);
-    probe->keys.resize(kMaxKeys);
-    std::string path = kLightwave + "ballcone/redcone.lwo";
-    ObjectLoadContext context;
-    if (load_object(*probe, context, path, true) != LoadStatus::ok) GTEST_SKIP() << "object loader not available";
-  }
+  ORVL_REQUIRE_SHARED_TESTDATA();
   auto scene = fresh_scene();
   log_clear();
   ASSERT_EQ(scene_load(*scene, kLightwave + "ballcone/ballcone.lws"), SceneStatus::ok) << scene->error_path;
