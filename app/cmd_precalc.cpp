@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
+#include "object/surface_image.h"
 #include "platform/file.h"
 #include "platform/log.h"
 #include "render/frame_renderer.h"
@@ -253,7 +254,7 @@ int run_build(std::vector<std::string> args) {
     scene_construct(scene);
     (void)scene_configure(scene, SceneFlags::BUILD_PRECALC | SceneFlags::COMMON_RENDERING, width, height, 1024, step);
     scene_set_lightwave_root(scene, root);
-    texture_counter = 0;
+    reset_texture_counter();
     const SceneStatus st = scene_load(scene, path);
     if (st != SceneStatus::ok) {
       std::fprintf(stderr, "orvl precalc: %s: %s%s%s\n", path.c_str(), scene_status_text(st),
@@ -273,15 +274,15 @@ int run_build(std::vector<std::string> args) {
       for (size_t i = 0; i < bound; ++i) {
         scene_render_frame(scene, 0);
         bar.show(int(scene.progress));
-        if (scene.precalc_started && !scene.precalc_open) break;
+        if (scene.precalc.precalc_started && !scene.precalc.precalc_open) break;
       }
-      if (scene.precalc_open) (void)precalc_finish(scene);
+      if (scene.precalc.precalc_open) (void)precalc_finish(scene);
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const int frames = scene.frames_recorded;
-    const int stream = scene.precalc_length;
-    const bool written = scene.precalc_outcome == 1;
+    const int frames = scene.precalc.frames_recorded;
+    const int stream = scene.precalc.precalc_length;
+    const bool written = scene.precalc.precalc_outcome == 1;
     scene_destroy(scene);
     if (!written) {
       std::fprintf(stderr, "orvl precalc: %s: no file written (%s)\n", path.c_str(),

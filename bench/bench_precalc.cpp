@@ -44,12 +44,12 @@ DemoFiles& demo() {
 int build_once(Scene& s) {
   for (int m = 0; m < s.motion_count; ++m) s.motions[m].frame = 0;
   s.finished = 0;
-  s.build_precalc = 1;
-  s.precalc_started = 0;
+  s.precalc.build_precalc = 1;
+  s.precalc.precalc_started = 0;
   scene_reset_motions(s);
   const size_t bound = precalc_table_entries(s) + 2;
-  for (size_t i = 0; i < bound && !(s.precalc_started && !s.precalc_open); ++i) scene_render_frame(s, 0);
-  return s.frames_recorded;
+  for (size_t i = 0; i < bound && !(s.precalc.precalc_started && !s.precalc.precalc_open); ++i) scene_render_frame(s, 0);
+  return s.precalc.frames_recorded;
 }
 
 using SceneList = std::vector<std::unique_ptr<Scene>>;
@@ -105,9 +105,9 @@ void BM_PrecalcReadAtLoad(benchmark::State& state) {
   size_t bytes = 0;
   for (auto _ : state) {
     if (precalc_read(s) != PrecalcStatus::ok) return state.SkipWithError("file not read");
-    bytes += s.visibility.size();
+    bytes += s.precalc.visibility.size();
   }
-  state.counters["stream_bytes"] = double(s.visibility.size());
+  state.counters["stream_bytes"] = double(s.precalc.visibility.size());
   state.SetBytesProcessed(int64_t(bytes));
 }
 BENCHMARK(BM_PrecalcReadAtLoad)->Unit(benchmark::kMicrosecond);
@@ -165,7 +165,7 @@ void frame_cost(benchmark::State& state, bool from_stream) {
   }
   if (!grid.load(0)) return state.SkipWithError("scene did not load");
   if (from_stream) (void)precalc_read(grid.scene);
-  if (from_stream == grid.scene.visibility.empty()) return state.SkipWithError("stream not as wanted");
+  if (from_stream == grid.scene.precalc.visibility.empty()) return state.SkipWithError("stream not as wanted");
   // A still clock: every frame is frame 0, whose bits the file holds.
   clock_set_virtual(1000);
   scene_reset_motions(grid.scene);

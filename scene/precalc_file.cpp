@@ -101,9 +101,9 @@ std::string output_path(const std::string& name) {
 
 // Releases the buffers of a build that will not be finished.
 void drop_build(Scene& scene) {
-  scene.precalc_open = 0;
-  std::vector<uint8_t>().swap(scene.visibility);
-  std::vector<uint32_t>().swap(scene.frame_table_out);
+  scene.precalc.precalc_open = 0;
+  std::vector<uint8_t>().swap(scene.precalc.visibility);
+  std::vector<uint32_t>().swap(scene.precalc.frame_table_out);
 }
 
 }  // namespace
@@ -243,13 +243,13 @@ size_t precalc_frame_bytes(const Scene& scene) {
 }
 
 bool precalc_frame_usable(const Scene& scene) {
-  if (scene.visibility.empty() || scene.precalc_file_step <= 0 || scene.current_frame < 0) return false;
-  const size_t index = static_cast<size_t>(scene.current_frame / scene.precalc_file_step);
-  const std::vector<uint32_t>& table = scene.frame_table;
+  if (scene.precalc.visibility.empty() || scene.precalc.precalc_file_step <= 0 || scene.current_frame < 0) return false;
+  const size_t index = static_cast<size_t>(scene.current_frame / scene.precalc.precalc_file_step);
+  const std::vector<uint32_t>& table = scene.precalc.frame_table;
   if (index >= table.size()) return false;
   const size_t begin = table[index];
-  const size_t end = index + 1 < table.size() ? table[index + 1] : scene.visibility.size();
-  if (begin > end || end > scene.visibility.size() || scene.visibility_cursor != begin) return false;
+  const size_t end = index + 1 < table.size() ? table[index + 1] : scene.precalc.visibility.size();
+  if (begin > end || end > scene.precalc.visibility.size() || scene.precalc.visibility_cursor != begin) return false;
   return end - begin == precalc_frame_bytes(scene);
 }
 
@@ -285,7 +285,7 @@ size_t precalc_table_entries(const Scene& scene) {
   if (scene.motions.empty()) return 1;
   const Motion& camera = scene.motions[0];
   const double last = camera.last_frame;
-  const double advance = double(scene.precalc_step) * camera.frame_step;
+  const double advance = double(scene.precalc.precalc_step) * camera.frame_step;
   if (!(last > 0) || !std::isfinite(last)) return 1;
   double calls;
   if (advance > 0 && std::isfinite(advance)) {
@@ -299,7 +299,7 @@ size_t precalc_table_entries(const Scene& scene) {
 }
 
 PrecalcStatus precalc_read(Scene& scene) {
-  scene.precalc_resolution_differs = 0;
+  scene.precalc.precalc_resolution_differs = 0;
   const std::string name = precalc_file_name(scene.path);
   if (name.empty()) return PrecalcStatus::no_name;
   std::vector<uint8_t> bytes;
@@ -307,87 +307,87 @@ PrecalcStatus precalc_read(Scene& scene) {
     case FileStatus::ok: break;
     case FileStatus::not_found: return PrecalcStatus::no_file;
     default:
-      scene.precalc_invalid = 1;
+      scene.precalc.precalc_invalid = 1;
       log_line("Precalculation file " + name + " cannot be read: the scene plays without it.");
       return PrecalcStatus::invalid;
   }
   PrecalcFile file;
   const PrecalcStatus st = precalc_parse(bytes.data(), bytes.size(), file, scene.width, scene.height);
   if (st == PrecalcStatus::other_size) {
-    scene.precalc_invalid = 1;
-    scene.precalc_resolution_differs = 1;
-    scene.precalc_file_step = file.step;
+    scene.precalc.precalc_invalid = 1;
+    scene.precalc.precalc_resolution_differs = 1;
+    scene.precalc.precalc_file_step = file.step;
     log_line("Precalculation file " + name + " was built for " + std::to_string(file.width) + " x " +
              std::to_string(file.height) + ", not " + std::to_string(scene.width) + " x " +
              std::to_string(scene.height) + ": the scene plays without it.");
     return st;
   }
   if (st != PrecalcStatus::ok) {
-    scene.precalc_invalid = 1;
+    scene.precalc.precalc_invalid = 1;
     log_line("Precalculation file " + name + " is not usable (" + precalc_status_text(st) +
              "): the scene plays without it.");
     return st;
   }
-  scene.precalc_file_step = file.step;
-  scene.visibility.swap(file.visibility);
-  scene.frame_table.swap(file.frame_table);
-  scene.visibility_cursor = 0;
-  log_line("Precalculation file " + name + " : " + std::to_string(scene.frame_table.size()) + " frames at step " +
+  scene.precalc.precalc_file_step = file.step;
+  scene.precalc.visibility.swap(file.visibility);
+  scene.precalc.frame_table.swap(file.frame_table);
+  scene.precalc.visibility_cursor = 0;
+  log_line("Precalculation file " + name + " : " + std::to_string(scene.precalc.frame_table.size()) + " frames at step " +
            std::to_string(file.step) + ".");
   return PrecalcStatus::ok;
 }
 
 bool precalc_put_byte(Scene& scene, uint8_t byte) {
-  const size_t length = static_cast<size_t>(scene.precalc_length);
+  const size_t length = static_cast<size_t>(scene.precalc.precalc_length);
   if (length >= kMaxPrecalcField) return false;
-  if (length >= scene.visibility.size()) {
+  if (length >= scene.precalc.visibility.size()) {
     try {
-      scene.visibility.resize(scene.visibility.size() + kPrecalcGrowBytes);
+      scene.precalc.visibility.resize(scene.precalc.visibility.size() + kPrecalcGrowBytes);
     } catch (const std::bad_alloc&) {
       return false;
     }
-    ++scene.precalc_capacity_mib;
+    ++scene.precalc.precalc_capacity_mib;
   }
-  scene.visibility[length] = byte;
-  ++scene.precalc_length;
+  scene.precalc.visibility[length] = byte;
+  ++scene.precalc.precalc_length;
   return true;
 }
 
 void precalc_record_frame(Scene& scene) {
-  if (scene.build_precalc) {
+  if (scene.precalc.build_precalc) {
     // First call of a build: nothing is written yet, the file appears only when complete.
-    scene.build_precalc = 0;
-    scene.precalc_started = 1;
-    scene.precalc_outcome = 2;  // until a file is written
+    scene.precalc.build_precalc = 0;
+    scene.precalc.precalc_started = 1;
+    scene.precalc.precalc_outcome = 2;  // until a file is written
     if (precalc_file_name(scene.path).empty()) {
       log_line("No precalculation file for " + scene.path + ": the path does not end in \".lws\".");
       return;
     }
-    if (scene.precalc_step < 1 || scene.precalc_step > kMaxPrecalcStep) {
-      log_line("No precalculation file for " + scene.path + ": step " + std::to_string(scene.precalc_step) +
+    if (scene.precalc.precalc_step < 1 || scene.precalc.precalc_step > kMaxPrecalcStep) {
+      log_line("No precalculation file for " + scene.path + ": step " + std::to_string(scene.precalc.precalc_step) +
                " is outside 1 to " + std::to_string(kMaxPrecalcStep) + ".");
       return;
     }
     try {
-      scene.frame_table_out.assign(precalc_table_entries(scene), 0);
-      scene.visibility.assign(kPrecalcGrowBytes, 0);
+      scene.precalc.frame_table_out.assign(precalc_table_entries(scene), 0);
+      scene.precalc.visibility.assign(kPrecalcGrowBytes, 0);
     } catch (const std::bad_alloc&) {
       drop_build(scene);
       log_line("No precalculation file for " + scene.path + ": out of memory.");
       return;
     }
-    scene.precalc_bytes = 0;
-    scene.frames_recorded = 0;
-    scene.precalc_length = 0;
-    scene.precalc_capacity_mib = 1;
-    scene.precalc_open = 1;
+    scene.precalc.precalc_bytes = 0;
+    scene.precalc.frames_recorded = 0;
+    scene.precalc.precalc_length = 0;
+    scene.precalc.precalc_capacity_mib = 1;
+    scene.precalc.precalc_open = 1;
   }
-  if (!scene.precalc_open) return;
-  if (static_cast<size_t>(scene.frames_recorded) >= scene.frame_table_out.size()) return;
+  if (!scene.precalc.precalc_open) return;
+  if (static_cast<size_t>(scene.precalc.frames_recorded) >= scene.precalc.frame_table_out.size()) return;
 
-  scene.frame_table_out[scene.frames_recorded++] = static_cast<uint32_t>(scene.precalc_bytes);
-  scene.precalc_accumulator = 0;
-  scene.bit_mask = 0x80;
+  scene.precalc.frame_table_out[scene.precalc.frames_recorded++] = static_cast<uint32_t>(scene.precalc.precalc_bytes);
+  scene.precalc.precalc_accumulator = 0;
+  scene.draw.bit_mask = 0x80;
   bool ok = true;
   const int objects = std::min<int>(scene.object_count, static_cast<int>(scene.objects.size()));
   for (int i = 0; i < objects && ok; ++i) {
@@ -408,50 +408,50 @@ void precalc_record_frame(Scene& scene) {
         visible = corners_ok && precalc_polygon_visible(v[tri.corners[0]], v[tri.corners[1]], v[tri.corners[2]],
                                           (tri.flags & TriangleFlags::DOUBLE_SIDED) != 0, scene.width, scene.height);
       }
-      scene.polygon_visible = visible ? 1 : 0;
-      if (visible) scene.precalc_accumulator |= scene.bit_mask;
-      if (scene.bit_mask == 1) {
-        ok = precalc_put_byte(scene, scene.precalc_accumulator);
-        ++scene.precalc_bytes;
-        scene.bit_mask = 0x80;
-        scene.precalc_accumulator = 0;
+      scene.draw.polygon_visible = visible ? 1 : 0;
+      if (visible) scene.precalc.precalc_accumulator |= scene.draw.bit_mask;
+      if (scene.draw.bit_mask == 1) {
+        ok = precalc_put_byte(scene, scene.precalc.precalc_accumulator);
+        ++scene.precalc.precalc_bytes;
+        scene.draw.bit_mask = 0x80;
+        scene.precalc.precalc_accumulator = 0;
       } else {
-        scene.bit_mask = static_cast<uint8_t>(scene.bit_mask >> 1);
+        scene.draw.bit_mask = static_cast<uint8_t>(scene.draw.bit_mask >> 1);
       }
     }
   }
-  if (ok && scene.bit_mask != 0x80) {
-    ok = precalc_put_byte(scene, scene.precalc_accumulator);
-    ++scene.precalc_bytes;
+  if (ok && scene.draw.bit_mask != 0x80) {
+    ok = precalc_put_byte(scene, scene.precalc.precalc_accumulator);
+    ++scene.precalc.precalc_bytes;
   }
   if (!ok) {
     drop_build(scene);
-    scene.precalc_outcome = 2;
+    scene.precalc.precalc_outcome = 2;
     log_line("Precalculation of " + scene.path + " stopped: out of memory; no file written.");
     return;
   }
-  if (scene.finished || static_cast<size_t>(scene.frames_recorded) >= scene.frame_table_out.size())
+  if (scene.finished || static_cast<size_t>(scene.precalc.frames_recorded) >= scene.precalc.frame_table_out.size())
     (void)precalc_finish(scene);
 }
 
 PrecalcStatus precalc_finish(Scene& scene) {
-  if (!scene.precalc_open) return PrecalcStatus::not_building;
+  if (!scene.precalc.precalc_open) return PrecalcStatus::not_building;
   const std::string name = precalc_file_name(scene.path);
   PrecalcFile file;
   file.width = scene.width;
   file.height = scene.height;
-  file.step = scene.precalc_step;
-  file.visibility.swap(scene.visibility);
-  file.visibility.resize(static_cast<size_t>(scene.precalc_length));
-  file.frame_table.swap(scene.frame_table_out);
-  file.frame_table.resize(static_cast<size_t>(scene.frames_recorded));
+  file.step = scene.precalc.precalc_step;
+  file.visibility.swap(scene.precalc.visibility);
+  file.visibility.resize(static_cast<size_t>(scene.precalc.precalc_length));
+  file.frame_table.swap(scene.precalc.frame_table_out);
+  file.frame_table.resize(static_cast<size_t>(scene.precalc.frames_recorded));
   drop_build(scene);
 
   std::vector<uint8_t> bytes;
   PrecalcStatus st = precalc_encode(file, bytes);
   std::string why;
   if (st == PrecalcStatus::ok) st = precalc_write_file(output_path(name), bytes, &why);
-  scene.precalc_outcome = st == PrecalcStatus::ok ? 1 : 2;
+  scene.precalc.precalc_outcome = st == PrecalcStatus::ok ? 1 : 2;
   if (st != PrecalcStatus::ok) {
     log_line("Precalculation file " + name + " not written: " + (why.empty() ? precalc_status_text(st) : why) + ".");
     return st;
@@ -463,10 +463,10 @@ PrecalcStatus precalc_finish(Scene& scene) {
 }
 
 bool precalc_abandon(Scene& scene) {
-  if (!scene.precalc_open) return false;
-  const int frames = scene.frames_recorded;
+  if (!scene.precalc.precalc_open) return false;
+  const int frames = scene.precalc.frames_recorded;
   drop_build(scene);
-  scene.precalc_outcome = 2;
+  scene.precalc.precalc_outcome = 2;
   log_line("Precalculation of " + scene.path + " stopped after " + std::to_string(frames) +
            " frames, before its last frame: no file written.");
   return true;

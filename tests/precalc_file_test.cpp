@@ -149,8 +149,8 @@ struct PrecalcBuild : ::testing::Test {
     scene.flags = SceneFlags::BUILD_PRECALC;
     scene.width = 640;
     scene.height = 480;
-    scene.precalc_step = 2;
-    scene.build_precalc = 1;
+    scene.precalc.precalc_step = 2;
+    scene.precalc.build_precalc = 1;
     scene.path = dir.path("hand.lws");
   }
   void TearDown() override { log_set_echo(true); }
@@ -193,9 +193,9 @@ TEST_F(PrecalcBuild, TenPolygonsTwoBytesPerFrameOneEntryPerStepThenReadBack) {
   ASSERT_EQ(precalc_table_entries(scene), 4u);  // frames 2, 4, 6 and one spare
 
   run_build(5);  // the last two calls come after the last frame and record nothing
-  EXPECT_EQ(scene.frames_recorded, 3);
-  EXPECT_EQ(scene.precalc_open, 0);
-  ASSERT_EQ(scene.precalc_outcome, 1);
+  EXPECT_EQ(scene.precalc.frames_recorded, 3);
+  EXPECT_EQ(scene.precalc.precalc_open, 0);
+  ASSERT_EQ(scene.precalc.precalc_outcome, 1);
 
   const std::vector<uint8_t> file = slurp(dir.path("hand.PRK"));
   ASSERT_GE(file.size(), 41u);
@@ -205,34 +205,34 @@ TEST_F(PrecalcBuild, TenPolygonsTwoBytesPerFrameOneEntryPerStepThenReadBack) {
 
   Scene same;
   ASSERT_EQ(read_back(640, 480, same), PrecalcStatus::ok);
-  EXPECT_EQ(same.visibility, (std::vector<uint8_t>{0xB1, 0xC0, 0xB1, 0xC0, 0xB1, 0xC0}));
-  EXPECT_EQ(same.frame_table, (std::vector<uint32_t>{0, 2, 4}));
-  EXPECT_EQ(same.precalc_file_step, 2);
-  EXPECT_EQ(same.precalc_invalid, 0);
+  EXPECT_EQ(same.precalc.visibility, (std::vector<uint8_t>{0xB1, 0xC0, 0xB1, 0xC0, 0xB1, 0xC0}));
+  EXPECT_EQ(same.precalc.frame_table, (std::vector<uint32_t>{0, 2, 4}));
+  EXPECT_EQ(same.precalc.precalc_file_step, 2);
+  EXPECT_EQ(same.precalc.precalc_invalid, 0);
 
   Scene other;
   ASSERT_EQ(read_back(800, 600, other), PrecalcStatus::other_size);
-  EXPECT_EQ(other.precalc_invalid, 1);
-  EXPECT_EQ(other.precalc_resolution_differs, 1);
-  EXPECT_TRUE(other.visibility.empty());
+  EXPECT_EQ(other.precalc.precalc_invalid, 1);
+  EXPECT_EQ(other.precalc.precalc_resolution_differs, 1);
+  EXPECT_TRUE(other.precalc.visibility.empty());
 }
 
 TEST_F(PrecalcBuild, EightPolygonsOneByteAndNoFileForAPathWithoutExtension) {
   add_object("10000001");
   run_build(3);
-  ASSERT_EQ(scene.precalc_outcome, 1);
+  ASSERT_EQ(scene.precalc.precalc_outcome, 1);
   Scene back;
   ASSERT_EQ(read_back(640, 480, back), PrecalcStatus::ok);
-  EXPECT_EQ(back.visibility, (std::vector<uint8_t>{0x81, 0x81, 0x81}));
+  EXPECT_EQ(back.precalc.visibility, (std::vector<uint8_t>{0x81, 0x81, 0x81}));
 
   HandScene bare{30, 6};
   bare.scene.flags = SceneFlags::BUILD_PRECALC;
-  bare.scene.precalc_step = 2;
-  bare.scene.build_precalc = 1;
+  bare.scene.precalc.precalc_step = 2;
+  bare.scene.precalc.build_precalc = 1;
   bare.scene.path = dir.path("noext");
   precalc_record_frame(bare.scene);
-  EXPECT_EQ(bare.scene.frames_recorded, 0);
-  EXPECT_EQ(bare.scene.precalc_outcome, 2);
+  EXPECT_EQ(bare.scene.precalc.frames_recorded, 0);
+  EXPECT_EQ(bare.scene.precalc.precalc_outcome, 2);
   EXPECT_FALSE(std::filesystem::exists(dir.path("noext.PRK")));
   ASSERT_FALSE(log_lines().empty());
   EXPECT_NE(log_lines().back().find("does not end in \".lws\""), std::string::npos);
@@ -245,8 +245,8 @@ TEST_F(PrecalcBuild, TableIsSizedFromLastFrameAndStepAndNeverOverflows) {
   scene.motions[0].frame_step = 0;  // a camera that never moves: the table bounds the build
   EXPECT_EQ(precalc_table_entries(scene), 7u);
   run_build(50);
-  EXPECT_EQ(scene.frames_recorded, 7);
-  EXPECT_EQ(scene.precalc_outcome, 1);
+  EXPECT_EQ(scene.precalc.frames_recorded, 7);
+  EXPECT_EQ(scene.precalc.precalc_outcome, 1);
   scene.motions[0].last_frame = 1e30f;
   EXPECT_EQ(precalc_table_entries(scene), size_t(kMaxPrecalcField / 4));
 }
@@ -265,7 +265,7 @@ TEST_F(PrecalcBuild, AFailedWriteLeavesTheOldFileAndIsReported) {
   run_build(3);
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, old_handler);
-  EXPECT_EQ(scene.precalc_outcome, 2);
+  EXPECT_EQ(scene.precalc.precalc_outcome, 2);
   EXPECT_EQ(slurp(name), (std::vector<uint8_t>{'o', 'l', 'd'}));
   int files = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.root)) files += e.is_regular_file();
@@ -273,9 +273,9 @@ TEST_F(PrecalcBuild, AFailedWriteLeavesTheOldFileAndIsReported) {
   EXPECT_NE(log_lines().back().find("not written"), std::string::npos);
 
   // Same folder, no limit: replaced whole.
-  scene.build_precalc = 1;
+  scene.precalc.build_precalc = 1;
   run_build(3);
-  EXPECT_EQ(scene.precalc_outcome, 1);
+  EXPECT_EQ(scene.precalc.precalc_outcome, 1);
   Scene back;
   EXPECT_EQ(read_back(640, 480, back), PrecalcStatus::ok);
 }

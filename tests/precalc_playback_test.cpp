@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "object/texture_upload.h"
+#include "object/surface_image.h"
+#include "render/texture_upload.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"
@@ -76,8 +77,8 @@ struct PlaybackFixture : ::testing::Test {
   void build() {
     load(SceneFlags::BUILD_PRECALC);
     frame_hooks().precalc_record_frame = precalc_record_frame;
-    for (int i = 0; i < 100 && !(scene.precalc_started && !scene.precalc_open); ++i) scene_render_frame(scene, 192);
-    ASSERT_EQ(scene.precalc_outcome, 1);
+    for (int i = 0; i < 100 && !(scene.precalc.precalc_started && !scene.precalc.precalc_open); ++i) scene_render_frame(scene, 192);
+    ASSERT_EQ(scene.precalc.precalc_outcome, 1);
   }
 
   int fallback_lines() const {
@@ -92,35 +93,35 @@ TEST_F(PlaybackFixture, LoadFindsTheFileAndTheBitsDecideWhatIsDrawn) {
   add_object("four.lwo", 4);
   build();
   load(0);
-  ASSERT_FALSE(scene.visibility.empty());
-  EXPECT_EQ(scene.precalc_invalid, 0);
-  EXPECT_EQ(scene.frame_table.size(), 30u);  // frames 2, 4 ... 60 at step 2
-  EXPECT_EQ(scene.visibility[0], 0xE0);       // three facing, one turned away
-  scene.visibility[0] = 0x10;                  // the stream, not the facing test, decides
+  ASSERT_FALSE(scene.precalc.visibility.empty());
+  EXPECT_EQ(scene.precalc.precalc_invalid, 0);
+  EXPECT_EQ(scene.precalc.frame_table.size(), 30u);  // frames 2, 4 ... 60 at step 2
+  EXPECT_EQ(scene.precalc.visibility[0], 0xE0);       // three facing, one turned away
+  scene.precalc.visibility[0] = 0x10;                  // the stream, not the facing test, decides
   scene_render_frame(scene, 192);
   ASSERT_EQ(frame_state().draw_count, 1);
-  EXPECT_EQ(scene.draw_list[0].triangle, &scene.objects[0].polygons[3]);
+  EXPECT_EQ(scene.draw.draw_list[0].triangle, &scene.objects[0].polygons[3]);
   EXPECT_EQ(fallback_lines(), 0);
 
   // Another output size: the file is ignored and both flags say why.
   load(0, 800, 600);
-  EXPECT_TRUE(scene.visibility.empty());
-  EXPECT_EQ(scene.precalc_invalid, 1);
-  EXPECT_EQ(scene.precalc_resolution_differs, 1);
+  EXPECT_TRUE(scene.precalc.visibility.empty());
+  EXPECT_EQ(scene.precalc.precalc_invalid, 1);
+  EXPECT_EQ(scene.precalc.precalc_resolution_differs, 1);
   // Building never reads the old file.
   load(SceneFlags::BUILD_PRECALC);
-  EXPECT_TRUE(scene.visibility.empty());
-  EXPECT_EQ(scene.precalc_invalid, 0);
+  EXPECT_TRUE(scene.precalc.visibility.empty());
+  EXPECT_EQ(scene.precalc.precalc_invalid, 0);
 }
 
 TEST_F(PlaybackFixture, FramesTheFileCannotAnswerUseTheCulledPathWithOneLogLine) {
   add_object("four.lwo", 4);
   build();
   load(0);
-  ASSERT_EQ(scene.frame_table.size(), 30u);
+  ASSERT_EQ(scene.precalc.frame_table.size(), 30u);
   // Past the table (the scene is longer than when it was built): culled, three facing drawn.
-  scene.frame_table.resize(2);
-  std::fill(scene.visibility.begin(), scene.visibility.end(), 0x10);
+  scene.precalc.frame_table.resize(2);
+  std::fill(scene.precalc.visibility.begin(), scene.precalc.visibility.end(), 0x10);
   clock_set_virtual(10000);
   scene_reset_motions(scene);
   scene_render_frame(scene, 192);
@@ -137,7 +138,7 @@ TEST_F(PlaybackFixture, FramesTheFileCannotAnswerUseTheCulledPathWithOneLogLine)
   // stream, so no frame reads them.
   add_object("more.lwo", 7);
   load(0);
-  ASSERT_FALSE(scene.visibility.empty());
+  ASSERT_FALSE(scene.precalc.visibility.empty());
   log_clear();
   for (uint32_t t : {10000u, 10500u, 11900u}) {
     clock_set_virtual(t);
@@ -178,14 +179,14 @@ TEST(PrecalcPictures, DemoScenesLookTheSameWithTheirFiles) {
       if (slot.scaled) scene_scale(scene, 50.0f);
       scene_reset_motions(scene);
       frame_hooks().precalc_record_frame = precalc_record_frame;
-      for (int i = 0; i < 10000 && !(scene.precalc_started && !scene.precalc_open); ++i) scene_render_frame(scene, 0);
+      for (int i = 0; i < 10000 && !(scene.precalc.precalc_started && !scene.precalc.precalc_open); ++i) scene_render_frame(scene, 0);
       frame_hooks().precalc_record_frame = nullptr;
-      ASSERT_EQ(scene.precalc_outcome, 1) << slot.file;
+      ASSERT_EQ(scene.precalc.precalc_outcome, 1) << slot.file;
       scene_destroy(scene);
     }
     // Two copies of the scene step through the same frames (scrolling textures advance per
     // frame); one draws from the file, the other has its stream taken away.
-    texture_counter = 0;
+    reset_texture_counter();
     Scene copies[2];
     for (Scene& copy : copies) {
       scene_construct(copy);
@@ -193,11 +194,11 @@ TEST(PrecalcPictures, DemoScenesLookTheSameWithTheirFiles) {
                             1024, 2);
       scene_set_lightwave_root(copy, dir.root.string() + "/");
       ASSERT_EQ(scene_load(copy, path), SceneStatus::ok);
-      ASSERT_FALSE(copy.visibility.empty()) << slot.file;
+      ASSERT_FALSE(copy.precalc.visibility.empty()) << slot.file;
       if (slot.scaled) scene_scale(copy, 50.0f);
       upload_textures(copy);
     }
-    std::vector<uint8_t>().swap(copies[1].visibility);
+    std::vector<uint8_t>().swap(copies[1].precalc.visibility);
     const double seconds = slot.end_seconds - slot.start_seconds;
     size_t differing = 0, total = 0;
     long queued[2] = {0, 0};

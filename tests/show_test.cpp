@@ -8,9 +8,9 @@
 #include "platform/window.h"
 #include "render/display.h"
 #include "render/gl_api.h"
+#include "app/show.h"
 #include "platform/file.h"
 #include "scene/precalc_file.h"
-#include "scene/show.h"
 #include "support/object_fixtures.h"
 #include "tools/lws_writer.h"
 
