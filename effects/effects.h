@@ -49,6 +49,24 @@ struct Scene;
 struct SceneObject;
 
 // ---------------------------------------------------------------------------------------
+// Scenes. The show runs particles_setup_scene after loading each scene, effects_init on
+// every scene once all are loaded, and effects_free on every scene at the end (any kind
+// still prepared is then released, whichever scene prepared it). effects_install_hooks
+// plugs the per-frame steps into the frame renderer; without it effect surfaces keep
+// their texture and particle objects draw nothing.
+void effects_install_hooks();
+// Gives every particle object of the scene its emitter (once; later calls skip objects
+// that have one).
+void particles_setup_scene(Scene& scene);
+// Prepares the effect of every surface that owns an effect buffer, in object and surface
+// order; the last surface of a kind defines that kind's state. Logs one line per surface
+// whose effect cannot run (plasma source missing or too small, video refused or without
+// frames, frame count text cut).
+void effects_init(Scene& scene);
+// Releases the kinds whose surfaces the scene holds.
+void effects_free(Scene& scene);
+
+// ---------------------------------------------------------------------------------------
 // Random generator: s = s * 214013 + 2531011 (mod 2^32), result bits 16..30 of s (0..32767).
 // Starts at seed 1 with the process; the show never reseeds it. The first draws are 41,
 // 18467, 6334, 26500.
