@@ -1,6 +1,10 @@
 // Effects inside loaded scenes: which surfaces prepare what, how the renderer steps them,
 // and what a particle frame sends to OpenGL (recorder backend).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <set>
@@ -185,4 +189,36 @@ TEST_F(EffectScene, ParticleFrameQueuesTwoTrianglesPerLivingParticleWithOneKeyAn
   for (int i = 0; i < 6; ++i) alphas.insert(particle_pool()[i].alpha), alphas.insert(particle_pool()[i].alpha);
   for (const GlCall* c : gl_recorder().of(GlFunc::Color4ub)) drawn.insert(int(c->arg(3)));
   EXPECT_TRUE(std::includes(drawn.begin(), drawn.end(), alphas.begin(), alphas.end()));
+}
+
+TEST_F(EffectScene, ParticlesCommandRunsOneEmitterOnTheVirtualClock) {
+  quad("sparks.lwo", "Sparks_FALL__PARTICLES_4__");
+  ASSERT_TRUE(write_lws_file(dir.path("scene.lws"), lws));
+  const std::string out = dir.path("out.json");
+  const std::string cmd = std::string(ORVL_BINARY) + " particles " + dir.path("scene.lws") + " --object 0 --frames 3 --json --root " +
+                          dir.root.string() + "/ >" + out + " 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::ifstream in(out);
+  const nlohmann::json j = nlohmann::json::parse(in);
+  EXPECT_EQ(j["count"], 4);
+  EXPECT_EQ(j["fall"], 1);
+  EXPECT_EQ(j["downsize"], 0);
+  const float z0 = j["corners"][0][2];
+  EXPECT_EQ(j["key"], int(z0 * 256));
+  ASSERT_EQ(j["particles"].size(), 4u);
+  for (const auto& p : j["particles"]) {
+    if (float(p["life"]) < 0) continue;
+    EXPECT_GT(float(p["fall_speed"]), 0.0f);
+    EXPECT_EQ(int(p["alpha"]), int(float(p["life"])));
+    EXPECT_EQ(float(p["corners"][0][2]), z0);
+    EXPECT_LE(float(p["corners"][0][1]), float(j["corners"][0][1]));  // never above where it was born
+  }
+  // Not an emitter, and no such object: refused.
+  quad("plain.lwo", "Plain");
+  ASSERT_TRUE(write_lws_file(dir.path("scene.lws"), lws));
+  const std::string base = std::string(ORVL_BINARY) + " particles " + dir.path("scene.lws") + " --root " +
+                           dir.root.string() + "/ >/dev/null 2>&1 --object ";
+  EXPECT_EQ(WEXITSTATUS(std::system((base + "1").c_str())), 1);
+  EXPECT_EQ(WEXITSTATUS(std::system((base + "9").c_str())), 1);
+  EXPECT_EQ(WEXITSTATUS(std::system((base + "x").c_str())), 2);
 }
