@@ -22,7 +22,7 @@ namespace {
 
 // A buffer with guard words on both sides: a write outside W x H shows up in the guards.
 struct Guarded {
-  static constexpr size_t kGuard = 64;
+  static constexpr size_t kGuard = 300;
   static constexpr uint32_t kMark = 0xDEADBEEF;
   int w, h;
   std::vector<uint32_t> words;
@@ -153,8 +153,10 @@ TEST_F(Effects, SinusDotsEraseWhatTheyDrewAndSkipPositionsOutsideTheBuffer) {
   sinus_dots_state().dots[0] = {256, 10};
   sinus_dots_state().dots[1] = {10, 256};
   sinus_dots_state().dots[2] = {-1, -1};
+  buf.pixels()[11 * 256] = 0x12345678;  // where x = W on row 10 would land if not skipped
   sinus_dots_step(buf.buffer());
   EXPECT_TRUE(buf.guards_intact());
+  EXPECT_EQ(buf.at(0, 11), 0x12345678u);
 }
 
 TEST_F(Effects, StarFieldProjectsGreysByDepthAndWrapsBehindTheViewer) {
