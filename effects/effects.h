@@ -205,8 +205,8 @@ int parse_frame_count(const std::string& name, bool* cut = nullptr);
 constexpr int kParticlePool = 4096;
 constexpr int kParticleTextures = 11;  // textures base .. base + 10
 // Camera-space units a falling particle drops per frame are (r mod 20 x 0.0001 + 0.0005)
-// times this scale, i.e. 0.025 .. 0.12 units per frame (visible in the demo at 30 fps).
-constexpr float kParticleFallScale = 50.0f;
+// times this scale, i.e. 0.075 .. 0.36 units per frame (visible in the demo at 30 fps).
+constexpr float kParticleFallScale = 150.0f;
 constexpr float kParticleDownsize = 0.985f;
 
 struct Particle {
