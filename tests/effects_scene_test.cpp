@@ -170,7 +170,7 @@ TEST_F(EffectScene, ParticleFrameQueuesTwoTrianglesPerLivingParticleWithOneKeyAn
   ASSERT_EQ(frame_state().draw_count, 12);
   std::set<int32_t> keys;
   for (int i = 0; i < 12; ++i) {
-    const DrawEntry& e = scene.draw_list[i];
+    const DrawEntry& e = scene.draw.draw_list[i];
     EXPECT_TRUE(e.triangle->flags & TriangleFlags::PARTICLE);
     keys.insert(depth_key(e.vertex0->z, e.vertex0->z, e.vertex0->z));
   }
