@@ -440,7 +440,7 @@ void scene_tunnel(Output& out) {
   Mesh exit = sc.mesh();
   int stars = exit.surface("Exit__2DEFFECT__STARFIELD_", 255, 255, 255, kDoubleSided);
   colour_image(exit.surf(stars), kAxisZ, "screen.tga");
-  screen_rect(exit, {0, 0, 310}, 28, 28, stars);
+  screen_rect(exit, {0, 0, 260}, 28, 28, stars);
   sc.add(exit, "tunnel_exit", {sc.key(0, {0, 0, 0}), sc.linear(sc.key(end, {0, 0, -300}))});
 
   Mesh rings = sc.mesh();
