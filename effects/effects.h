@@ -12,7 +12,7 @@
 // Keywords are case-sensitive substrings of the surface name. Preparation tests a name in
 // the order "_STARFIELD_", "_SINUSDOTS_", "_PLASMA_", "_VIDEO_"; the frame renderer steps
 // "_VIDEO_" first. A name holding two effect keywords is therefore prepared as one effect
-// and stepped as another (as the content of the era expects).
+// and stepped as another.
 //
 // Safety rules the algorithms keep, whatever the content:
 //  - Every write and erase is clipped to the buffer it is given: a dot or star that
