@@ -1,0 +1,182 @@
+// The LWO2 reader on objects from our writer, on objects LightWave saved, and on damaged files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "object/lwo2.h"
+#include "support/lightwave6_data.h"
+#include "tools/lwo2_writer.h"
+
+namespace orvl {
+namespace {
+
+std::vector<uint8_t> file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Lwo2Status read(const std::vector<uint8_t>& b, Lwo2Object& o, const Lwo2Limits& lim = Lwo2Limits()) {
+  return lwo2_read(b.data(), b.size(), o, lim);
+}
+
+// A textured quad on layer 1 and a patch cage on layer 2 (child of 1, with a pivot).
+Lwo2Model two_layer_model() {
+  Lwo2Model m;
+  Lwo2WriterSurface plain;
+  plain.name = "Plain";
+  plain.color[0] = 1.0f;
+  plain.sidedness = 3;
+  plain.smoothing_angle = 1.5f;
+  plain.transparency = 0.25f;
+  Lwo2WriterSurface tex;
+  tex.name = "Tex";
+  tex.image = "C:/Art/Images/wall.png";
+  tex.projection = 5;
+  tex.uv_map = "UV";
+  m.surfaces = {plain, tex};
+  Lwo2WriterLayer a;
+  a.number = 1;
+  a.name = "base";
+  a.points = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
+  a.polygons = {{0, 1, 2, 3}};
+  a.surfaces = {1};
+  a.uvs = {0, 0, 1, 0, 1, 1, 0, 1};
+  Lwo2WriterLayer b;
+  b.number = 2;
+  b.parent = 1;
+  b.pivot[0] = 2.5f;
+  b.points = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  b.polygons = {{0, 1, 2}};
+  b.surfaces = {0};
+  b.patches = true;
+  m.layers = {a, b};
+  return m;
+}
+
+TEST(Lwo2, WrittenObjectReadsBack) {
+  Lwo2Object o;
+  ASSERT_EQ(read(lwo2_bytes(two_layer_model()), o), Lwo2Status::ok);
+  ASSERT_EQ(o.layers.size(), 2u);
+  EXPECT_EQ(o.layers[0].number, 1);
+  EXPECT_EQ(o.layers[0].parent, -1);
+  EXPECT_EQ(o.layers[1].parent, 1);
+  EXPECT_FLOAT_EQ(o.layers[1].pivot[0], 2.5f);
+  EXPECT_EQ(o.point_count(), 7u);
+  EXPECT_EQ(o.layers[1].first_point, 4u);
+  ASSERT_EQ(o.polygons.size(), 2u);
+  EXPECT_EQ(o.polygons[0].corner_count, 4);
+  EXPECT_FALSE(o.polygons[0].patch);
+  EXPECT_EQ(o.polygons[0].tag, 1);
+  // The second layer's corners are numbered in the whole point table.
+  EXPECT_TRUE(o.polygons[1].patch);
+  EXPECT_EQ(o.polygons[1].layer, 1);
+  EXPECT_EQ(o.corners[o.polygons[1].first_corner + 2], 6u);
+  EXPECT_EQ(o.tags[o.polygons[1].tag], "Plain");
+
+  const Lwo2Surface* plain = o.surface_named("Plain");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->sidedness, 3);
+  EXPECT_FLOAT_EQ(plain->smoothing_angle, 1.5f);
+  EXPECT_FLOAT_EQ(plain->transparency, 0.25f);
+  EXPECT_FALSE(plain->image.present);
+  const Lwo2Surface* tex = o.surface_named("Tex");
+  ASSERT_NE(tex, nullptr);
+  ASSERT_TRUE(tex->image.present);
+  EXPECT_EQ(tex->image.projection, Lwo2Projection::uv);
+  EXPECT_EQ(tex->image.uv_map, "UV");
+  const Lwo2Clip* clip = o.clip_with_index(tex->image.clip);
+  ASSERT_NE(clip, nullptr);
+  EXPECT_EQ(clip->still, "C:/Art/Images/wall.png");
+  const Lwo2UvMap* uv = o.uv_map_named("UV");
+  ASSERT_NE(uv, nullptr);
+  ASSERT_EQ(uv->points.size(), 4u);
+  EXPECT_FLOAT_EQ(uv->uvs[5], 1.0f);  // point 2's v
+}
+
+TEST(Lwo2, FilesSavedByLightWave) {
+  ORVL_REQUIRE_LIGHTWAVE6_DATA();
+  Lwo2Object o;
+  ASSERT_EQ(read(file_bytes(test::lightwave6_file("simple_cube.lwo")), o), Lwo2Status::ok);
+  EXPECT_EQ(o.point_count(), 8u);
+  EXPECT_EQ(o.polygons.size(), 6u);
+  for (const auto& p : o.polygons) EXPECT_EQ(o.tags[p.tag], "Default");
+
+  ASSERT_EQ(read(file_bytes(test::lightwave6_file("hierarchy.lwo")), o), Lwo2Status::ok);
+  ASSERT_EQ(o.layers.size(), 4u);
+  EXPECT_EQ(o.layers[2].number, 2);
+  EXPECT_EQ(o.layers[2].parent, 3);
+  EXPECT_FLOAT_EQ(o.layers[2].pivot[2], 1.35f);
+  EXPECT_GT(o.surface_named("RedBox")->smoothing_angle, 0.0f);
+
+  ASSERT_EQ(read(file_bytes(test::lightwave6_file("boxuv.lwo")), o), Lwo2Status::ok);
+  const Lwo2Surface* s = o.surface_named("boxSurface");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->image.projection, Lwo2Projection::uv);
+  EXPECT_EQ(o.clip_with_index(s->image.clip)->still, "boxuv.png");
+  EXPECT_NE(o.uv_map_named(s->image.uv_map), nullptr);
+
+  ASSERT_EQ(read(file_bytes(test::lightwave6_file("earth_planar_x.lwo")), o), Lwo2Status::ok);
+  s = o.surface_named("Default");
+  EXPECT_EQ(s->image.projection, Lwo2Projection::planar);
+  EXPECT_EQ(s->image.axis, 0);
+  const std::string still = o.clip_with_index(s->image.clip)->still;
+  // An absolute path on the author's disk (the byte before it is the sub-chunk size).
+  EXPECT_EQ(still.substr(0, 9), "Q:ASSIMP/");
+  EXPECT_EQ(still.substr(still.size() - 19), "/earthSpherical.jpg");
+
+  ASSERT_EQ(read(file_bytes(test::lightwave6_file("Subdivision.lwo")), o), Lwo2Status::ok);
+  ASSERT_FALSE(o.polygons.empty());
+  EXPECT_TRUE(o.polygons[0].patch);
+}
+
+TEST(Lwo2, DamagedFilesFailWithAStatusAndLeaveNothing) {
+  const auto good = lwo2_bytes(two_layer_model());
+  Lwo2Object o;
+  // Every prefix of the file: a status, never a read past the cut (the sanitizer build
+  // watches), and no partial object.
+  for (size_t n = 0; n < good.size(); ++n) {
+    std::vector<uint8_t> cut(good.begin(), good.begin() + n);
+    if (n >= 8) {  // keep the FORM size honest so the cut lands inside a chunk
+      const uint32_t form = static_cast<uint32_t>(n - 8);
+      for (int i = 0; i < 4; ++i) cut[4 + i] = static_cast<uint8_t>(form >> (24 - 8 * i));
+    }
+    const Lwo2Status s = read(cut, o);
+    if (s != Lwo2Status::ok) {
+      EXPECT_TRUE(o.polygons.empty() && o.points.empty()) << n;
+    }
+  }
+  // A FORM size past the end of the file.
+  auto big = good;
+  big[4] = 0x7F;
+  EXPECT_EQ(read(big, o), Lwo2Status::truncated);
+  // Not LWO2.
+  auto lwob = good;
+  std::memcpy(lwob.data() + 8, "LWOB", 4);
+  EXPECT_EQ(read(lwob, o), Lwo2Status::not_lwo2);
+
+  // A polygon corner naming a point the layer does not have, and a tag past TAGS.
+  Lwo2Model m = two_layer_model();
+  m.layers[1].polygons[0][2] = 3;  // layer 2 has points 0..2 only
+  EXPECT_EQ(read(lwo2_bytes(m), o), Lwo2Status::bad_index);
+  m = two_layer_model();
+  m.layers[0].surfaces[0] = 7;
+  EXPECT_EQ(read(lwo2_bytes(m), o), Lwo2Status::bad_index);
+  // A surface sub-chunk whose size runs past its chunk.
+  m = two_layer_model();
+  LwChunk surf{"SURF", {}};
+  lw_put_string(surf.data, "Broken");
+  lw_put_string(surf.data, "");
+  surf.data.insert(surf.data.end(), {'C', 'O', 'L', 'R', 0x40, 0x00, 0, 0});
+  m.extra.push_back(surf);
+  EXPECT_EQ(read(lwo2_bytes(m), o), Lwo2Status::truncated);
+  // Limits hold before the tables grow.
+  Lwo2Limits tight;
+  tight.max_points = 5;
+  EXPECT_EQ(read(good, o, tight), Lwo2Status::too_large);
+  EXPECT_TRUE(o.points.empty());
+}
+
+}  // namespace
+}  // namespace orvl
