@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "object/lwo2.h"
+#include "object/object_loader.h"
+#include "platform/log.h"
+#include "support/image_support.h"
+#include "support/object_fixtures.h"
 #include "support/lightwave6_data.h"
 #include "tools/lwo2_writer.h"
 
@@ -176,6 +181,144 @@ TEST(Lwo2, DamagedFilesFailWithAStatusAndLeaveNothing) {
   tight.max_points = 5;
   EXPECT_EQ(read(good, o, tight), Lwo2Status::too_large);
   EXPECT_TRUE(o.points.empty());
+}
+
+}  // namespace
+}  // namespace orvl
+
+// ---- into the scene's object table -------------------------------------------------------
+
+namespace orvl {
+namespace {
+
+class Lwo2Load : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    texture_counter = 0;
+    log_set_echo(false);
+    log_clear();
+    testing::prepare_object_scene(scene);
+  }
+  void TearDown() override { log_set_echo(true); }
+  const SceneObject& obj(int i = 0) const { return scene.objects[size_t(i)]; }
+  Scene scene;
+};
+
+// An L of six corners (concave at corner 3) on surface 0, a textured quad on surface 1.
+Lwo2Model l_and_quad(const std::string& image) {
+  Lwo2Model m;
+  Lwo2WriterSurface l;
+  l.name = "L";
+  l.color[0] = 1.0f;
+  l.color[1] = 0.5f;
+  l.color[2] = 0.0f;
+  l.sidedness = 3;
+  l.transparency = 0.5f;
+  Lwo2WriterSurface q;
+  q.name = "Q";
+  q.smoothing_angle = 1.0f;
+  q.image = image;
+  q.projection = 5;
+  q.uv_map = "UV";
+  m.surfaces = {l, q};
+  Lwo2WriterLayer a;
+  a.number = 0;
+  a.points = {0, 0, 0, 2, 0, 0, 2, 1, 0, 1, 1, 0, 1, 2, 0, 0, 2, 0,  // the L
+              5, 0, 0, 6, 0, 0, 6, 1, 0, 5, 1, 0};                  // the quad
+  a.polygons = {{0, 1, 2, 3, 4, 5}, {6, 7, 8, 9}};
+  a.surfaces = {0, 1};
+  a.uvs = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 1, 0, 1};
+  Lwo2WriterLayer b;
+  b.number = 1;
+  b.points = {0, 0, 9, 1, 0, 9, 0, 1, 9};
+  b.polygons = {{0, 1, 2}};
+  m.layers = {a, b};
+  return m;
+}
+
+TEST_F(Lwo2Load, PolygonsSurfacesAndImagesBecomeTheSceneRecords) {
+  testing::TempDir dir("lwo2load");
+  std::filesystem::create_directories(dir.path("obj"));
+  // The clip names a path on the author's disk; only the file name is beside the object.
+  const std::vector<uint8_t> bmp = test::make_bmp24(test::make_picture(4, 4));
+  std::ofstream(dir.path("obj/tex.bmp"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+  const auto bytes = lwo2_bytes(l_and_quad("HQ:Art/Images/tex.bmp"));
+  ObjectLoadOptions opt;
+  opt.object_path = dir.path("obj/thing.lwo");
+  opt.layer = 1;  // LAYR 0
+  ASSERT_EQ(load_object_data(scene, bytes, opt), LoadStatus::ok);
+  const SceneObject& o = obj();
+  EXPECT_EQ(scene.object_count, 1);
+  EXPECT_EQ(o.vertex_count, 10);  // the other layer's points stay out
+  ASSERT_EQ(o.polygon_count, 6);  // 4 from the L, 2 from the quad
+  EXPECT_EQ(o.needs_normals, 1);
+
+  // The L is clipped into ears: every triangle's centre lies inside the L.
+  for (int t = 0; t < 4; ++t) {
+    double cx = 0, cy = 0;
+    for (int c = 0; c < 3; ++c) {
+      cx += o.vertices[size_t(o.polygons[size_t(t)].corners[c])].x / 3.0;
+      cy += o.vertices[size_t(o.polygons[size_t(t)].corners[c])].y / 3.0;
+    }
+    EXPECT_FALSE(cx > 1 && cy > 1) << "triangle " << t << " covers the notch";
+  }
+  const Triangle& l = o.polygons[0];
+  EXPECT_EQ(l.surface->name, "L");
+  EXPECT_EQ(l.color[0], 255);
+  EXPECT_EQ(l.color[1], 128);
+  EXPECT_TRUE(l.flags & TriangleFlags::DOUBLE_SIDED);
+  EXPECT_TRUE(l.flags & TriangleFlags::FLAT_LIT);
+  // Half transparent: the triangle reads its alpha from the surface.
+  ASSERT_NE(l.dissolve_ref, nullptr);
+  EXPECT_EQ(*l.dissolve_ref, 128);
+
+  const Triangle& q = o.polygons[4];
+  EXPECT_EQ(q.surface->name, "Q");
+  EXPECT_TRUE(q.flags & TriangleFlags::SMOOTH_LIT);
+  EXPECT_TRUE(q.flags & TriangleFlags::TEXTURED);
+  EXPECT_EQ(q.dissolve_ref, nullptr);
+  EXPECT_EQ(scene.image_count, 1);
+  // UVs come from the map, v turned to run down the picture: point 8 (u 1, v 1) is (1, 0).
+  bool seen = false;
+  for (int t = 4; t < 6; ++t)
+    for (int c = 0; c < 3; ++c)
+      if (o.polygons[size_t(t)].corners[c] == 8) {
+        EXPECT_FLOAT_EQ(o.polygons[size_t(t)].uv[2 * c], 1.0f);
+        EXPECT_FLOAT_EQ(o.polygons[size_t(t)].uv[2 * c + 1], 0.0f);
+        seen = true;
+      }
+  EXPECT_TRUE(seen);
+
+  // All layers: the second layer's triangle too.
+  Scene all;
+  testing::prepare_object_scene(all);
+  ObjectLoadOptions every = opt;
+  every.layer = 0;
+  ASSERT_EQ(load_object_data(all, bytes, every), LoadStatus::ok);
+  EXPECT_EQ(all.objects[0].polygon_count, 7);
+}
+
+TEST_F(Lwo2Load, MissingImagesAndDamagedObjectsFail) {
+  const auto bytes = lwo2_bytes(l_and_quad("HQ:Nowhere/none.png"));
+  ASSERT_EQ(load_object_data(scene, bytes, {}), LoadStatus::not_found);
+  EXPECT_EQ(scene.error_path, "HQ:Nowhere/none.png");
+  EXPECT_EQ(scene.object_count, 0);
+  // With images optional the object loads and names what was missing.
+  std::vector<std::string> missing;
+  ObjectLoadOptions lenient;
+  lenient.images_required = false;
+  lenient.missing_images = &missing;
+  ASSERT_EQ(load_object_data(scene, bytes, lenient), LoadStatus::ok);
+  EXPECT_EQ(missing, std::vector<std::string>{"HQ:Nowhere/none.png"});
+  // A chunk that runs past the end, and a layer the object does not have.
+  auto cut = bytes;
+  cut.resize(cut.size() - 9);
+  EXPECT_EQ(load_object_data(scene, cut, lenient), LoadStatus::bad_format);
+  ObjectLoadOptions layer7 = lenient;
+  layer7.layer = 7;
+  EXPECT_EQ(load_object_data(scene, bytes, layer7), LoadStatus::bad_format);
+  EXPECT_EQ(scene.object_count, 1);
 }
 
 }  // namespace
