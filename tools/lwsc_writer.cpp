@@ -22,10 +22,10 @@ std::string hex_id(uint32_t id) {
   return buf;
 }
 
-void envelope(std::string& o, const LwscScene& s, int32_t e) {
+void envelope(std::string& o, const LwscScene& s, int32_t e, float rest = 0) {
   o += "{ Envelope\n";
   if (e < 0 || static_cast<size_t>(e) >= s.envelopes.size()) {
-    o += "  1\n  Key 0 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n";
+    o += "  1\n  Key " + num(rest) + " 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n";
     return;
   }
   const LwscEnvelope& env = s.envelopes[e];
@@ -79,7 +79,7 @@ std::string write_lwsc(const LwscScene& s, const LwscWriteOptions& opt) {
     o += std::string(motion) + "\nNumChannels " + std::to_string(it.channel_count) + "\n";
     for (int c = 0; c < it.channel_count && c < kLwscChannels; ++c) {
       o += "Channel " + std::to_string(c) + "\n";
-      envelope(o, s, it.channels[c]);
+      envelope(o, s, it.channels[c], c >= 6 ? 1.0f : 0.0f);
     }
     if (it.has_parent) o += "ParentItem " + hex_id(it.parent_id) + "\n";
     if (it.kind == LwscItemKind::object || it.kind == LwscItemKind::null_object) {

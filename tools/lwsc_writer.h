@@ -2,9 +2,9 @@
 // the scene reader fills (scene/lwsc.h), so a scene read back from the text equals the one
 // written. Used by tests, benchmarks, fuzz seeds and the demo generator.
 //
-// Writes what it is given without checking it; envelope indices outside the table are
-// written as a single zero key. Numbers are written in the shortest form that reads back
-// to the same float. `extra_lines` is inserted after every item (blocks the player skips).
+// Writes what it is given without checking it; a channel whose envelope index is outside
+// the table is written as one key of its rest value (1 for scale channels, else 0).
+// Numbers are written in the shortest form that reads back to the same float. `extra_lines` is inserted after every item (blocks the player skips).
 #pragma once
 
 #include <string>
