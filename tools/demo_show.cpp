@@ -8,6 +8,7 @@
 #include <iterator>
 #include <vector>
 
+#include "tools/demo_lightwave6.h"
 #include "tools/image_writer.h"
 #include "tools/lwob_writer.h"
 #include "tools/lws_writer.h"
@@ -1272,6 +1273,7 @@ bool make_demo_show(const std::string& out_dir, const DemoOptions& options, Demo
   scene_fleet(out);
   scene_finale(out);
   if (!out.ok) return false;
+  if (options.lightwave6 && !write_lightwave6_demo(out_dir, summary, error)) return false;
 
   if (options.music_seconds > 0) {
     std::vector<int16_t> pcm = synth_demo_music(kDemoMusicRate, options.music_seconds);
