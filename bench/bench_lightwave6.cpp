@@ -6,7 +6,12 @@
 #include <vector>
 
 #include "object/lwo2.h"
+#include "object/object_loader.h"
+#include "platform/clock.h"
+#include "platform/log.h"
 #include "scene/lwsc.h"
+#include "scene/motion.h"
+#include "scene/scene.h"
 #include "tools/lwo2_writer.h"
 #include "tools/lwsc_writer.h"
 
@@ -62,7 +67,7 @@ void BM_ParseLwsc1MB(benchmark::State& state) {
 BENCHMARK(BM_ParseLwsc1MB)->Unit(benchmark::kMillisecond);
 
 // A grid of 100k quads with UVs on one layer.
-void BM_ReadLwo2_100kPolygons(benchmark::State& state) {
+std::vector<uint8_t> grid_object() {
   orvl::Lwo2Model m;
   orvl::Lwo2WriterSurface surf;
   surf.image = "grid.png";
@@ -82,16 +87,66 @@ void BM_ReadLwo2_100kPolygons(benchmark::State& state) {
       l.polygons.push_back({a, a + 1, a + n + 2, a + n + 1});
     }
   m.layers = {l};
-  const std::vector<uint8_t> bytes = orvl::lwo2_bytes(m);
+  return orvl::lwo2_bytes(m);
+}
+
+void BM_ReadLwo2_100kPolygons(benchmark::State& state) {
+  const std::vector<uint8_t> bytes = grid_object();
   for (auto _ : state) {
     orvl::Lwo2Object o;
     if (orvl::lwo2_read(bytes.data(), bytes.size(), o) != orvl::Lwo2Status::ok)
       state.SkipWithError("object did not read");
     benchmark::DoNotOptimize(o.corners.data());
   }
-  state.counters["polygons"] = n * n;
+  state.counters["bytes"] = static_cast<double>(bytes.size());
 }
 BENCHMARK(BM_ReadLwo2_100kPolygons)->Unit(benchmark::kMillisecond);
+
+// The same object all the way into the scene's object table: triangles, surfaces, UVs and
+// normals (its picture is not on disk, so it loads without it).
+void BM_LoadLwo2_100kPolygons(benchmark::State& state) {
+  orvl::log_set_echo(false);
+  const std::vector<uint8_t> bytes = grid_object();
+  orvl::ObjectLoadOptions options;
+  options.images_required = false;
+  for (auto _ : state) {
+    orvl::Scene scene;
+    scene.objects.resize(orvl::kMaxObjects);
+    scene.motions.resize(orvl::kMaxMotions);
+    if (orvl::load_object_data(scene, bytes, options) != orvl::LoadStatus::ok)
+      state.SkipWithError("object did not load");
+    benchmark::DoNotOptimize(scene.objects[0].polygons.data());
+  }
+  orvl::log_set_echo(true);
+}
+BENCHMARK(BM_LoadLwo2_100kPolygons)->Unit(benchmark::kMillisecond);
+
+// One frame of a LightWave 6 scene of 50 objects with 9 animated channels each (20 keys per
+// channel, mixed shapes and behaviours), through the motion evaluation the renderer calls.
+void BM_EvaluateLw6Objects50(benchmark::State& state) {
+  orvl::log_set_echo(false);
+  orvl::LwscScene src = many_channels(50, 20);
+  for (auto& it : src.items) it.kind = orvl::LwscItemKind::null_object;
+  const std::string text = orvl::write_lwsc(src);
+  orvl::Scene scene;
+  orvl::scene_construct(scene);
+  (void)orvl::scene_configure(scene, 0, 640, 480, 1024, 0);
+  if (orvl::scene_load_text(scene, "bench.lws", reinterpret_cast<const uint8_t*>(text.data()), text.size()) !=
+      orvl::SceneStatus::ok) {
+    state.SkipWithError("scene did not load");
+    return;
+  }
+  orvl::clock_set_virtual(1000);
+  for (auto _ : state) {
+    orvl::clock_advance_virtual(33);
+    orvl::evaluate_objects(scene);
+    benchmark::DoNotOptimize(scene.objects[49].rotation);
+  }
+  orvl::clock_use_real();
+  orvl::scene_destroy(scene);
+  orvl::log_set_echo(true);
+}
+BENCHMARK(BM_EvaluateLw6Objects50);
 
 // One frame's worth of channel evaluation: 50 objects x 9 channels of 20 keys.
 void BM_EvaluateEnvelopes50x9(benchmark::State& state) {

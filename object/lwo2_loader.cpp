@@ -111,8 +111,8 @@ void project(const Lwo2ImageMap& map, const float v[3], float& u, float& w) {
 
 class Lwo2Loader {
  public:
-  Lwo2Loader(Scene& scene, const ObjectLoadOptions& options)
-      : scene_(scene), options_(options), obj_(scene.objects[size_t(scene.object_count)]) {}
+  Lwo2Loader(ObjectTable& table, ObjectLoadContext& context, const ObjectLoadOptions& options)
+      : scene_(table), context_(context), options_(options), obj_(table.objects[size_t(table.object_count)]) {}
 
   LoadStatus run(const std::vector<uint8_t>& data);
 
@@ -125,7 +125,8 @@ class Lwo2Loader {
   void make_triangles();
   void finish();
 
-  Scene& scene_;
+  ObjectTable& scene_;
+  ObjectLoadContext& context_;
   const ObjectLoadOptions& options_;
   SceneObject& obj_;
   Lwo2Object src_;
@@ -185,10 +186,6 @@ LoadStatus Lwo2Loader::run(const std::vector<uint8_t>& data) {
   make_triangles();
   finish();
   scene_.polygon_total += obj_.polygon_count;
-  if (scene_.next_motion >= 0 && size_t(scene_.next_motion) < scene_.motions.size()) {
-    scene_.motions[size_t(scene_.next_motion)].frame = 0;
-    scene_.motions[size_t(scene_.next_motion)].reserved = 0;
-  }
   ++scene_.object_count;
   return LoadStatus::ok;
 }
@@ -257,8 +254,8 @@ LoadStatus Lwo2Loader::load_image(Surface& surface, const Lwo2ImageMap& map) {
     }
   if (file.empty()) {
     if (options_.images_required) {
-      scene_.image_missing = 1;
-      scene_.error_path = written;
+      context_.image_missing = true;
+      context_.error_path = written;
       scene_.loaded = 0;
       return LoadStatus::not_found;
     }
@@ -407,14 +404,14 @@ void Lwo2Loader::finish() {
 
 }  // namespace
 
-LoadStatus load_lwo2_object_data(Scene& scene, const std::vector<uint8_t>& data,
-                                 const ObjectLoadOptions& options) {
+LoadStatus load_lwo2_object_data(ObjectTable& scene, ObjectLoadContext& context,
+                                 const std::vector<uint8_t>& data, const ObjectLoadOptions& options) {
   if (scene.objects.size() < size_t(kMaxObjects)) scene.objects.resize(size_t(kMaxObjects));
   if (scene.object_count < 0 || scene.object_count >= kMaxObjects) {
     log_format("Too many objects: a scene holds at most %d", kMaxObjects);
     return LoadStatus::out_of_memory;
   }
-  Lwo2Loader loader(scene, options);
+  Lwo2Loader loader(scene, context, options);
   try {
     return loader.run(data);
   } catch (const std::bad_alloc&) {

@@ -115,8 +115,8 @@ SceneStatus LwscLoader::load_mesh(const LwscItem& it) {
     ObjectLoadOptions opt;
     opt.layer = it.layer;
     opt.object_path = c;
-    s_.image_missing = 0;
-    const LoadStatus st = load_object(s_, path, true, opt);
+    ObjectLoadContext context;
+    const LoadStatus st = load_object(s_, context, path, true, opt);
     if (st == LoadStatus::ok) {
       SceneObject& obj = s_.objects[size_t(s_.object_count - 1)];
       obj.file_name = written;
@@ -124,11 +124,10 @@ SceneStatus LwscLoader::load_mesh(const LwscItem& it) {
       s_.loaded = 1;
       return SceneStatus::ok;
     }
-    if (st == LoadStatus::not_found && !s_.image_missing) continue;
-    if (st == LoadStatus::not_found) return fail(SceneStatus::file_not_found);  // an image
-    if (st == LoadStatus::out_of_memory) return fail(SceneStatus::out_of_memory);
-    s_.error_path = c;
-    return fail(SceneStatus::bad_object);
+    if (st == LoadStatus::not_found && !context.image_missing) continue;
+    // Found, but not usable (or one of its images is missing): report that file.
+    s_.error_path = context.image_missing ? context.error_path : c;
+    return fail(scene_status_from(st));
   }
   s_.error_path = written;
   return fail(SceneStatus::file_not_found);
@@ -220,8 +219,8 @@ SceneStatus LwscLoader::camera(const LwscItem& it, const std::vector<int>& objec
 }
 
 SceneStatus LwscLoader::run() {
-  s_.precalc_invalid = 0;
-  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.build_precalc = 1;
+  s_.precalc.precalc_invalid = false;
+  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.precalc.build_precalc = true;
   try {
     s_.motions.assign(kMaxMotions, Motion());
     s_.objects.assign(kMaxObjects, SceneObject());
@@ -280,16 +279,16 @@ SceneStatus LwscLoader::run() {
     s_.backdrop_color[k] = src_.backdrop_color[k];
   }
   s_.ambient_intensity = src_.ambient_intensity;
-  std::vector<uint8_t>().swap(s_.text);
-  s_.text_pos = 0;
+  std::vector<uint8_t>().swap(s_.parse.text);
+  s_.parse.text_pos = 0;
 
   const long long total = static_cast<long long>(s_.polygon_total) + 4096;
   const size_t entries = static_cast<size_t>(total) * 3;
   try {
-    s_.draw_list.assign(entries, DrawEntry());
-    s_.sort_keys.assign(entries, SortKey());
-    s_.sort_scratch.assign(entries, SortKey());
-    s_.sort_histogram.assign(257, 0);
+    s_.draw.draw_list.assign(entries, DrawEntry());
+    s_.draw.sort_keys.assign(entries, SortKey());
+    s_.draw.sort_scratch.assign(entries, SortKey());
+    s_.draw.sort_histogram.assign(257, 0);
   } catch (const std::bad_alloc&) {
     return fail(SceneStatus::out_of_memory);
   }

@@ -8,10 +8,11 @@
 
 #include "object/lwo2.h"
 #include "object/object_loader.h"
+#include "object/surface_image.h"
 #include "platform/log.h"
 #include "support/image_support.h"
 #include "support/object_fixtures.h"
-#include "support/lightwave6_data.h"
+#include "support/shared_data.h"
 #include "tools/lwo2_writer.h"
 
 namespace orvl {
@@ -101,28 +102,28 @@ TEST(Lwo2, WrittenObjectReadsBack) {
 }
 
 TEST(Lwo2, FilesSavedByLightWave) {
-  ORVL_REQUIRE_LIGHTWAVE6_DATA();
+  ORVL_REQUIRE_SHARED_TESTDATA();
   Lwo2Object o;
-  ASSERT_EQ(read(file_bytes(test::lightwave6_file("simple_cube.lwo")), o), Lwo2Status::ok);
+  ASSERT_EQ(read(file_bytes(test::shared_testdata("lightwave6/" + std::string("simple_cube.lwo"))), o), Lwo2Status::ok);
   EXPECT_EQ(o.point_count(), 8u);
   EXPECT_EQ(o.polygons.size(), 6u);
   for (const auto& p : o.polygons) EXPECT_EQ(o.tags[p.tag], "Default");
 
-  ASSERT_EQ(read(file_bytes(test::lightwave6_file("hierarchy.lwo")), o), Lwo2Status::ok);
+  ASSERT_EQ(read(file_bytes(test::shared_testdata("lightwave6/" + std::string("hierarchy.lwo"))), o), Lwo2Status::ok);
   ASSERT_EQ(o.layers.size(), 4u);
   EXPECT_EQ(o.layers[2].number, 2);
   EXPECT_EQ(o.layers[2].parent, 3);
   EXPECT_FLOAT_EQ(o.layers[2].pivot[2], 1.35f);
   EXPECT_GT(o.surface_named("RedBox")->smoothing_angle, 0.0f);
 
-  ASSERT_EQ(read(file_bytes(test::lightwave6_file("boxuv.lwo")), o), Lwo2Status::ok);
+  ASSERT_EQ(read(file_bytes(test::shared_testdata("lightwave6/" + std::string("boxuv.lwo"))), o), Lwo2Status::ok);
   const Lwo2Surface* s = o.surface_named("boxSurface");
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->image.projection, Lwo2Projection::uv);
   EXPECT_EQ(o.clip_with_index(s->image.clip)->still, "boxuv.png");
   EXPECT_NE(o.uv_map_named(s->image.uv_map), nullptr);
 
-  ASSERT_EQ(read(file_bytes(test::lightwave6_file("earth_planar_x.lwo")), o), Lwo2Status::ok);
+  ASSERT_EQ(read(file_bytes(test::shared_testdata("lightwave6/" + std::string("earth_planar_x.lwo"))), o), Lwo2Status::ok);
   s = o.surface_named("Default");
   EXPECT_EQ(s->image.projection, Lwo2Projection::planar);
   EXPECT_EQ(s->image.axis, 0);
@@ -131,7 +132,7 @@ TEST(Lwo2, FilesSavedByLightWave) {
   EXPECT_EQ(still.substr(0, 9), "Q:ASSIMP/");
   EXPECT_EQ(still.substr(still.size() - 19), "/earthSpherical.jpg");
 
-  ASSERT_EQ(read(file_bytes(test::lightwave6_file("Subdivision.lwo")), o), Lwo2Status::ok);
+  ASSERT_EQ(read(file_bytes(test::shared_testdata("lightwave6/" + std::string("Subdivision.lwo"))), o), Lwo2Status::ok);
   ASSERT_FALSE(o.polygons.empty());
   EXPECT_TRUE(o.polygons[0].patch);
 }
@@ -194,14 +195,19 @@ namespace {
 class Lwo2Load : public ::testing::Test {
  protected:
   void SetUp() override {
-    texture_counter = 0;
+    reset_texture_counter();
     log_set_echo(false);
     log_clear();
     testing::prepare_object_scene(scene);
   }
   void TearDown() override { log_set_echo(true); }
   const SceneObject& obj(int i = 0) const { return scene.objects[size_t(i)]; }
+  LoadStatus load(Scene& s, const std::vector<uint8_t>& bytes, const ObjectLoadOptions& opt) {
+    context = ObjectLoadContext();
+    return load_object_data(s, context, bytes, opt);
+  }
   Scene scene;
+  ObjectLoadContext context;
 };
 
 // An L of six corners (concave at corner 3) on surface 0, a textured quad on surface 1.
@@ -247,7 +253,7 @@ TEST_F(Lwo2Load, PolygonsSurfacesAndImagesBecomeTheSceneRecords) {
   ObjectLoadOptions opt;
   opt.object_path = dir.path("obj/thing.lwo");
   opt.layer = 1;  // LAYR 0
-  ASSERT_EQ(load_object_data(scene, bytes, opt), LoadStatus::ok);
+  ASSERT_EQ(load(scene, bytes, opt), LoadStatus::ok);
   const SceneObject& o = obj();
   EXPECT_EQ(scene.object_count, 1);
   EXPECT_EQ(o.vertex_count, 10);  // the other layer's points stay out
@@ -295,29 +301,30 @@ TEST_F(Lwo2Load, PolygonsSurfacesAndImagesBecomeTheSceneRecords) {
   testing::prepare_object_scene(all);
   ObjectLoadOptions every = opt;
   every.layer = 0;
-  ASSERT_EQ(load_object_data(all, bytes, every), LoadStatus::ok);
+  ASSERT_EQ(load(all, bytes, every), LoadStatus::ok);
   EXPECT_EQ(all.objects[0].polygon_count, 7);
 }
 
 TEST_F(Lwo2Load, MissingImagesAndDamagedObjectsFail) {
   const auto bytes = lwo2_bytes(l_and_quad("HQ:Nowhere/none.png"));
-  ASSERT_EQ(load_object_data(scene, bytes, {}), LoadStatus::not_found);
-  EXPECT_EQ(scene.error_path, "HQ:Nowhere/none.png");
+  ASSERT_EQ(load(scene, bytes, {}), LoadStatus::not_found);
+  EXPECT_TRUE(context.image_missing);
+  EXPECT_EQ(context.error_path, "HQ:Nowhere/none.png");
   EXPECT_EQ(scene.object_count, 0);
   // With images optional the object loads and names what was missing.
   std::vector<std::string> missing;
   ObjectLoadOptions lenient;
   lenient.images_required = false;
   lenient.missing_images = &missing;
-  ASSERT_EQ(load_object_data(scene, bytes, lenient), LoadStatus::ok);
+  ASSERT_EQ(load(scene, bytes, lenient), LoadStatus::ok);
   EXPECT_EQ(missing, std::vector<std::string>{"HQ:Nowhere/none.png"});
   // A chunk that runs past the end, and a layer the object does not have.
   auto cut = bytes;
   cut.resize(cut.size() - 9);
-  EXPECT_EQ(load_object_data(scene, cut, lenient), LoadStatus::bad_format);
+  EXPECT_EQ(load(scene, cut, lenient), LoadStatus::bad_format);
   ObjectLoadOptions layer7 = lenient;
   layer7.layer = 7;
-  EXPECT_EQ(load_object_data(scene, bytes, layer7), LoadStatus::bad_format);
+  EXPECT_EQ(load(scene, bytes, layer7), LoadStatus::bad_format);
   EXPECT_EQ(scene.object_count, 1);
 }
 

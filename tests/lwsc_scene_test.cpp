@@ -7,12 +7,13 @@
 #include <iterator>
 #include <string>
 
+#include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "scene/lwsc.h"
 #include "scene/motion.h"
 #include "scene/scene.h"
-#include "support/lightwave6_data.h"
+#include "support/shared_data.h"
 #include "support/object_fixtures.h"
 #include "tools/lwo2_writer.h"
 #include "tools/lwsc_writer.h"
@@ -25,7 +26,7 @@ class LwscScenes : public ::testing::Test {
   void SetUp() override {
     log_set_echo(false);
     log_clear();
-    texture_counter = 0;
+    reset_texture_counter();
   }
   void TearDown() override {
     clock_use_real();
@@ -57,12 +58,12 @@ std::string file_text(const std::string& path) {
 }
 
 TEST_F(LwscScenes, LightWaveFilesPlayFromTheirFirstFrameInEveryGeneration) {
-  ORVL_REQUIRE_LIGHTWAVE6_DATA();
-  const std::string text = file_text(test::lightwave6_file("move_x.lws"));
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  const std::string text = file_text(test::shared_testdata("lightwave6/" + std::string("move_x.lws")));
   LwscScene ref;
   ASSERT_EQ(lwsc_read(reinterpret_cast<const uint8_t*>(text.data()), text.size(), ref), LwscStatus::ok);
   for (const char* name : {"move_x.lws", "move_x_oldformat_6.lws", "move_x_oldformat_56.lws"}) {
-    ASSERT_EQ(load(test::lightwave6_file(name)), SceneStatus::ok) << name;
+    ASSERT_EQ(load(test::shared_testdata("lightwave6/" + std::string(name))), SceneStatus::ok) << name;
     EXPECT_EQ(scene.object_count, 1);
     EXPECT_EQ(scene.objects[0].vertex_count, 8) << name;  // the LWO2 cube
     EXPECT_EQ(scene.light_count, 1);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "scene/lwsc.h"
-#include "support/lightwave6_data.h"
+#include "support/shared_data.h"
 #include "tools/lwsc_writer.h"
 
 namespace orvl {
@@ -24,7 +24,7 @@ LwscStatus read(const std::string& text, LwscScene& s, const LwscLimits& lim = L
 
 LwscScene read_file(const std::string& name) {
   LwscScene s;
-  EXPECT_EQ(read(file_text(test::lightwave6_file(name)), s), LwscStatus::ok) << name << " line " << s.error_line;
+  EXPECT_EQ(read(file_text(test::shared_testdata("lightwave6/" + std::string(name))), s), LwscStatus::ok) << name << " line " << s.error_line;
   return s;
 }
 
@@ -34,7 +34,7 @@ double at(const LwscScene& s, int i, int c, double seconds) {
 }
 
 TEST(Lwsc, ThreeGenerationsOfTheSameSceneAgree) {
-  ORVL_REQUIRE_LIGHTWAVE6_DATA();
+  ORVL_REQUIRE_SHARED_TESTDATA();
   const LwscScene v5 = read_file("move_x.lws");
   const LwscScene v3 = read_file("move_x_oldformat_6.lws");
   const LwscScene v2 = read_file("move_x_oldformat_56.lws");
@@ -67,7 +67,7 @@ TEST(Lwsc, ThreeGenerationsOfTheSameSceneAgree) {
 }
 
 TEST(Lwsc, BehavioursAndShapesFromLightWaveFiles) {
-  ORVL_REQUIRE_LIGHTWAVE6_DATA();
+  ORVL_REQUIRE_SHARED_TESTDATA();
   const LwscScene rep = read_file("move_x_post_offset_repeat.lws");
   const LwscEnvelope& e = rep.envelopes[rep.items[0].channels[0]];
   EXPECT_EQ(e.post, EnvBehavior::offset_repeat);
