@@ -113,7 +113,8 @@ void BM_LoadLwo2_100kPolygons(benchmark::State& state) {
     orvl::Scene scene;
     scene.objects.resize(orvl::kMaxObjects);
     scene.motions.resize(orvl::kMaxMotions);
-    if (orvl::load_object_data(scene, bytes, options) != orvl::LoadStatus::ok)
+    orvl::ObjectLoadContext context;
+    if (orvl::load_object_data(scene, context, bytes, options) != orvl::LoadStatus::ok)
       state.SkipWithError("object did not load");
     benchmark::DoNotOptimize(scene.objects[0].polygons.data());
   }
