@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "scene/lwsc.h"
+#include "scene/precalc_file.h"
 #include "scene/scene.h"
 
 namespace orvl {
@@ -220,7 +221,10 @@ SceneStatus LwscLoader::camera(const LwscItem& it, const std::vector<int>& objec
 
 SceneStatus LwscLoader::run() {
   s_.precalc.precalc_invalid = false;
-  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.precalc.build_precalc = true;
+  if (s_.flags & SceneFlags::BUILD_PRECALC)
+    s_.precalc.build_precalc = true;
+  else
+    (void)precalc_read(s_);  // as for LightWave 5 scenes: a missing file never fails the load
   try {
     s_.motions.assign(kMaxMotions, Motion());
     s_.objects.assign(kMaxObjects, SceneObject());
