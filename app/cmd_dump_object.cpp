@@ -1,6 +1,8 @@
-// `orvl dump-object FILE.lwo [--json] [--strict]`: loads one LWOB object the way a scene
+// `orvl dump-object FILE.lwo [--json] [--strict] [--layer N]`: loads one object (LWOB, or
+// LWO2 with all its layers or layer N as "LoadObjectLayer" numbers them) the way a scene
 // would and prints what the loader built: points, triangles, surfaces and object flags.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -51,8 +53,18 @@ int dump_object(const std::vector<std::string>& arguments) {
   std::vector<std::string> args = arguments;
   const bool json = take_flag(args, "--json");
   const bool strict = take_flag(args, "--strict");
-  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
-    std::fprintf(stderr, "usage: orvl dump-object FILE.lwo [--json] [--strict]\n");
+  std::string layer_text;
+  bool missing_value = false;
+  const bool has_layer = take_option(args, "--layer", layer_text, &missing_value);
+  int layer = 0;
+  if (has_layer) {
+    char* end = nullptr;
+    const long v = std::strtol(layer_text.c_str(), &end, 10);
+    if (layer_text.empty() || *end != '\0' || v < 1 || v > 65536) missing_value = true;
+    layer = static_cast<int>(v);
+  }
+  if (missing_value || args.size() != 1 || args[0].rfind("--", 0) == 0) {
+    std::fprintf(stderr, "usage: orvl dump-object FILE.lwo [--json] [--strict] [--layer N]\n");
     return 2;
   }
   const std::string file = args[0];
@@ -64,6 +76,7 @@ int dump_object(const std::vector<std::string>& arguments) {
   ObjectLoadOptions options;
   options.images_required = strict;
   options.missing_images = &missing;
+  options.layer = layer;
   // A file named on the command line is opened as given: no 13-character drop.
   std::string name = file;
   ObjectLoadContext context;
@@ -85,7 +98,7 @@ int dump_object(const std::vector<std::string>& arguments) {
   return 0;
 }
 
-const CommandRegistrar reg({"dump-object", "dump-object FILE.lwo [--json] [--strict]",
+const CommandRegistrar reg({"dump-object", "dump-object FILE.lwo [--json] [--strict] [--layer N]",
                             dump_object});
 
 }  // namespace

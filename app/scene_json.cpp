@@ -223,6 +223,35 @@ SceneJson motion_json(const Scene& scene, int index) {
     });
   }
   j["keys"] = std::move(keys);
+  if (m.envelope_first >= 0) {
+    // LightWave 6: every channel with its own keys, shapes and behaviours.
+    static const char* const kUses[] = {"value", "dissolve", "zoom"};
+    if (m.channel_count == 1) j["use"] = m.envelope_use < 3 ? kUses[m.envelope_use] : "unknown";
+    json channels = json::array();
+    const SceneEnvelopes& env = scene.envelopes;
+    for (int c = 0; c < m.channel_count; ++c) {
+      const size_t at = static_cast<size_t>(m.envelope_first) + static_cast<size_t>(c);
+      if (at >= env.channels.size()) break;
+      const ChannelEnvelope& ch = env.channels[at];
+      json ck = json::array();
+      for (int k = 0; k < ch.key_count; ++k) {
+        const size_t kk = static_cast<size_t>(ch.first_key) + static_cast<size_t>(k);
+        if (kk >= env.keys.size()) break;
+        const EnvKey& key = env.keys[kk];
+        ck.push_back({{"time", json_float(key.time)},
+                      {"value", json_float(key.value)},
+                      {"shape", span_shape_name(key.shape)},
+                      {"parameters", json_floats(key.p, 6)}});
+      }
+      json cj = {{"channel", c},
+                 {"pre", env_behavior_name(ch.pre)},
+                 {"post", env_behavior_name(ch.post)},
+                 {"keys", std::move(ck)}};
+      if (ch.key_count == 0) cj["constant"] = json_float(ch.constant);
+      channels.push_back(std::move(cj));
+    }
+    j["channels"] = std::move(channels);
+  }
   return j;
 }
 
@@ -253,6 +282,7 @@ SceneJson light_json(const Scene& scene, int index) {
       {"intensity", json_float(l.intensity)},
       {"type", l.type},
       {"motion", l.motion},
+      {"intensity_envelope", l.intensity_envelope},
   };
 }
 
@@ -267,6 +297,7 @@ SceneJson scene_json(const Scene& scene, SceneStatus status) {
   if (status != SceneStatus::ok || scene.motions.empty()) return j;
 
   const Motion& h0 = scene.motions[0];
+  j["format_version"] = scene.envelopes.format_version;
   j["first_frame"] = json_float(h0.first_frame);
   j["last_frame"] = json_float(h0.last_frame);
   j["frame_step"] = json_float(h0.frame_step);
@@ -313,6 +344,8 @@ std::string scene_text(const Scene& scene, SceneStatus status) {
   if (status != SceneStatus::ok || scene.motions.empty()) return out;
 
   const Motion& h0 = scene.motions[0];
+  if (scene.envelopes.format_version != 1)
+    out += "format LWSC " + std::to_string(scene.envelopes.format_version) + "\n";
   out += "timing first_frame " + float_text(h0.first_frame) + " last_frame " + float_text(h0.last_frame) +
          " frame_step " + float_text(h0.frame_step) + " frames_per_second " +
          float_text(h0.frames_per_second) + "\n";
@@ -347,6 +380,24 @@ std::string scene_text(const Scene& scene, SceneStatus status) {
       for (float v : key.value) out += " " + float_text(v);
       out += " tension " + float_text(key.tension) + " continuity " + float_text(key.continuity) +
              " bias " + float_text(key.bias) + " linear " + std::to_string(key.linear) + "\n";
+    }
+    for (int c = 0; m.envelope_first >= 0 && c < m.channel_count; ++c) {
+      const size_t at = static_cast<size_t>(m.envelope_first) + static_cast<size_t>(c);
+      if (at >= scene.envelopes.channels.size()) break;
+      const ChannelEnvelope& ch = scene.envelopes.channels[at];
+      out += "    channel " + std::to_string(c) + " pre " + env_behavior_name(ch.pre) + " post " +
+             env_behavior_name(ch.post) + " keys " + std::to_string(ch.key_count);
+      if (ch.key_count == 0) out += " constant " + float_text(ch.constant);
+      out += "\n";
+      for (int k = 0; k < ch.key_count; ++k) {
+        const size_t kk = static_cast<size_t>(ch.first_key) + static_cast<size_t>(k);
+        if (kk >= scene.envelopes.keys.size()) break;
+        const EnvKey& key = scene.envelopes.keys[kk];
+        out += "      key time " + float_text(key.time) + " value " + float_text(key.value) + " shape " +
+               span_shape_name(key.shape);
+        for (float p : key.p) out += " " + float_text(p);
+        out += "\n";
+      }
     }
   }
 

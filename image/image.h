@@ -21,7 +21,9 @@
 // headers, rows bottom-up); Targa types 2 and 10 with 16, 24 or 32 bits per pixel (alpha
 // dropped, 16-bit channels keep their five bits at the top of each byte); IFF ILBM with 24
 // planes, uncompressed or ByteRun1, optional mask plane skipped; baseline/progressive JPEG
-// through libjpeg, three-component (RGB) or one-component (grey, expanded to R=G=B).
+// through libjpeg, three-component (RGB) or one-component (grey, expanded to R=G=B); PNG of
+// every colour type and depth through libpng (grey expanded, palettes looked up, 16-bit
+// channels narrowed to 8, alpha dropped).
 // Palette images, other depths and plane counts are refused with `unknown_variant` or
 // `unsupported_bpp`. What is written: uncompressed 32-bit Targa and baseline JPEG.
 //
@@ -76,6 +78,7 @@ enum class ImgFileType : uint8_t {
   jpeg = 5,
   iff = 7,
   ffc = 13,  // recognised by name, no reader
+  png = 14,
 };
 const char* img_file_type_name(ImgFileType t);
 
@@ -151,7 +154,7 @@ class ImgDecoder {
     return *this;
   }
   // Sets the bound Img's type from the extension of `file_name` (from its last '.',
-  // compared without regard to case): .bmp, .tga, .iff, .fix, .ffc, .jpg; anything else,
+  // compared without regard to case): .bmp, .tga, .iff, .fix, .ffc, .jpg, .png; anything else,
   // or no '.', gives unknown. Returns no_instance without a bound Img, otherwise ok.
   ImgError detect_type(const std::string& file_name);
   // Runs the reader for the type; types without a reader give unknown_file_type.
@@ -187,6 +190,15 @@ class TgaCodec {
 };
 
 class IffReader {
+ public:
+  ImgError bind(Img* img);
+  ImgError read();
+
+ private:
+  Img* img_ = nullptr;
+};
+
+class PngReader {
  public:
   ImgError bind(Img* img);
   ImgError read();

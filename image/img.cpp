@@ -61,6 +61,7 @@ const char* img_file_type_name(ImgFileType t) {
     case ImgFileType::jpeg: return "jpeg";
     case ImgFileType::iff: return "iff";
     case ImgFileType::ffc: return "ffc";
+    case ImgFileType::png: return "png";
   }
   return "unknown";
 }
@@ -226,6 +227,7 @@ ImgError ImgDecoder::detect_type(const std::string& file_name) {
     else if (ext == ".fix") t = ImgFileType::fix;
     else if (ext == ".ffc") t = ImgFileType::ffc;
     else if (ext == ".jpg") t = ImgFileType::jpeg;
+    else if (ext == ".png") t = ImgFileType::png;
   }
   img_->type = t;
   return ImgError::ok;
@@ -246,6 +248,11 @@ ImgError ImgDecoder::decode() {
     }
     case ImgFileType::jpeg: {
       JpegCodec r;
+      (void)r.bind(img_);
+      return r.read();
+    }
+    case ImgFileType::png: {
+      PngReader r;
       (void)r.bind(img_);
       return r.read();
     }

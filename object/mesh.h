@@ -66,6 +66,11 @@ struct Surface {
   int32_t texture_width = 0, texture_height = 0;
   uint32_t gl_texture = 0;
   std::array<PixelBuffer, kParticleTints> particle_pixels;
+  // Surface translucency (LightWave 6 "TRAN"): 1 opaque. Triangles of a surface below 1
+  // read their alpha from `alpha`, which the motion evaluation keeps at the object's
+  // dissolve level times this opacity.
+  float opacity = 1.0f;
+  int alpha = 255;
 };
 
 struct Triangle {

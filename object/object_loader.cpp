@@ -6,6 +6,7 @@
 #include <new>
 
 #include "image/iff.h"
+#include "object/lwo2.h"
 #include "object/surface_image.h"
 #include "platform/file.h"
 #include "platform/log.h"
@@ -530,6 +531,7 @@ const char* load_status_text(LoadStatus s) {
 
 LoadStatus load_object_data(ObjectTable& table, ObjectLoadContext& context,
                             std::vector<uint8_t> data, const ObjectLoadOptions& options) {
+  if (is_lwo2(data.data(), data.size())) return load_lwo2_object_data(table, context, data, options);
   // The object table is made full size on first use; its capacity is checked here, where
   // objects are added.
   if (table.objects.size() < size_t(kMaxObjects)) table.objects.resize(size_t(kMaxObjects));
@@ -566,7 +568,10 @@ LoadStatus load_object(ObjectTable& table, ObjectLoadContext& context, std::stri
       log_line("Object " + name + " could not be read");
       return LoadStatus::out_of_memory;
   }
-  return load_object_data(table, context, std::move(data), options);
+  if (!options.object_path.empty()) return load_object_data(table, context, std::move(data), options);
+  ObjectLoadOptions with_path = options;
+  with_path.object_path = name;
+  return load_object_data(table, context, std::move(data), with_path);
 }
 
 }  // namespace orvl

@@ -47,6 +47,11 @@ struct ObjectLoadOptions {
   // inspection tools.
   bool images_required = true;
   std::vector<std::string>* missing_images = nullptr;
+  // LightWave 6 objects: the layer to load ("LoadObjectLayer" number, LAYR number + 1),
+  // 0 for all layers; and the path the object was read from (its folder is one of the
+  // places clip images are looked for).
+  int layer = 0;
+  std::string object_path;
 };
 
 // First attempt (retry false): drops the first 13 characters of `name` in place and opens
@@ -54,6 +59,18 @@ struct ObjectLoadOptions {
 // comes back saying whether a surface image was what could not be found, and which.
 LoadStatus load_object(ObjectTable& table, ObjectLoadContext& context, std::string& name,
                        bool retry, const ObjectLoadOptions& options = {});
+
+// Loads an LWO2 object (FORM type "LWO2") from memory into the next free object: the
+// chosen layer's points (or all), its FACE polygons and PTCH cages triangulated (concave
+// polygons by ear clipping), one surface per SURF chunk the polygons use. Surfaces are
+// always lit: smooth when their smoothing angle is above 0, flat otherwise; double-sided
+// when SIDE is 3; translucent below full opacity from TRAN. The first colour image map
+// gives the texture, through UVs (VMAP/VMAD TXUV) or a planar, cylindrical or spherical
+// projection from its TMAP centre and size; its clip image is looked for as written, then
+// by file name beside the object and below the LightWave root. `load_object_data`
+// dispatches here on the FORM type.
+LoadStatus load_lwo2_object_data(ObjectTable& table, ObjectLoadContext& context,
+                                 const std::vector<uint8_t>& data, const ObjectLoadOptions& options);
 
 // Loads an object from a file already in memory (the bytes become `object_data` for the
 // duration of the load). `load_object` calls it after reading the file.

@@ -210,6 +210,39 @@ SurfaceImageStatus load_surface_image(ObjectTable& table, ObjectLoadContext& con
   return SurfaceImageStatus::ok;
 }
 
+SurfaceImageStatus attach_surface_image(ObjectTable& table, Surface& surface, const std::string& key,
+                                        const std::string& file, int slot) {
+  if (key.size() > kMaxImagePathLength) {
+    log_format("Image path longer than %zu characters: %s", kMaxImagePathLength, key.c_str());
+    return SurfaceImageStatus::over_capacity;
+  }
+  int16_t& number = slot == 0 ? surface.texture : surface.reflection_texture;
+  (slot == 0 ? surface.image_path : surface.reflection_path) = key;
+  const int loaded_objects = std::min<int>(table.object_count, int(table.objects.size()));
+  for (int o = 0; o <= loaded_objects && o < int(table.objects.size()); ++o) {
+    for (const Surface& other : table.objects[size_t(o)].surfaces) {
+      if (&other == &surface) continue;
+      if (other.image_path == key && other.texture != -1) {
+        number = other.texture;
+        return SurfaceImageStatus::ok;
+      }
+    }
+  }
+  if (table.image_count + 1 > kMaxImageNames) {
+    log_format("Too many images: a scene holds at most %d", kMaxImageNames);
+    return SurfaceImageStatus::over_capacity;
+  }
+  if (texture_counter + 1 > kMaxTextureNumber) {
+    log_format("Too many images: a show holds at most %d", kMaxTextureNumber);
+    return SurfaceImageStatus::over_capacity;
+  }
+  decode_surface_pixels(table, surface, file, slot, -1);
+  number = static_cast<int16_t>(table.image_count + 1);
+  ++table.image_count;
+  ++texture_counter;
+  return SurfaceImageStatus::ok;
+}
+
 void map_surface_texture(SceneObject& object, Surface& surface) {
   const size_t vertex_count = object.vertices.size();
   bool any = false;

@@ -61,6 +61,13 @@ void reset_texture_counter();
 SurfaceImageStatus load_surface_image(ObjectTable& table, ObjectLoadContext& context,
                                       Surface& surface, std::string& path, int slot);
 
+// The image of `file` (already found) as slot 0 or 1 of `surface`, shared with any earlier
+// surface of the scene whose image path is `key`; `key` becomes the surface's image path.
+// Used for LightWave 6 objects, whose clip paths are resolved by the object loader.
+// Capacities as for load_surface_image.
+SurfaceImageStatus attach_surface_image(ObjectTable& table, Surface& surface, const std::string& key,
+                                        const std::string& file, int slot);
+
 // Looks an image up: `shortened` as given, below the LightWave root, then `as_written`
 // relative to the working directory, the LightWave root and the scene file's folder.
 // Returns the file to read, or an empty string when there is none.

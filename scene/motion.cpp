@@ -34,6 +34,41 @@ double unscale(float value, float scale) {
 // zero, and then get the weight of evenly spaced keys.
 double spacing(double segment, double span) { return span != 0.0 ? segment / span : 0.5; }
 
+// A LightWave 6 motion: each channel its own envelope, evaluated at the scene time of the
+// motion's frame. The values are left as the LightWave 5 keys would give them (positions
+// and envelopes times the scene scale, angles in degrees with the parser's signs), so the
+// swap below and every consumer treat both generations alike.
+void evaluate_envelope_channels(Scene& scene, const Motion& h, const Motion& timing) {
+  float* out = scene.channels;
+  write_rest_pose(out);
+  const SceneEnvelopes& env = scene.envelopes;
+  const double fps = timing.frames_per_second > 0 ? static_cast<double>(timing.frames_per_second) : 30.0;
+  const double seconds = env.time_origin + static_cast<double>(h.frame) / fps;
+  const int n = std::clamp(h.channel_count, 0, kNumChannels);
+  const size_t pool = env.keys.size();
+  for (int c = 0; c < n; ++c) {
+    const size_t index = static_cast<size_t>(h.envelope_first) + static_cast<size_t>(c);
+    if (index >= env.channels.size()) break;
+    const ChannelEnvelope& ch = env.channels[index];
+    double v = ch.constant;
+    if (ch.key_count > 0 && ch.first_key >= 0 && static_cast<size_t>(ch.first_key) < pool) {
+      const int count = static_cast<int>(std::min<size_t>(static_cast<size_t>(ch.key_count), pool - ch.first_key));
+      v = envelope_evaluate(&env.keys[static_cast<size_t>(ch.first_key)], count, ch.pre, ch.post, seconds);
+    }
+    if (h.channel_count == 1) {
+      if (h.envelope_use == static_cast<uint8_t>(EnvelopeUse::dissolve))
+        v = (1.0 - std::clamp(v, 0.0, 1.0)) * 255.0;
+      v *= scene.scale;
+    } else if (c < 3) {
+      v *= scene.scale;
+    } else if (c < 6) {
+      v /= kDegToRad;
+    }
+    if (h.negate_channels & (1u << c)) v = -v;
+    out[c] = static_cast<float>(v);
+  }
+}
+
 struct Affine {
   double r[9];
   double pivot[3];
@@ -245,12 +280,16 @@ void evaluate_motion(Scene& scene, int m) {
     scene.previous_now = scene.now;
   }
 
-  // Only keys inside the pool are read, whatever the header claims.
-  const int pool = static_cast<int>(scene.keys.size());
-  int count = 0;
-  if (h.first_key >= 0 && h.first_key < pool) count = std::clamp(h.key_count, 0, pool - h.first_key);
-  interpolate_keys(count > 0 ? &scene.keys[h.first_key] : nullptr, count, truncate_to_int(h.last_frame),
-                   h.frame, scene.channels);
+  if (h.envelope_first >= 0) {
+    evaluate_envelope_channels(scene, h, timing);
+  } else {
+    // Only keys inside the pool are read, whatever the header claims.
+    const int pool = static_cast<int>(scene.keys.size());
+    int count = 0;
+    if (h.first_key >= 0 && h.first_key < pool) count = std::clamp(h.key_count, 0, pool - h.first_key);
+    interpolate_keys(count > 0 ? &scene.keys[h.first_key] : nullptr, count, truncate_to_int(h.last_frame),
+                     h.frame, scene.channels);
+  }
 
   float* c = scene.channels;
   const float heading = c[3];
@@ -316,6 +355,9 @@ void evaluate_objects(Scene& scene) {
       // to transparent, so the level is kept within 0..255.
       o.dissolve = std::clamp(truncate_to_int(unscale(scene.channels[0], scene.scale)), 0, 255);
       scene.current_dissolve = o.dissolve;
+      // Translucent surfaces fade with the object.
+      for (Surface& s : o.surfaces)
+        if (s.opacity < 1.0f) s.alpha = static_cast<int>(std::lround(o.dissolve * static_cast<double>(s.opacity)));
     }
   }
 }
@@ -351,6 +393,14 @@ void evaluate_camera(Scene& scene) {
 }
 
 void evaluate_light(Scene& scene, int m) {
+  // An animated intensity (LightWave 6) follows its envelope.
+  const int lights = std::min(scene.light_count, static_cast<int>(scene.lights.size()));
+  for (int i = 0; i < lights; ++i) {
+    SceneLight& light = scene.lights[i];
+    if (light.motion != m || light.intensity_envelope < 0) continue;
+    evaluate_motion(scene, light.intensity_envelope);
+    light.intensity = static_cast<float>(unscale(scene.channels[0], scene.scale));
+  }
   evaluate_motion(scene, m);
   const float* c = scene.channels;
   for (int k = 0; k < 3; ++k) {

@@ -25,6 +25,7 @@ const char* scene_status_text(SceneStatus s) {
     case SceneStatus::out_of_memory: return "out of memory or capacity exceeded";
     case SceneStatus::bad_motion: return "bad motion";
     case SceneStatus::bad_object: return "object file not usable";
+    case SceneStatus::bad_scene: return "damaged or unsupported scene file";
   }
   return "unknown";
 }
@@ -70,6 +71,9 @@ void scene_destroy(Scene& scene) {
   release(scene.objects);
   release(scene.lights);
   release(scene.keys);
+  release(scene.envelopes.channels);
+  release(scene.envelopes.keys);
+  scene.envelopes.format_version = 1;
   release(scene.normal_work);
   release(scene.image_names);
   release(scene.draw.draw_list);

@@ -14,6 +14,7 @@
 
 #include "object/mesh.h"
 #include "object/object_loader.h"
+#include "scene/envelope.h"
 
 namespace orvl {
 
@@ -40,6 +41,7 @@ enum class [[nodiscard]] SceneStatus : int {
   out_of_memory = 2,   // also: the scene file could not be read, or a capacity was exceeded
   bad_motion = 3,      // a motion block with a channel count other than 9
   bad_object = 4,      // the object loader's own failure (not an LWOB object), passed through
+  bad_scene = 5,       // a LightWave 6 scene that is damaged or of a layout not known
 };
 const char* scene_status_text(SceneStatus s);
 // The scene's status for an object the loader could not load.
@@ -65,6 +67,38 @@ struct Motion {
   int reserved = 0;
   float start_tick = 0;  // 0: not started
   uint32_t advanced = 0;
+  // LightWave 6 motions and envelopes: each channel is its own envelope, entries
+  // envelope_first .. + channel_count of Scene::envelopes.channels (-1: LightWave 5 keys).
+  int envelope_first = -1;
+  uint8_t envelope_use = 0;     // EnvelopeUse of a one-channel envelope
+  uint8_t negate_channels = 0;  // bit c: channel c is stored negated (the LightWave 5 parser's convention)
+};
+
+// How the value of a LightWave 6 one-channel envelope lands in channel 0, so that the
+// LightWave 5 consumers (dissolve level, zoom) read it as they read their own keys.
+enum class EnvelopeUse : uint8_t {
+  value = 0,     // as it is (times the scene scale, as every envelope key is)
+  dissolve = 1,  // 0..1 dissolve becomes the 0..255 opacity level
+  zoom = 2,      // zoom factor
+};
+
+// One channel of a LightWave 6 motion: a run of `SceneEnvelopes::keys`, or a constant.
+struct ChannelEnvelope {
+  int first_key = 0;
+  int key_count = 0;
+  EnvBehavior pre = EnvBehavior::constant;
+  EnvBehavior post = EnvBehavior::constant;
+  float constant = 0;  // the value of a channel the file does not animate (no keys)
+};
+
+// Envelope tables of a LightWave 6 scene (empty for LightWave 5 scenes). Their keys count
+// toward the same kMaxKeys pool as LightWave 5 motion keys.
+struct SceneEnvelopes {
+  int format_version = 1;   // LWSC version of the loaded scene
+  double time_origin = 0;   // seconds at playback frame 0: FirstFrame / FramesPerSecond
+  double file_frame_step = 1;  // "FrameStep" as read (playback runs in real time)
+  std::vector<ChannelEnvelope> channels;
+  std::vector<EnvKey> keys;
 };
 
 struct SceneLight {
@@ -75,6 +109,7 @@ struct SceneLight {
   int reserved_words[3] = {0, 0, 0};
   int motion = 0;
   int type = 0;  // 4 distant, 1 point, 2 spot (0 when the file gave another value)
+  int intensity_envelope = -1;  // LightWave 6: motion of an animated intensity
 };
 
 // One queued triangle of the frame's draw list: the triangle and its three vertices
@@ -187,6 +222,7 @@ struct Scene : ObjectTable {
   ParserInput parse;
   DrawBuffers draw;
   PrecalcState precalc;
+  SceneEnvelopes envelopes;  // LightWave 6 channels and their keys
 };
 
 void scene_construct(Scene& scene);
@@ -207,6 +243,14 @@ SceneStatus scene_load(Scene& scene, const std::string& file_name);
 // The same from scene text already in memory; `path` names the scene (its folder is one of
 // the places object files are looked for).
 SceneStatus scene_load_text(Scene& scene, const std::string& path, const uint8_t* data,
+                            size_t size);
+// LightWave 6 and later scenes (LWSC 2 to 5), chosen by scene_load and scene_load_text
+// from the version line: the same record filled from the scene reader's tables. Objects
+// and null objects take object entries in file order, lights light entries, the first
+// camera motion 0; every channel keeps its own envelope. Objects load through the object
+// loader (LWO2 or LWOB), as written, beside the scene, or below the LightWave root. A
+// damaged scene fails with bad_scene, a full table or key pool with out_of_memory.
+SceneStatus scene_load_lwsc(Scene& scene, const std::string& path, const uint8_t* data,
                             size_t size);
 void scene_scale(Scene& scene, float factor);
 void scene_reset_motions(Scene& scene);

@@ -19,6 +19,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "scene/lws_tokenizer.h"
+#include "scene/lwsc.h"
 #include "scene/precalc_file.h"
 #include "scene/scene.h"
 
@@ -642,12 +643,16 @@ SceneStatus scene_load(Scene& scene, const std::string& file_name) {
       scene.loaded = 0;
       return SceneStatus::out_of_memory;
   }
+  // LightWave 6 and later scenes ("LWSC" 2 and up) have a reader of their own.
+  if (lwsc_version(text.data(), text.size()) >= 2)
+    return scene_load_lwsc(scene, file_name, text.data(), text.size());
   scene.parse.text.swap(text);
   return Parser(scene).run();
 }
 
 SceneStatus scene_load_text(Scene& scene, const std::string& path, const uint8_t* data, size_t size) {
   if (SceneStatus st = begin_load(scene, path); st != SceneStatus::ok) return st;
+  if (lwsc_version(data, size) >= 2) return scene_load_lwsc(scene, path, data, size);
   try {
     scene.parse.text.assign(data, data + size);
   } catch (const std::bad_alloc&) {

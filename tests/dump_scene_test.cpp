@@ -153,3 +153,26 @@ TEST(DumpScene, FailuresNameTheFileAndTheStatus) {
   EXPECT_EQ(j["error_path"], "ships\\TVorlon\\TVorlonMain");
   EXPECT_NE(r.err.find("ships\\TVorlon\\TVorlonMain"), std::string::npos);
 }
+
+// A LightWave 6 scene: the format version, and per motion the channels with their keys,
+// span shapes and behaviours.
+TEST(DumpScene, LightWave6ScenesReportTheirChannels) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  TempDir dir;
+  const std::string file = orvl::test::shared_testdata("lightwave6/move_y_pre_ofrep_post_osc.lws");
+  CommandRun r = run_orvl("dump-scene " + file + " --json", dir.root);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["format_version"], 5);
+  EXPECT_EQ(j["first_frame"], -240);  // this one starts before 0, in its pre behaviour
+  const nlohmann::json& y = j["motions"][1]["channels"][1];
+  EXPECT_EQ(y["pre"], "offset_repeat");
+  EXPECT_EQ(y["post"], "oscillate");
+  ASSERT_EQ(y["keys"].size(), 3u);
+  EXPECT_EQ(y["keys"][2]["shape"], "tcb");
+  EXPECT_NEAR(y["keys"][2]["time"].get<double>(), 1.7, 1e-6);
+  r = run_orvl("dump-scene " + orvl::test::shared_testdata("lightwave6/move_xz_bezier.lws"), dir.root);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("format LWSC 5"), std::string::npos);
+  EXPECT_NE(r.out.find("shape bezier2d"), std::string::npos);
+}

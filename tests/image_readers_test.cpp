@@ -8,6 +8,10 @@
 #include <fstream>
 #include <iterator>
 
+#include <png.h>
+
+#include <cstring>
+
 #include "image/image.h"
 #include "platform/log.h"
 #include "support/image_support.h"
@@ -644,5 +648,93 @@ TEST(DecodeFailure, LeavesNoPixelsEvenWhenThePreviousDecodeSucceeded) {
     EXPECT_EQ(dec.decode(), ImgError::unknown_file_type);
     EXPECT_TRUE(img.pixels.empty());
   }
+  log_set_echo(true);
+}
+
+// ---- PNG --------------------------------------------------------------------------------
+
+namespace {
+
+// A PNG of `pixels` (bytes in `format`'s order) through libpng's own writer.
+std::vector<uint8_t> make_png(uint32_t w, uint32_t h, uint32_t format, const std::vector<uint8_t>& pixels,
+                              const std::vector<uint8_t>* colormap = nullptr) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = w;
+  image.height = h;
+  image.format = format;
+  if (colormap) image.colormap_entries = static_cast<png_uint_32>(colormap->size() / 3);
+  png_alloc_size_t size = 0;
+  EXPECT_TRUE(png_image_write_get_memory_size(image, size, 0, pixels.data(), 0, colormap ? colormap->data() : nullptr));
+  std::vector<uint8_t> out(size);
+  EXPECT_TRUE(png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0,
+                                        colormap ? colormap->data() : nullptr));
+  out.resize(size);
+  return out;
+}
+
+uint32_t crc32_of(const uint8_t* p, size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < n; ++i) {
+    c ^= p[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+  }
+  return ~c;
+}
+
+}  // namespace
+
+TEST(Png, ColourTypesDecodeToTheOneLayout) {
+  Img img;
+  // RGBA: colours kept exactly, alpha dropped (the fourth byte is 0).
+  const std::vector<uint8_t> rgba = {255, 0, 0, 255,  0, 255, 0, 0,  0, 0, 255, 128,
+                                     1, 2, 3, 4,      250, 251, 252, 253,  9, 8, 7, 255};
+  ASSERT_EQ(decode_bytes(img, ImgFileType::png, make_png(3, 2, PNG_FORMAT_RGBA, rgba)), ImgError::ok);
+  ASSERT_EQ(img.width, 3u);
+  ASSERT_EQ(img.height, 2u);
+  EXPECT_EQ(img.pitch, 3u);
+  EXPECT_EQ(img.format.id, kPixelFormat32);
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0xFF0000, 0x00FF00, 0x0000FF, 0x010203, 0xFAFBFC, 0x090807}));
+  // Grey widens to R = G = B.
+  ASSERT_EQ(decode_bytes(img, ImgFileType::png, make_png(2, 1, PNG_FORMAT_GRAY, {0x10, 0xE0})), ImgError::ok);
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0x101010, 0xE0E0E0}));
+  // Palette entries are looked up.
+  const std::vector<uint8_t> map = {10, 20, 30, 200, 100, 50};
+  ASSERT_EQ(decode_bytes(img, ImgFileType::png, make_png(3, 1, PNG_FORMAT_RGB_COLORMAP, {1, 0, 1}, &map)),
+            ImgError::ok);
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0xC86432, 0x0A141E, 0xC86432}));
+  // The extension picks the reader.
+  ImgDecoder dec;
+  ASSERT_EQ(dec.bind(&img).detect_type("HQ:Images/Earth.PNG"), ImgError::ok);
+  EXPECT_EQ(img.type, ImgFileType::png);
+}
+
+TEST(Png, DamagedFilesAreRefused) {
+  log_set_echo(false);
+  Img img;
+  std::vector<uint8_t> rgb(64 * 48 * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 7);
+  const auto good = make_png(64, 48, PNG_FORMAT_RGB, rgb);
+  expect_refused(img, ImgFileType::png, {}, ImgError::bad_format);
+  expect_refused(img, ImgFileType::png, {'n', 'o', 't', ' ', 'p', 'n', 'g'}, ImgError::bad_format);
+  expect_refused(img, ImgFileType::png, std::vector<uint8_t>(good.begin(), good.begin() + 40), ImgError::bad_format);
+  expect_refused(img, ImgFileType::png, std::vector<uint8_t>(good.begin(), good.end() - 20), ImgError::bad_format);
+  // A header promising a picture wider than any reader accepts is refused before the
+  // pixels are allocated (the chunk's checksum is made valid so only the size is wrong).
+  auto wide = good;
+  wide[16] = 0;
+  wide[17] = 0;
+  wide[18] = uint8_t(20000 >> 8);
+  wide[19] = uint8_t(20000 & 0xFF);
+  const uint32_t crc = crc32_of(wide.data() + 12, 17);
+  for (int i = 0; i < 4; ++i) wide[29 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+  expect_refused(img, ImgFileType::png, wide, ImgError::bad_format);
+  // A failure after a success leaves nothing of the earlier picture.
+  ASSERT_EQ(decode_bytes(img, ImgFileType::png, good), ImgError::ok);
+  (void)img.set_file_data(std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2));
+  ImgDecoder dec;
+  EXPECT_EQ(dec.bind(&img).decode(), ImgError::bad_format);
+  EXPECT_TRUE(img.pixels.empty());
   log_set_echo(true);
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "tools/demo_lightwave6.h"
 #include "tools/demo_pictures.h"
 #include "tools/demo_scenes.h"
 #include "tools/music_synth.h"
@@ -41,6 +42,7 @@ bool make_demo_show(const std::string& out_dir, const DemoOptions& options, Demo
   demo::Output out{out_dir, summary, error};
   demo::write_scenes(out);
   if (!out.ok) return false;
+  if (options.lightwave6 && !write_lightwave6_demo(out_dir, summary, error)) return false;
 
   if (options.music_seconds > 0) {
     std::vector<int16_t> pcm = synth_demo_music(kDemoMusicRate, options.music_seconds);

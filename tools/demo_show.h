@@ -36,6 +36,7 @@ inline constexpr double kDemoShowSeconds = 151.0;
 
 struct DemoOptions {
   double music_seconds = kDemoShowSeconds;  // 0: write no music file
+  bool lightwave6 = false;  // also the optional ninth scene (tools/demo_lightwave6.h)
 };
 
 // Counts of what was written, for the tool's summary line.

@@ -1,10 +1,11 @@
 // make-demo: writes the bundled demo show (scenes, objects, music) below a directory.
-//   make-demo [DIR] [--music-seconds S]
+//   make-demo [DIR] [--music-seconds S] [--lightwave6]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "tools/demo_lightwave6.h"
 #include "tools/demo_show.h"
 
 int main(int argc, char** argv) {
@@ -19,8 +20,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make-demo: bad --music-seconds value %s\n", argv[i]);
         return 2;
       }
+    } else if (a == "--lightwave6") {
+      options.lightwave6 = true;
     } else if (a == "-h" || a == "--help") {
-      std::printf("usage: make-demo [DIR] [--music-seconds S]   (default DIR: demo)\n");
+      std::printf("usage: make-demo [DIR] [--music-seconds S] [--lightwave6]   (default DIR: demo)\n"
+                  "  --lightwave6  also write the ninth scene in LightWave 6 formats (%s)\n",
+                  orvl::kDemoLightWave6Scene);
       return 0;
     } else if (!a.empty() && a[0] != '-') {
       dir = a;
