@@ -192,7 +192,7 @@ void LzCodec::insert_node(int r) {
     // Of equally long matches on the search path the nearest is coded.
     const int distance = (r - p) & (N - 1);
     // Masks rather than branches: whether a node beats the best so far is data.
-    const int length = i > kThreshold ? i : 0;
+    const int length = i & -int(i > kThreshold);
     const uint32_t better = uint32_t(length > best_length) |
                             (uint32_t(length == best_length) & uint32_t(length != 0) &
                              uint32_t(distance < best_position));
@@ -200,7 +200,7 @@ void LzCodec::insert_node(int r) {
     best_length = (length & mask) | (best_length & ~mask);
     best_position = (distance & mask) | (best_position & ~mask);
     if (i >= F) break;
-    next = int(side ? both >> 16 : both & 0xFFFF);
+    next = int((both >> (side << 4)) & 0xFFFF);  // a shift, not a branch: side is data
     from = p;
   }
   match_length_ = best_length;
