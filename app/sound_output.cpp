@@ -153,7 +153,7 @@ bool music_path_is_stream(const std::string& path) {
 
 SoundStartResult sound_show_start(const SoundApi& api, MusicState& music,
                                   const SoundFormatChoice& format, bool show_warnings,
-                                  void* owner_window) {
+                                  void* owner_window, SoundDevice device) {
   const uint32_t rate = format.rate_44100 ? 44100 : 22050;
   const uint32_t flags = (format.bits_8 ? ORVL_SOUND_INIT_8BITS : 0u) | (format.mono ? ORVL_SOUND_INIT_MONO : 0u);
   log_line(std::string("Wanted sound output configuration : ") +
@@ -169,7 +169,10 @@ SoundStartResult sound_show_start(const SoundApi& api, MusicState& music,
 
   log_line("Initializing BASS.");
   music.no_sound = false;
-  if (!api.init(-1, rate, flags, owner_window)) {
+  if (device == SoundDevice::silent) {
+    (void)api.init(-2, rate, flags, owner_window);
+    music.no_sound = true;
+  } else if (!api.init(-1, rate, flags, owner_window)) {
     log_line("Digital sound system initilization failed, switching to NO SOUND.");
     if (show_warnings)
       message_box_show("Digital sound system initialization failed, switching to NO SOUND.",

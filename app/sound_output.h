@@ -98,10 +98,15 @@ enum class [[nodiscard]] SoundStartResult : int {
   wrong_version = 1,  // the library is not the expected version: the show is abandoned
 };
 
+// Which output sound_show_start opens: the default device (the silent one standing in
+// when it fails), or the silent one directly, without probing the real devices.
+enum class SoundDevice : int { automatic = 0, silent = 1 };
+
 // Opens the output and the music of `music.path` (which must be set).
 SoundStartResult sound_show_start(const SoundApi& api, MusicState& music,
                                   const SoundFormatChoice& format, bool show_warnings,
-                                  void* owner_window = nullptr);
+                                  void* owner_window = nullptr,
+                                  SoundDevice device = SoundDevice::automatic);
 // Starts the music when music.path is still set.
 void sound_show_play(const SoundApi& api, const MusicState& music);
 // Stops and frees the music and the output (for a show whose music path is set).

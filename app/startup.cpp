@@ -88,10 +88,16 @@ class HeadlessOutput {
       video_open_ = video_.open(run.video_path, fps_, resolve_data_path(kShowMusic));
       if (!video_open_) std::fprintf(stderr, "orvl: cannot start ffmpeg for %s\n", run.video_path.c_str());
     }
-    display_set_frame_sink([this, pictures, every](const DisplayFrame& f) {
-      if (pictures && f.index % static_cast<uint32_t>(every) == 0) pictures(f);
-      if (video_open_) video_.write(f);
-    });
+    // Only frames a picture or the video takes are read back from OpenGL.
+    const bool any_pictures = static_cast<bool>(pictures);
+    display_set_frame_sink(
+        [this, pictures, every](const DisplayFrame& f) {
+          if (pictures && f.index % static_cast<uint32_t>(every) == 0) pictures(f);
+          if (video_open_) video_.write(f);
+        },
+        [this, any_pictures, every](uint32_t index) {
+          return video_open_ || (any_pictures && index % static_cast<uint32_t>(every) == 0);
+        });
     host.after_frame = [this](int k, const Scene&) { advance(k); };
   }
 
@@ -165,12 +171,17 @@ ShowSettings show_settings_for(const RunOptions& run, const Options& opt, const 
 }
 
 // The shell's side of the show: music, dialogs (as lines on stderr), splash, control window.
-void attach_shell(ShowHost& host, MusicState& music, const Options& opt, ControlWindow& cw, Splash& splash) {
-  host.music_start = [&](std::string& path) {
+void attach_shell(ShowHost& host, MusicState& music, const Options& opt, ControlWindow& cw, Splash& splash,
+                  bool headless) {
+  host.music_start = [&, headless](std::string& path) {
     // Paths in the show are written the Windows way; the library opens real files.
     music.path = resolve_data_path(path);
     SoundFormatChoice format;  // the Sound menu is never attached: nothing is checked
-    if (sound_show_start(sound_api(), music, format, opt.show_warnings, &cw) == SoundStartResult::wrong_version)
+    // Headless, nothing is heard (the video takes the music from its file), so the
+    // silent device stands in from the start instead of after a probe of the real ones.
+    const SoundDevice device = headless ? SoundDevice::silent : SoundDevice::automatic;
+    if (sound_show_start(sound_api(), music, format, opt.show_warnings, &cw, device) ==
+        SoundStartResult::wrong_version)
       return false;
     if (music.path.empty()) path.clear();
     return true;
@@ -269,7 +280,7 @@ int program_main(const RunOptions& run) {
   const ShowSettings settings = show_settings_for(run, opt, cw, headless);
   MusicState music;
   ShowHost host;
-  attach_shell(host, music, opt, cw, splash);
+  attach_shell(host, music, opt, cw, splash, headless);
   PrecalcReport precalc_report;
   precalc_report.attach(host);
   HeadlessOutput output;

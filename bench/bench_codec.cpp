@@ -1,8 +1,10 @@
 // Codec throughput: the LZ block codec on 1 MB of text and of random bytes, the LZW
 // codec (step-wise, as the precalculation file drives it) on 1 MB of a visibility-like
-// bit stream.
+// bit stream, and the one-shot LZW helpers on 10 to 200 MB, where the rate should stay
+// flat as the size grows.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,18 +50,20 @@ const Bytes& random_mb() {
 }
 
 // Long runs of 0xFF and 0x00 (polygons visible or hidden over many frames) with noise.
+Bytes bit_stream(size_t size) {
+  std::mt19937 rng(3);
+  Bytes b;
+  b.reserve(size);
+  while (b.size() < size) {
+    uint8_t v = (rng() & 1) ? 0xFF : 0x00;
+    size_t run = 16 + rng() % 2000;
+    for (size_t k = 0; k < run && b.size() < size; ++k) b.push_back(rng() % 64 == 0 ? uint8_t(rng()) : v);
+  }
+  return b;
+}
+
 const Bytes& bits_mb() {
-  static const Bytes data = [] {
-    std::mt19937 rng(3);
-    Bytes b;
-    b.reserve(kSize);
-    while (b.size() < kSize) {
-      uint8_t v = (rng() & 1) ? 0xFF : 0x00;
-      size_t run = 16 + rng() % 2000;
-      for (size_t k = 0; k < run && b.size() < kSize; ++k) b.push_back(rng() % 64 == 0 ? uint8_t(rng()) : v);
-    }
-    return b;
-  }();
+  static const Bytes data = bit_stream(kSize);
   return data;
 }
 
@@ -129,8 +133,69 @@ void BM_LzwDecodeBitStream(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
 
+constexpr size_t kMB = 1000 * 1000;
+constexpr size_t kLargest = 200 * kMB;
+
+// The large inputs are made once at the largest size; smaller runs use a prefix.
+const Bytes& large_bits() {
+  static const Bytes data = bit_stream(kLargest);
+  return data;
+}
+
+const Bytes& large_random() {
+  static const Bytes data = [] {
+    std::mt19937 rng(4);
+    Bytes b(kLargest);
+    for (size_t i = 0; i + 4 <= b.size(); i += 4) {
+      uint32_t v = rng();
+      std::memcpy(&b[i], &v, 4);
+    }
+    return b;
+  }();
+  return data;
+}
+
+// Expanding `range(0)` MB of the visibility-like stream.
+void BM_LzwExpand(benchmark::State& state) {
+  const size_t size = size_t(state.range(0)) * kMB;
+  Bytes packed, out;
+  if (orvl::lzw_compress(large_bits().data(), size, packed) != orvl::LzwStatus::ok) state.SkipWithError("compress");
+  for (auto _ : state) {
+    if (orvl::lzw_expand(packed.data(), packed.size(), out) != orvl::LzwStatus::ok || out.size() != size)
+      state.SkipWithError("expand");
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
+}
+
+// Compressing `range(0)` MB of random bytes: every code is one or two bytes long, the
+// worst case for the dictionary lookup and the code output.
+void BM_LzwCompressRandom(benchmark::State& state) {
+  const size_t size = size_t(state.range(0)) * kMB;
+  Bytes out;
+  for (auto _ : state) {
+    if (orvl::lzw_compress(large_random().data(), size, out) != orvl::LzwStatus::ok) state.SkipWithError("compress");
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
+}
+
+// Compressing `range(0)` MB of the visibility-like stream.
+void BM_LzwCompressBits(benchmark::State& state) {
+  const size_t size = size_t(state.range(0)) * kMB;
+  Bytes out;
+  for (auto _ : state) {
+    if (orvl::lzw_compress(large_bits().data(), size, out) != orvl::LzwStatus::ok) state.SkipWithError("compress");
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
+}
+
 }  // namespace
 
+BENCHMARK(BM_LzwExpand)->Arg(10)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_LzwCompressRandom)->Arg(10)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_LzwCompressBits)->Arg(10)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_LzCompressText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzCompressRandom)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzExpandText)->Unit(benchmark::kMillisecond);

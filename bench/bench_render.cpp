@@ -1,6 +1,6 @@
 // The renderer's own per-frame cost (evaluation, transform, culling, queueing, sorting and
 // submission into a call table that does nothing), the depth sort against std::stable_sort,
-// and real llvmpipe frames per second.
+// real llvmpipe frames per second, and the drawing batches per frame of the demo scenes.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -16,6 +16,7 @@
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
 #include "render/mesh_draw.h"
+#include "tools/demo_show.h"
 #include "tools/lwob_writer.h"
 #include "tools/lws_writer.h"
 
@@ -24,29 +25,38 @@ namespace {
 using namespace orvl;
 
 // A lit grid of `triangles` triangles facing the camera, 20 units ahead, under one light.
+// An object numbers its points with 16 bits, so a large grid is cut into bands of rows,
+// one object each, every band with its own copy of the row it shares with the next.
 struct GridScene {
   std::filesystem::path dir;
   Scene scene;
+  int objects = 0;
 
   explicit GridScene(int triangles) {
     dir = std::filesystem::temp_directory_path() / ("orvl_bench_render_" + std::to_string(getpid()) + "_" +
                                                    std::to_string(triangles));
     std::filesystem::create_directories(dir);
     const int side = std::max(1, int(std::sqrt(triangles / 2.0)));
-    LwobWriter w;
-    for (int y = 0; y <= side; ++y)
-      for (int x = 0; x <= side; ++x)
-        w.add_point(-8.f + 16.f * x / side, -6.f + 12.f * y / side, 20.f + 0.5f * std::sin(x * 0.3f + y * 0.2f));
-    auto at = [&](int x, int y) { return uint16_t((y * (side + 1) + x) & 0xFFFF); };
-    int made = 0;
-    for (int y = 0; y < side && made < triangles; ++y)
-      for (int x = 0; x < side && made < triangles; ++x, made += 2) w.add_polygon({at(x, y), at(x, y + 1), at(x + 1, y + 1), at(x + 1, y)}, 1);
-    w.add_surface("Lit").colr(180, 160, 120).flag(0x4);
-    w.write((dir / "grid.lwo").string());
+    const int band_rows = std::max(1, 65535 / (side + 1) - 1);
     LwsScene lws;
-    LwsObject o;
-    o.load_path = "C:\\LIGHTWAVE\\grid.lwo";
-    lws.objects.push_back(o);
+    int made = 0;
+    for (int y0 = 0; y0 < side && made < triangles; y0 += band_rows) {
+      const int rows = std::min(band_rows, side - y0);
+      LwobWriter w;
+      for (int y = y0; y <= y0 + rows; ++y)
+        for (int x = 0; x <= side; ++x)
+          w.add_point(-8.f + 16.f * x / side, -6.f + 12.f * y / side, 20.f + 0.5f * std::sin(x * 0.3f + y * 0.2f));
+      auto at = [&](int x, int y) { return uint16_t((y - y0) * (side + 1) + x); };
+      for (int y = y0; y < y0 + rows && made < triangles; ++y)
+        for (int x = 0; x < side && made < triangles; ++x, made += 2)
+          w.add_polygon({at(x, y), at(x, y + 1), at(x + 1, y + 1), at(x + 1, y)}, 1);
+      w.add_surface("Lit").colr(180, 160, 120).flag(0x4);
+      const std::string name = "grid" + std::to_string(objects++) + ".lwo";
+      w.write((dir / name).string());
+      LwsObject o;
+      o.load_path = "C:\\LIGHTWAVE\\" + name;
+      lws.objects.push_back(o);
+    }
     LwsLight l;
     l.type = 1;
     l.motion[0].value = {0, 5, 10, 0, 0, 0, 1, 1, 1};
@@ -67,7 +77,7 @@ struct GridScene {
 void BM_FrameCostNoopGl(benchmark::State& state) {
   const int triangles = int(state.range(0));
   GridScene grid(triangles);
-  if (grid.scene.object_count != 1) {
+  if (grid.scene.object_count != grid.objects) {
     state.SkipWithError("scene did not load");
     return;
   }
@@ -147,3 +157,73 @@ void BM_LlvmpipeFrames(benchmark::State& state) {
 BENCHMARK(BM_LlvmpipeFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+// Drawing batches (glBegin/glEnd pairs) per frame of every demo scene: each scene is loaded
+// as the show loads it (scaled where the show scales it) into the recording call table and
+// drawn at 24 moments spread over its length. The batch count is what llvmpipe's cost
+// follows: every state change between batches costs several microseconds there.
+class DemoShow {
+ public:
+  static const DemoShow& get() {
+    static const DemoShow show;
+    return show;
+  }
+  std::string dir;
+  bool ok = false;
+
+ private:
+  DemoShow() {
+    dir = (std::filesystem::temp_directory_path() / ("orvl_bench_demo_" + std::to_string(getpid()))).string();
+    DemoOptions options;
+    options.music_seconds = 0;
+    DemoSummary summary;
+    std::string error;
+    ok = make_demo_show(dir, options, summary, error);
+  }
+  ~DemoShow() { std::filesystem::remove_all(dir); }
+};
+
+void BM_DemoSceneBatches(benchmark::State& state) {
+  const DemoShow& show = DemoShow::get();
+  if (!show.ok) {
+    state.SkipWithError("demo not generated");
+    return;
+  }
+  const DemoSlot& slot = kDemoSlots[state.range(0) - 1];
+  GlBackendScope recording(GlBackend::recorder);
+  gl_recorder().reset();
+  log_set_echo(false);
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(show.dir);  // the show names its files from here
+  Scene scene;
+  scene_construct(scene);
+  (void)scene_configure(scene, SceneFlags::MIPMAP | SceneFlags::BILINEAR | SceneFlags::DEPTH_BUFFER, 640, 480,
+                        1024, 1);
+  const bool loaded = scene_load(scene, slot.file) == SceneStatus::ok;
+  std::filesystem::current_path(cwd);
+  if (!loaded) {
+    scene_destroy(scene);
+    state.SkipWithError("scene did not load");
+    return;
+  }
+  if (slot.scaled) scene_scale(scene, 50.f);
+  upload_textures(scene);
+  const double length_ms = 1000.0 * (slot.end_seconds - slot.start_seconds);
+  constexpr int kMoments = 24;
+  size_t batches = 0, frames = 0;
+  for (auto _ : state) {
+    clock_set_virtual(1000);
+    scene_reset_motions(scene);
+    for (int m = 0; m < kMoments; ++m) {
+      clock_set_virtual(1000 + uint32_t(length_ms * m / kMoments));
+      gl_recorder().clear_calls();
+      scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+      batches += gl_recorder().count(GlFunc::Begin);
+      ++frames;
+    }
+  }
+  clock_use_real();
+  scene_destroy(scene);
+  state.counters["batches_per_frame"] = double(batches) / double(frames);
+}
+BENCHMARK(BM_DemoSceneBatches)->DenseRange(1, kDemoSceneCount)->Unit(benchmark::kMillisecond)->Iterations(1);

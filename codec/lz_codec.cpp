@@ -1,8 +1,18 @@
 #include "codec/lz_codec.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <memory>
 #include <new>
+#include <vector>
+
+// The match compare reads the window eight bytes at a time and ranks the first
+// differing byte by its place in the word.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the match compare assumes a little-endian machine"
+#endif
 
 namespace orvl {
 
@@ -17,7 +27,7 @@ const char* lz_status_text(LzStatus s) {
 
 void LzCodec::reset() {
   bit_buffer_ = 0;
-  bit_mask_ = 0;
+  bit_count_ = 0;
   match_position_ = 0;
   match_length_ = 0;
   links_.fill(Links{});
@@ -27,6 +37,7 @@ void LzCodec::reset() {
   symbol_at_.fill(0);
   order_freq_.fill(0);
   order_cum_.fill(0);
+  // first_order_of_ needs no clearing: the model writes every entry it later reads.
   pos_cum_.fill(0);
   low_ = 0;
   high_ = Q4;
@@ -58,9 +69,10 @@ void LzCodec::start_model() {
     order_of_[k - 1] = k;
     symbol_at_[k] = k - 1;
     order_freq_[k] = 1;
-    order_cum_[k - 1] = order_cum_[k] + 1;
+    order_cum_[k - 1] = uint16_t(order_cum_[k] + 1);
   }
   order_freq_[0] = 0;  // sentinel: differs from every real frequency
+  first_order_of_[1] = 1;
   pos_cum_[N] = 0;
   for (int i = N; i >= 1; --i) pos_cum_[i - 1] = pos_cum_[i] + 10000 / (i + 200);
 }
@@ -69,30 +81,18 @@ void LzCodec::update_model(int s) {
   if (order_cum_[0] >= kMaxCum) {
     uint32_t c = 0;
     for (int i = kSymbols; i > 0; --i) {
-      order_cum_[i] = c;
+      order_cum_[i] = uint16_t(c);
       order_freq_[i] = (order_freq_[i] + 1) / 2;
       c += order_freq_[i];
+      first_order_of_[order_freq_[i]] = uint16_t(i);  // the last write is the lowest order
     }
-    order_cum_[0] = c;
+    order_cum_[0] = uint16_t(c);
   }
-  // Find the lowest order holding the same frequency as s. Frequencies never increase
-  // with the order (the model keeps them sorted), so after a short walk, which is all
-  // that skewed data needs, a binary search finds the start of a long run of equal
-  // counts (common in random data).
+  // Frequencies never increase with the order (the model keeps them sorted), so the
+  // orders holding s's frequency form one run; s moves to its start and the start's
+  // frequency grows by one.
   const uint32_t f = order_freq_[s];
-  int i = s;
-  for (int steps = 0; steps < 8 && order_freq_[i - 1] == f; ++steps) --i;
-  if (order_freq_[i - 1] == f) {
-    int lo = 1, hi = i - 1;  // order_freq_[hi] == f; order_freq_[0] is the 0 sentinel
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      if (order_freq_[mid] > f)
-        lo = mid + 1;
-      else
-        hi = mid;
-    }
-    i = lo;
-  }
+  const int i = first_order_of_[f];
   if (i < s) {
     int ci = symbol_at_[i], cs = symbol_at_[s];
     symbol_at_[i] = cs;
@@ -100,8 +100,23 @@ void LzCodec::update_model(int s) {
     order_of_[ci] = s;
     order_of_[cs] = i;
   }
-  ++order_freq_[i];
-  for (int j = i - 1; j >= 0; --j) ++order_cum_[j];
+  order_freq_[i] = f + 1;
+  // The run of f now starts one later, if it goes on; the run of f + 1 either already
+  // started before i or starts at i.
+  if (i < kSymbols && order_freq_[i + 1] == f) first_order_of_[f] = uint16_t(i + 1);
+  if (order_freq_[i - 1] != f + 1) first_order_of_[f + 1] = uint16_t(i);
+#if defined(__SSE2__)
+  // Eight counts per step, the last step masked: no scalar tail to mispredict.
+  const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i limit = _mm_set1_epi16(int16_t(i));
+  for (int j = 0; j < i; j += 8) {
+    __m128i* at = reinterpret_cast<__m128i*>(&order_cum_[size_t(j)]);
+    const __m128i below = _mm_cmplt_epi16(_mm_add_epi16(lanes, _mm_set1_epi16(int16_t(j))), limit);
+    _mm_storeu_si128(at, _mm_sub_epi16(_mm_loadu_si128(at), below));  // below is -1 or 0
+  }
+#else
+  for (int j = 0; j < i; ++j) ++order_cum_[j];
+#endif
 }
 
 // --- match trees ----------------------------------------------------------------------
@@ -113,69 +128,94 @@ void LzCodec::init_tree() {
 
 namespace {
 
-// Index (1..F) of the first byte where a[1..] and b[1..] differ, F when the first F - 1
-// agree. Both pointers have at least F + 8 readable bytes (the window is padded).
-inline int first_difference(const uint8_t* a, const uint8_t* b) {
+// Index (9..F - 1) of the first byte where a[9..] and b[9..] differ, F when bytes 9 to
+// F - 1 agree. Both have 64 readable bytes from index 9 (the window is padded).
+inline int first_difference_after_8(const uint8_t* a, const uint8_t* b) {
   constexpr int F = LzCodec::F;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  for (int i = 1; i < F; i += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    if (x != y) {
-      int d = i + __builtin_ctzll(x ^ y) / 8;
-      return d < F ? d : F;
-    }
+  uint64_t differ;
+#if defined(__SSE2__)
+  uint64_t same = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 9 + 16 * k));
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 9 + 16 * k));
+    same |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(u, v)))) << (16 * k);
   }
-  return F;
+  differ = ~same;
 #else
-  for (int i = 1; i < F; ++i)
-    if (a[i] != b[i]) return i;
-  return F;
+  differ = 0;
+  for (int k = 0; k < F - 9; ++k) differ |= uint64_t(a[9 + k] != b[9 + k]) << k;
 #endif
+  differ &= (uint64_t(1) << (F - 9)) - 1;
+  return differ ? 9 + __builtin_ctzll(differ) : F;
 }
 
 }  // namespace
 
 void LzCodec::insert_node(int r) {
   const uint8_t* key = &text_[r];
+  const uint8_t* text = text_.data();
+  int16_t* links = &links_[0].child[0];  // node p's left link at 2p, right link at 2p + 1
+  static_assert(sizeof(Links) == 4, "a node's two links form one 32-bit word");
   int p = N + 1 + key[0];
-  link_right(r) = link_left(r) = kNil;
-  match_length_ = 0;
-  int cmp = 1;
+  links[2 * r] = links[2 * r + 1] = int16_t(kNil);
+  int best_length = 0, best_position = match_position_;
+  int side = 1;  // right: the roots only use their right link
+  int from = p;
+  int next = links[2 * p + 1];
   for (;;) {
-    int32_t& next = cmp >= 0 ? link_right(p) : link_left(p);
     if (next == kNil) {
-      next = r;
-      parent_[r] = p;
+      links[2 * from + side] = int16_t(r);
+      parent_[r] = int16_t(from);
+      match_length_ = best_length;
+      match_position_ = best_position;
       return;
     }
     p = next;
-    int i = first_difference(key, &text_[p]);
-    cmp = i < F ? int(key[i]) - int(text_[p + i]) : 0;
-    if (i > kThreshold) {
-      int distance = (r - p) & (N - 1);
-      if (i > match_length_) {
-        match_position_ = distance;
-        match_length_ = i;
-        if (i >= F) break;
-      } else if (i == match_length_ && distance < match_position_) {
-        // Of equally long matches on the search path the nearest is coded.
-        match_position_ = distance;
-      }
+    // Both links of p are read now, beside its bytes, so the way on is one select after
+    // the compare rather than a load.
+    uint32_t both;
+    std::memcpy(&both, &links[2 * p], sizeof both);
+    // First differing byte of key[1..] and text[p + 1..], and which string is greater.
+    // Most strings differ in their first eight bytes; the rest is compared at once.
+    const uint8_t* other = text + p;
+    int i;
+    uint64_t x, y;
+    std::memcpy(&x, key + 1, 8);
+    std::memcpy(&y, other + 1, 8);
+    if (x != y) {
+      i = 1 + (__builtin_ctzll(x ^ y) >> 3);
+      side = __builtin_bswap64(x) > __builtin_bswap64(y);
+    } else {
+      i = first_difference_after_8(key, other);
+      side = i < F ? key[i] > other[i] : 1;  // equal strings go right
     }
+    // Of equally long matches on the search path the nearest is coded.
+    const int distance = (r - p) & (N - 1);
+    // Masks rather than branches: whether a node beats the best so far is data.
+    const int length = i & -int(i > kThreshold);
+    const uint32_t better = uint32_t(length > best_length) |
+                            (uint32_t(length == best_length) & uint32_t(length != 0) &
+                             uint32_t(distance < best_position));
+    const int mask = -int(better);
+    best_length = (length & mask) | (best_length & ~mask);
+    best_position = (distance & mask) | (best_position & ~mask);
+    if (i >= F) break;
+    next = int((both >> (side << 4)) & 0xFFFF);  // a shift, not a branch: side is data
+    from = p;
   }
+  match_length_ = best_length;
+  match_position_ = best_position;
   // Full-length match: r takes p's place, so the tree keeps one node per string.
   parent_[r] = parent_[p];
   link_left(r) = link_left(p);
   link_right(r) = link_right(p);
-  parent_[link_left(p)] = r;
-  parent_[link_right(p)] = r;
+  parent_[link_left(p)] = int16_t(r);
+  parent_[link_right(p)] = int16_t(r);
   if (link_right(parent_[p]) == p)
-    link_right(parent_[p]) = r;
+    link_right(parent_[p]) = int16_t(r);
   else
-    link_left(parent_[p]) = r;
-  parent_[p] = kNil;
+    link_left(parent_[p]) = int16_t(r);
+  parent_[p] = int16_t(kNil);
 }
 
 void LzCodec::delete_node(int p) {
@@ -210,10 +250,11 @@ void LzCodec::delete_node(int p) {
 
 // --- bit output -----------------------------------------------------------------------
 
-void LzCodec::put_bit(uint32_t bit) {
-  if (bit) bit_buffer_ |= bit_mask_;
-  bit_mask_ >>= 1;
-  if (bit_mask_ == 0) {
+void LzCodec::put_word(uint32_t bits, uint32_t count) {
+  // Fewer than 8 bits wait, so 32 more still fit the accumulator.
+  bit_buffer_ = bit_buffer_ << count | bits;
+  bit_count_ += int(count);
+  while (bit_count_ >= 8) {
     if (output_cursor_ == output_end_) {
       // The buffer is sized for the worst case seen in practice plus slack; grow
       // rather than overrun should an input ever beat that.
@@ -222,19 +263,22 @@ void LzCodec::put_bit(uint32_t bit) {
       output_cursor_ = output_.data() + used;
       output_end_ = output_.data() + output_.size();
     }
-    *output_cursor_++ = uint8_t(bit_buffer_);
+    bit_count_ -= 8;
+    *output_cursor_++ = uint8_t(bit_buffer_ >> bit_count_);
     ++bytes_written_;
-    bit_buffer_ = 0;
-    bit_mask_ = 128;
   }
 }
 
 void LzCodec::put_bits(uint32_t bit, uint32_t count) {
-  for (; count > 0; --count) put_bit(bit);
+  while (count > 0) {
+    const uint32_t n = count < 32 ? count : 32;
+    put_word(bit ? uint32_t((uint64_t(1) << n) - 1) : 0, n);
+    count -= n;
+  }
 }
 
 void LzCodec::output_bit(uint32_t bit) {
-  put_bit(bit);
+  put_bits(bit, 1);
   put_bits(!bit, shifts_);
   shifts_ = 0;
 }
@@ -243,23 +287,29 @@ void LzCodec::narrow(uint32_t cum_high, uint32_t cum_low, uint32_t total) {
   uint32_t range = high_ - low_;
   high_ = low_ + range * cum_high / total;
   low_ = low_ + range * cum_low / total;
-  for (;;) {
-    if (high_ <= Q2) {
-      output_bit(0);
-    } else if (low_ >= Q2) {
-      output_bit(1);
-      low_ -= Q2;
-      high_ -= Q2;
-    } else if (low_ >= Q1 && high_ <= Q3) {
-      ++shifts_;
-      low_ -= Q1;
-      high_ -= Q1;
-    } else {
-      break;
-    }
-    low_ += low_;
-    high_ += high_;
+  // Renormalising one bit at a time branches on the data at every bit. In 17-bit terms
+  // with L = low and H = high - 1, it first shifts out every leading bit that L and H
+  // share (each one an output bit, the first followed by the pending opposite bits),
+  // then, while L reads 01.. and H 10.., drops their second bit and counts it pending.
+  // Both runs have closed forms.
+  uint32_t L = low_, H = high_ - 1;
+  const uint32_t shared = (L ^ H) ? uint32_t(__builtin_clz(L ^ H)) - 15 : 17;
+  if (shared > 0) {
+    const uint32_t bits = L >> (17 - shared);
+    output_bit(bits >> (shared - 1));
+    put_word(bits & ((1u << (shared - 1)) - 1), shared - 1);
+    L = (L << shared) & 0x1FFFF;
+    H = ((H << shared) | ((1u << shared) - 1)) & 0x1FFFF;
   }
+  const uint32_t stop = (~L | H) & 0xFFFF;  // a 0 in L or a 1 in H below the top bit
+  const uint32_t pending = stop ? uint32_t(__builtin_clz(stop)) - 16 : 16;
+  if (pending > 0) {
+    shifts_ += pending;
+    L = (L << pending) & 0xFFFF;
+    H = 0x10000 | ((H << pending) & 0xFFFF) | ((1u << pending) - 1);
+  }
+  low_ = L;
+  high_ = H + 1;
 }
 
 void LzCodec::encode_symbol(int c) {
@@ -285,7 +335,7 @@ LzStatus LzCodec::compress() {
   shifts_ = 0;
   bytes_written_ = 0;
   bit_buffer_ = 0;
-  bit_mask_ = 128;
+  bit_count_ = 0;
   compressed_length_ = 0;
   output_.clear();
   if (input_length_ > kMaxLzBlock) return LzStatus::too_large;
@@ -352,8 +402,9 @@ namespace {
 // Index of the first of n non-increasing values that is <= x (the last one always is:
 // both tables end in 0). Branch-free: the decoder's symbol is data, so a branchy
 // search mispredicts about every other step.
-inline int first_at_most(const uint32_t* a, int n, uint32_t x) {
-  const uint32_t* base = a;
+template <typename T>
+inline int first_at_most(const T* a, int n, uint32_t x) {
+  const T* base = a;
   while (n > 1) {
     int half = n / 2;
     base = base[half] > x ? base + half : base;
@@ -362,35 +413,63 @@ inline int first_at_most(const uint32_t* a, int n, uint32_t x) {
   return int(base - a) + (*base > x);
 }
 
+// For every cumulative count x below the total, the position p whose interval
+// [pos_cum_[p + 1], pos_cum_[p]) holds it. The counts are fixed, so one table serves
+// every codec.
+const std::vector<uint16_t>& position_of_count() {
+  static const std::vector<uint16_t> table = [] {
+    constexpr int N = LzCodec::N;
+    std::vector<uint32_t> cum(N + 1, 0);
+    for (int i = N; i >= 1; --i) cum[size_t(i - 1)] = cum[size_t(i)] + uint32_t(10000 / (i + 200));
+    std::vector<uint16_t> t(cum[0]);
+    for (int p = 0; p < N; ++p)
+      for (uint32_t x = cum[size_t(p + 1)]; x < cum[size_t(p)]; ++x) t[x] = uint16_t(p);
+    return t;
+  }();
+  return table;
+}
+
 }  // namespace
 
-uint32_t LzCodec::get_bit() {
-  bit_mask_ >>= 1;
-  if (bit_mask_ == 0) {
-    // Past the end of damaged or short data the bits read as 0.
-    bit_buffer_ = input_cursor_ < input_end_ ? *input_cursor_++ : 0;
-    bit_mask_ = 128;
+uint32_t LzCodec::get_bits(int count) {
+  if (bit_count_ < count) {
+    // Top up to at least 57 bits; past the end of damaged or short data the bits read as 0.
+    while (bit_count_ <= 56) {
+      const uint64_t byte = input_cursor_ < input_end_ ? *input_cursor_++ : 0;
+      bit_buffer_ |= byte << (56 - bit_count_);
+      bit_count_ += 8;
+    }
   }
-  return (bit_buffer_ & bit_mask_) != 0;
+  if (count == 0) return 0;
+  const uint32_t bits = uint32_t(bit_buffer_ >> (64 - count));
+  bit_buffer_ <<= count;
+  bit_count_ -= count;
+  return bits;
 }
 
 void LzCodec::widen_decoder() {
-  for (;;) {
-    if (low_ >= Q2) {
-      value_ -= Q2;
-      low_ -= Q2;
-      high_ -= Q2;
-    } else if (low_ >= Q1 && high_ <= Q3) {
-      value_ -= Q1;
-      low_ -= Q1;
-      high_ -= Q1;
-    } else if (high_ > Q2) {
-      break;
-    }
-    low_ += low_;
-    high_ += high_;
-    value_ = 2 * value_ + get_bit();
+  // The bit-by-bit loop takes the same number of steps as the encoder's and ends in the
+  // same low and high (where the two differ on the way, only in the top bit), so the
+  // encoder's closed form applies. The value keeps its distance to low, doubled and
+  // fed one input bit per step.
+  const uint32_t distance = value_ - low_;
+  uint32_t L = low_, H = high_ - 1;
+  const uint32_t shared = (L ^ H) ? uint32_t(__builtin_clz(L ^ H)) - 15 : 17;
+  if (shared > 0) {
+    L = (L << shared) & 0x1FFFF;
+    H = ((H << shared) | ((1u << shared) - 1)) & 0x1FFFF;
   }
+  const uint32_t stop = (~L | H) & 0xFFFF;
+  const uint32_t pending = stop ? uint32_t(__builtin_clz(stop)) - 16 : 16;
+  if (pending > 0) {
+    L = (L << pending) & 0xFFFF;
+    H = 0x10000 | ((H << pending) & 0xFFFF) | ((1u << pending) - 1);
+  }
+  const int steps = int(shared + pending);  // at most 33
+  const uint64_t fed = steps > 32 ? uint64_t(get_bits(32)) << 1 | get_bits(1) : get_bits(steps);
+  value_ = L + uint32_t((uint64_t(distance) << steps) + fed);
+  low_ = L;
+  high_ = H + 1;
 }
 
 int LzCodec::decode_symbol() {
@@ -408,7 +487,9 @@ int LzCodec::decode_symbol() {
 int LzCodec::decode_position() {
   uint32_t range = high_ - low_;
   uint32_t x = ((value_ - low_ + 1) * pos_cum_[0] - 1) / range;
-  int p = first_at_most(&pos_cum_[1], N, x);
+  // Counts at or past the first interval's start (only damaged data gets there) give 0,
+  // as a search of the intervals would.
+  int p = x < position_count_ ? position_of_[x] : 0;
   high_ = low_ + range * pos_cum_[p] / pos_cum_[0];
   low_ = low_ + range * pos_cum_[p + 1] / pos_cum_[0];
   widen_decoder();
@@ -422,15 +503,18 @@ LzStatus LzCodec::decompress() {
   shifts_ = 0;
   bytes_written_ = 0;
   bit_buffer_ = 0;
-  bit_mask_ = 0;
+  bit_count_ = 0;
   input_cursor_ = input_;
   output_.clear();
   if (input_length_ > kMaxLzBlock) return LzStatus::too_large;
   if (input_length_ == 0) return LzStatus::ok;
   if (!input_) input_end_ = input_cursor_ = nullptr;
 
-  for (int i = 0; i < 17; ++i) value_ = 2 * value_ + get_bit();
+  value_ = get_bits(17);
   start_model();
+  const std::vector<uint16_t>& positions = position_of_count();
+  position_of_ = positions.data();
+  position_count_ = uint32_t(positions.size());
   std::memset(text_.data(), ' ', N - F);
   int r = N - F;
   try {

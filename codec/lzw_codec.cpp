@@ -1,5 +1,6 @@
 #include "codec/lzw_codec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -164,84 +165,105 @@ void LzwCodec::input(const uint8_t*& buffer, uint32_t& size) const {
 
 // --- dictionary -----------------------------------------------------------------------
 
+namespace {
+
+constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;  // code 4095 is never assigned
+
+inline uint32_t child_key(int parent, uint8_t character) { return uint32_t(parent) << 8 | character; }
+
+inline uint32_t slot_of(uint32_t key) {
+  return (key * 2654435761u) >> (32 - 13);  // kHashSize == 1 << 13
+}
+
+}  // namespace
+
 void LzwCodec::init_dictionary() {
-  dictionary_.assign(kDictionarySize, LzwEntry{});
-  for (int i = 0; i < 256; ++i) {
-    dictionary_[i].character = dictionary_[i].first_character = uint8_t(i);
+  if (mode_ == 1) {
+    children_.assign(kHashSize, kEmptySlot);
+    entry_start_.clear();
+    entry_length_.clear();
+  } else {
+    children_.clear();
+    entry_start_.assign(kDictionarySize, 0);
+    entry_length_.assign(kDictionarySize, 1);
   }
-  // Roots are chained as siblings in code order; the two markers close the chain.
-  for (int i = 0; i <= 256; ++i) dictionary_[i].next_sibling = i + 1;
   count_ = kFirstFree;
 }
 
 void LzwCodec::reset_dictionary() {
-  for (int i = kFirstFree; i < kDictionarySize; ++i) dictionary_[i] = LzwEntry{};
-  for (int i = 0; i < kFirstFree; ++i) dictionary_[i].first_child = -1;
+  if (mode_ == 1) std::memset(children_.data(), 0xFF, children_.size() * sizeof(uint32_t));
   count_ = kFirstFree;
   width_ = 9;
+}
+
+int LzwCodec::find_child(int parent, uint8_t character) const {
+  const uint32_t key = child_key(parent, character);
+  for (uint32_t i = slot_of(key);; i = (i + 1) & (kHashSize - 1)) {
+    uint32_t slot = children_[i];
+    if (slot == kEmptySlot) return -1;
+    if (slot >> 12 == key) return int(slot & 0xFFF);
+  }
 }
 
 bool LzwCodec::add_entry(int parent, uint8_t character) {
   if (count_ >= kDictionarySize) return false;
   int code = count_++;
-  LzwEntry& e = dictionary_[code];
-  const LzwEntry& p = dictionary_[parent];
-  e = LzwEntry{};
-  e.parent = parent;
-  e.depth = p.depth + 1;
-  e.character = character;
-  e.first_character = p.first_character;
-  // Append as the last child so the sibling chains keep code order.
-  int* link = &dictionary_[parent].first_child;
-  while (*link != -1) link = &dictionary_[*link].next_sibling;
-  *link = code;
+  if (mode_ == 1) {
+    const uint32_t key = child_key(parent, character);
+    uint32_t i = slot_of(key);
+    while (children_[i] != kEmptySlot) i = (i + 1) & (kHashSize - 1);
+    children_[i] = key << 12 | uint32_t(code);
+  } else {
+    // The new string is the previous one plus the first byte of the one after it, which
+    // the output already holds right behind it.
+    entry_start_[size_t(code)] = previous_start_;
+    entry_length_[size_t(code)] = uint16_t(entry_length_[size_t(parent)] + 1);
+  }
   return true;
 }
 
 LzwStatus LzwCodec::allocate_buffers() {
-  // A decoded string is never longer than the dictionary is deep, so the string buffer
-  // has a fixed size. The output starts small and then grows in large steps, so short
-  // streams stay cheap and long ones reallocate rarely; bytes are cleared only as they
-  // come into use.
-  string_.reset(new (std::nothrow) uint8_t[kStringCapacity]);
-  if (!string_ || !try_alloc([&] {
+  // The output starts small and then doubles, so short streams stay cheap and long ones
+  // copy each byte only a few times.
+  if (!try_alloc([&] {
         output_.clear();
-        output_.reserve(kFirstOutput);
+        output_.resize(kFirstOutput);
         init_dictionary();
       })) {
     return LzwStatus::out_of_memory;
   }
   output_length_ = 0;
-  output_mask_ = 256;
-  string_length_ = 0;
+  bit_accumulator_ = 0;
+  bit_count_ = 0;
   width_ = 9;
   finished_ = false;
   have_previous_ = false;
   current_code_ = -1;
   previous_code_ = -1;
+  previous_start_ = 0;
   return LzwStatus::ok;
 }
 
-bool LzwCodec::grow_output(uint32_t n) {
-  if (uint64_t(output_.size()) + n > kMaxLzwOutput) return false;
-  if (output_.size() + n <= output_.capacity()) return true;
-  size_t cap = output_.capacity() < kOutputStep ? 0 : output_.capacity();
-  while (output_.size() + n > cap) cap += kOutputStep;
-  return try_alloc([&] { output_.reserve(cap); });
+bool LzwCodec::reserve_output(uint32_t n) {
+  uint64_t need = uint64_t(output_length_) + n;
+  if (need > kMaxLzwOutput) return false;
+  if (need <= output_.size()) return true;
+  uint64_t cap = std::max<uint64_t>(uint64_t(output_.size()) * 2, kFirstOutput);
+  if (cap < need) cap = need;
+  if (cap > kMaxLzwOutput) cap = kMaxLzwOutput;
+  return try_alloc([&] { output_.resize(size_t(cap)); });
 }
 
 // --- encoding -------------------------------------------------------------------------
 
 bool LzwCodec::write_code(int value, int width) {
-  for (int b = width - 1; b >= 0; --b) {
-    output_mask_ >>= 1;
-    if ((value >> b) & 1) output_[output_length_] |= uint8_t(output_mask_);
-    if (output_mask_ == 1) {
-      output_mask_ = 256;
-      ++output_length_;
-      if (!grow_output(1)) return false;
-      output_.push_back(0);
-    }
+  // At most 7 bits wait in the accumulator, so a 12-bit code leaves at most 19.
+  bit_accumulator_ = bit_accumulator_ << width | uint32_t(value);
+  bit_count_ += width;
+  if (!reserve_output(2)) return false;
+  while (bit_count_ >= 8) {
+    bit_count_ -= 8;
+    output_[output_length_++] = uint8_t(bit_accumulator_ >> bit_count_);
   }
   return true;
 }
@@ -256,14 +278,11 @@ LzwStatus LzwCodec::begin_encode() {
   mode_ = 1;
   LzwStatus st = allocate_buffers();
   if (st != LzwStatus::ok) return st;
-  output_.push_back(0);  // the byte being filled; reserved above
   if (!write_code(kClear, width_)) return LzwStatus::out_of_memory;
   return LzwStatus::ok;
 }
 
-LzwStatus LzwCodec::encode_step(uint8_t& input_percent, uint8_t& output_percent) {
-  if (mode_ != 1 || dictionary_.empty()) return LzwStatus::end_of_data;
-  if (finished_) return LzwStatus::finished;
+LzwStatus LzwCodec::encode_one() {
   if (count_ >= kClearAt) {
     if (!write_code(kClear, width_)) return LzwStatus::out_of_memory;
     reset_dictionary();  // the pending string, one byte now, stays pending
@@ -280,32 +299,48 @@ LzwStatus LzwCodec::encode_step(uint8_t& input_percent, uint8_t& output_percent)
   uint8_t byte = input_[read_position_++];
   if (current_code_ < 0) {
     current_code_ = byte;
-    string_length_ = 1;
-  } else {
-    // The pending string is always the dictionary string of current_code_, so the
-    // longer string is found among its children.
-    int child = dictionary_[current_code_].first_child;
-    while (child != -1 && dictionary_[child].character != byte) child = dictionary_[child].next_sibling;
-    if (child != -1) {
-      current_code_ = child;
-      ++string_length_;
-    } else {
-      if (!write_code(current_code_, width_)) return LzwStatus::out_of_memory;
-      if (!add_entry(current_code_, byte)) return LzwStatus::bad_data;  // cannot happen: cleared at 4094
-      width_ = encoder_width(count_);
-      current_code_ = byte;
-      string_length_ = 1;
-    }
+    return LzwStatus::ok;
   }
+  // The pending string is always the dictionary string of current_code_, so the
+  // longer string is one of its children.
+  int child = find_child(current_code_, byte);
+  if (child >= 0) {
+    current_code_ = child;
+    return LzwStatus::ok;
+  }
+  if (!write_code(current_code_, width_)) return LzwStatus::out_of_memory;
+  if (!add_entry(current_code_, byte)) return LzwStatus::bad_data;  // cannot happen: cleared at 4094
+  width_ = encoder_width(count_);
+  current_code_ = byte;
+  return LzwStatus::ok;
+}
+
+LzwStatus LzwCodec::encode_step(uint8_t& input_percent, uint8_t& output_percent) {
+  if (mode_ != 1 || children_.empty()) return LzwStatus::end_of_data;
+  if (finished_) return LzwStatus::finished;
+  LzwStatus st = encode_one();
+  if (st != LzwStatus::ok) return st;
   input_percent = percent_of(read_position_, double(input_.size()));
   output_percent = percent_of(output_length_, double(input_.size()));
   return LzwStatus::ok;
 }
 
+LzwStatus LzwCodec::encode_all() {
+  if (mode_ != 1 || children_.empty()) return LzwStatus::end_of_data;
+  if (finished_) return LzwStatus::finished;
+  LzwStatus st;
+  while ((st = encode_one()) == LzwStatus::ok) {
+  }
+  return st;
+}
+
 void LzwCodec::end_encode() {
-  string_.reset();
-  dictionary_.clear();
-  dictionary_.shrink_to_fit();
+  children_.clear();
+  children_.shrink_to_fit();
+  entry_start_.clear();
+  entry_start_.shrink_to_fit();
+  entry_length_.clear();
+  entry_length_.shrink_to_fit();
   input_.clear();
   input_.shrink_to_fit();
   output_.clear();
@@ -327,28 +362,16 @@ bool LzwCodec::peek_bits(uint64_t at, int width, int& value) const {
 }
 
 bool LzwCodec::read_code(int width, int& code) {
-  if (!peek_bits(bit_position_, width, code)) return false;
-  bit_position_ += uint64_t(width);
-  return true;
-}
-
-bool LzwCodec::decode_string(int code) {
-  const LzwEntry* e = &dictionary_[code];
-  uint32_t n = uint32_t(e->depth) + 1;
-  if (n > kStringCapacity) return false;
-  for (int32_t i = e->depth;; --i) {
-    string_[size_t(i)] = e->character;
-    if (i == 0 || e->parent < 0) break;
-    e = &dictionary_[e->parent];
+  const uint64_t byte = bit_position_ >> 3;
+  if (byte + 3 <= input_.size()) {
+    // Up to 7 bits of offset plus 12 bits of code lie within three bytes.
+    const uint8_t* p = &input_[size_t(byte)];
+    uint32_t bits = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    code = int(bits >> (24 - int(bit_position_ & 7) - width) & ((1u << width) - 1));
+  } else if (!peek_bits(bit_position_, width, code)) {
+    return false;
   }
-  string_length_ = n;
-  return true;
-}
-
-bool LzwCodec::append_output(const uint8_t* bytes, uint32_t n) {
-  if (!grow_output(n)) return false;
-  output_.insert(output_.end(), bytes, bytes + n);
-  output_length_ += n;
+  bit_position_ += uint64_t(width);
   return true;
 }
 
@@ -372,14 +395,12 @@ LzwStatus LzwCodec::begin_decode_entry(const std::string& entry_name, const std:
   return alloc != LzwStatus::ok ? alloc : st;
 }
 
-LzwStatus LzwCodec::decode_step(uint8_t& percent) {
-  if (!ready_ || dictionary_.empty() || input_.empty()) return LzwStatus::end_of_data;
-  percent = uint8_t(percent_of(double(bit_position_ >> 3), double(input_.size())) + 1);
+LzwStatus LzwCodec::decode_one() {
   int code;
   // The end of the input without an end code ends the stream as well.
   if (!read_code(width_, code)) return LzwStatus::end_of_data;
   if (code == kEnd) return LzwStatus::end_of_data;
-  if (code != kEnd && width_ > 9 && count_ == (1 << (width_ - 1)) - 1 && (code >> 1) == kEnd) {
+  if (width_ > 9 && count_ == (1 << (width_ - 1)) - 1 && (code >> 1) == kEnd) {
     // Older writers put the end code one bit narrower at these counts. What follows
     // it then is only the zero code's complete bytes, fewer bits than one code; a real
     // code here would be followed by at least an end code and more.
@@ -390,31 +411,55 @@ LzwStatus LzwCodec::decode_step(uint8_t& percent) {
     reset_dictionary();
     if (!read_code(width_, code) || code == kEnd) return LzwStatus::end_of_data;
     if (code >= 256) return LzwStatus::bad_data;
-    uint8_t byte = uint8_t(code);
-    if (!append_output(&byte, 1)) return LzwStatus::out_of_memory;
-    string_[0] = byte;
-    string_length_ = 1;
+    if (!reserve_output(1)) return LzwStatus::out_of_memory;
+    previous_start_ = output_length_;
+    output_[output_length_++] = uint8_t(code);
     previous_code_ = code;
     have_previous_ = true;
     return LzwStatus::ok;
   }
   if (!have_previous_) return LzwStatus::bad_data;  // data before the first clear code
+  uint32_t start = output_length_;
   if (code < count_) {
-    if (!decode_string(code)) return LzwStatus::bad_data;
-    if (!add_entry(previous_code_, string_[0])) return LzwStatus::bad_data;
+    uint32_t n = code < 256 ? 1 : entry_length_[size_t(code)];
+    if (!reserve_output(n)) return LzwStatus::out_of_memory;
+    uint8_t* out = output_.data();
+    if (code < 256)
+      out[start] = uint8_t(code);
+    else
+      std::memcpy(out + start, out + entry_start_[size_t(code)], n);  // lies wholly before start
+    if (!add_entry(previous_code_, out[start])) return LzwStatus::bad_data;
+    output_length_ += n;
   } else if (code == count_) {
     // The string the encoder has just added: the previous string plus its own first byte.
-    if (!decode_string(previous_code_)) return LzwStatus::bad_data;
-    if (string_length_ >= kStringCapacity) return LzwStatus::bad_data;
-    string_[string_length_++] = string_[0];
-    if (!add_entry(previous_code_, string_[0])) return LzwStatus::bad_data;
+    uint32_t n = previous_code_ < 256 ? 1 : entry_length_[size_t(previous_code_)];
+    if (!reserve_output(n + 1)) return LzwStatus::out_of_memory;
+    uint8_t* out = output_.data();
+    std::memcpy(out + start, out + previous_start_, n);  // the previous string ends at start
+    out[start + n] = out[previous_start_];
+    if (!add_entry(previous_code_, out[start])) return LzwStatus::bad_data;
+    output_length_ += n + 1;
   } else {
     return LzwStatus::bad_data;
   }
   width_ = decoder_width(count_);
-  if (!append_output(string_.get(), string_length_)) return LzwStatus::out_of_memory;
   previous_code_ = code;
+  previous_start_ = start;
   return LzwStatus::ok;
+}
+
+LzwStatus LzwCodec::decode_step(uint8_t& percent) {
+  if (!ready_ || entry_start_.empty() || input_.empty()) return LzwStatus::end_of_data;
+  percent = uint8_t(percent_of(double(bit_position_ >> 3), double(input_.size())) + 1);
+  return decode_one();
+}
+
+LzwStatus LzwCodec::decode_all() {
+  if (!ready_ || entry_start_.empty() || input_.empty()) return LzwStatus::end_of_data;
+  LzwStatus st;
+  while ((st = decode_one()) == LzwStatus::ok) {
+  }
+  return st;
 }
 
 void LzwCodec::end_decode() { end_encode(); }
@@ -424,6 +469,13 @@ void LzwCodec::end_decode() { end_encode(); }
 void LzwCodec::output(const uint8_t*& buffer, uint32_t& length) const {
   buffer = output_.data();
   length = output_length_;
+}
+
+void LzwCodec::take_output(std::vector<uint8_t>& out) {
+  output_.resize(output_length_);
+  out.swap(output_);
+  output_.clear();
+  output_length_ = 0;
 }
 
 LzwStatus LzwCodec::save_output(const std::string& file_name) {
@@ -452,13 +504,9 @@ LzwStatus lzw_compress(const uint8_t* data, size_t size, std::vector<uint8_t>& o
   LzwCodec codec;
   LzwStatus st = codec.set_input(data, size);
   if (st == LzwStatus::ok) st = codec.begin_encode();
-  uint8_t in_pct = 0, out_pct = 0;
-  while (st == LzwStatus::ok) st = codec.encode_step(in_pct, out_pct);
+  if (st == LzwStatus::ok) st = codec.encode_all();
   if (st == LzwStatus::finished) {
-    const uint8_t* buf;
-    uint32_t len;
-    codec.output(buf, len);
-    out.assign(buf, buf + len);
+    codec.take_output(out);
     st = LzwStatus::ok;
   }
   codec.end_encode();
@@ -470,13 +518,9 @@ LzwStatus lzw_expand(const uint8_t* data, size_t size, std::vector<uint8_t>& out
   LzwCodec codec;
   LzwStatus st = codec.begin_decode();
   if (st == LzwStatus::ok) st = codec.set_input(data, size);
-  uint8_t pct = 0;
-  while (st == LzwStatus::ok) st = codec.decode_step(pct);
+  if (st == LzwStatus::ok) st = codec.decode_all();
   if (st == LzwStatus::end_of_data) {
-    const uint8_t* buf;
-    uint32_t len;
-    codec.output(buf, len);
-    out.assign(buf, buf + len);
+    codec.take_output(out);
     st = LzwStatus::ok;
   }
   codec.end_decode();

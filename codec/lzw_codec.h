@@ -9,7 +9,13 @@
 // Compressing: `set_input`, `begin_encode()`, `encode_step` until it returns nonzero,
 // `output`, `end_encode`. Decompressing: `begin_decode()`, `set_input`, `decode_step`
 // until nonzero, `output` (the caller keeps as many bytes as it knows the data to be),
-// `end_decode`.
+// `end_decode`. `encode_all` / `decode_all` run the remaining steps at once without
+// progress, and `take_output` hands the result over without a copy.
+//
+// Speed: the encoder finds a string's extension in a hash table keyed by (code, byte)
+// and packs codes through a bit accumulator; the decoder copies each string from where
+// it first appeared in the output. The output grows geometrically, so both directions
+// run at a rate that does not fall with the size of the data.
 //
 // Stream: a clear code, data codes, the end code, then a zero code that only completes
 // the last byte (the stream is the complete bytes). The encoder widens its codes after
@@ -50,15 +56,6 @@ const char* lzw_status_text(LzwStatus s);
 // Largest input or output buffer the codec holds.
 constexpr uint32_t kMaxLzwOutput = uint32_t(1) << 30;
 
-struct LzwEntry {
-  int32_t parent = -1;
-  int32_t first_child = -1;
-  int32_t next_sibling = -1;
-  int32_t depth = 0;  // string length - 1
-  uint8_t character = 0;
-  uint8_t first_character = 0;
-};
-
 class LzwCodec {
  public:
   static constexpr int kClear = 256;
@@ -66,9 +63,8 @@ class LzwCodec {
   static constexpr int kFirstFree = 258;
   static constexpr int kDictionarySize = 4096;
   static constexpr int kClearAt = 4094;  // the encoder starts over at this count
-  static constexpr uint32_t kOutputStep = 2u << 20;
   static constexpr uint32_t kFirstOutput = 64u << 10;
-  static constexpr uint32_t kStringCapacity = kDictionarySize + 1;
+  static constexpr int kHashSize = 8192;  // twice the dictionary: short probe runs
 
   LzwStatus set_input(const uint8_t* buffer, size_t size);
   LzwStatus load_input(const std::string& file_name);
@@ -79,16 +75,22 @@ class LzwCodec {
   LzwStatus begin_encode();
   LzwStatus begin_encode(const std::string& file_name);
   LzwStatus encode_step(uint8_t& input_percent, uint8_t& output_percent);
+  // Every remaining step: returns what the last `encode_step` would (finished normally).
+  LzwStatus encode_all();
   void end_encode();
 
   LzwStatus begin_decode();
   LzwStatus begin_decode(const std::string& file_name);
   LzwStatus begin_decode_entry(const std::string& entry_name, const std::string& archive_file_name);
   LzwStatus decode_step(uint8_t& percent);
+  // Every remaining step: returns what the last `decode_step` would (end_of_data normally).
+  LzwStatus decode_all();
   void end_decode();
 
   // Buffers stay owned by the codec until the matching end operation.
   void output(const uint8_t*& buffer, uint32_t& length) const;
+  // Moves the output into `out` (exactly its length); the codec's output is empty after.
+  void take_output(std::vector<uint8_t>& out);
   void input(const uint8_t*& buffer, uint32_t& size) const;
   LzwStatus save_output(const std::string& file_name);
   LzwStatus save_input(const std::string& file_name);
@@ -102,13 +104,14 @@ class LzwCodec {
   void reset_positions();
   void init_dictionary();
   void reset_dictionary();
+  LzwStatus encode_one();
+  LzwStatus decode_one();
   bool write_code(int value, int width);
   bool read_code(int width, int& code);
   bool peek_bits(uint64_t at, int width, int& value) const;
   bool add_entry(int parent, uint8_t character);
-  bool decode_string(int code);
-  bool append_output(const uint8_t* bytes, uint32_t n);
-  bool grow_output(uint32_t n);
+  int find_child(int parent, uint8_t character) const;
+  bool reserve_output(uint32_t n);
 
   int mode_ = 0;  // 1 while compressing, 0 while decompressing
   bool ready_ = false;
@@ -116,8 +119,11 @@ class LzwCodec {
   bool have_previous_ = false;
   uint32_t read_position_ = 0;
   uint64_t bit_position_ = 0;  // next input bit to decode; the byte is bit_position_ / 8
+  // Encoder: bits not yet forming a whole byte are the low `bit_count_` bits.
+  uint32_t bit_accumulator_ = 0;
+  int bit_count_ = 0;
+  // The output's first output_length_ bytes are valid; the vector is its capacity.
   uint32_t output_length_ = 0;
-  uint32_t output_mask_ = 256;
   std::vector<uint8_t> input_;
   std::vector<uint8_t> output_;
   int width_ = 9;
@@ -125,9 +131,12 @@ class LzwCodec {
   int count_ = 0;
   int current_code_ = -1;  // -1: nothing pending
   int previous_code_ = -1;
-  std::vector<LzwEntry> dictionary_;
-  uint32_t string_length_ = 0;
-  std::unique_ptr<uint8_t[]> string_;
+  // Encoder: (parent << 8 | byte) << 12 | code per slot, all ones when empty.
+  std::vector<uint32_t> children_;
+  // Decoder: where each entry's string starts in the output, and its length.
+  std::vector<uint32_t> entry_start_;
+  std::vector<uint16_t> entry_length_;
+  uint32_t previous_start_ = 0;  // the string of previous_code_ in the output
 };
 
 // One-shot helpers over the step-wise codec.

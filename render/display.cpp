@@ -32,6 +32,7 @@ struct DisplayState {
 
   DisplaySetup setup;
   FrameSink sink;
+  FrameWanted wanted;  // empty: every frame
   uint32_t sink_index = 0;
   std::vector<uint8_t> readback;  // bottom row first, as GL reads
   std::vector<uint8_t> frame;     // top row first, for the sink
@@ -93,14 +94,16 @@ bool read_frame(DisplayState& s, std::vector<uint8_t>& out, int& w, int& h) {
 }
 
 void end_frame(DisplayState& s) {
-  if (s.sink) {
-    int w = 0, h = 0;
-    if (read_frame(s, s.frame, w, h)) {
+  int w = 0, h = 0;
+  if (s.sink && s.backend) s.backend->drawable_size(w, h);
+  if (w > 0 && h > 0) {
+    const uint32_t index = s.sink_index++;
+    if ((!s.wanted || s.wanted(index)) && read_frame(s, s.frame, w, h)) {
       DisplayFrame f;
       f.rgba = s.frame.data();
       f.width = w;
       f.height = h;
-      f.index = s.sink_index++;
+      f.index = index;
       s.sink(f);
     }
   }
@@ -338,9 +341,10 @@ DisplayProcResult display_window_proc(const WindowMessage& m) {
   }
 }
 
-void display_set_frame_sink(FrameSink sink) {
+void display_set_frame_sink(FrameSink sink, FrameWanted wanted) {
   DisplayState& s = state();
   s.sink = std::move(sink);
+  s.wanted = std::move(wanted);
   s.sink_index = 0;
 }
 

@@ -114,9 +114,14 @@ enum class DisplayProcResult : int {
 // opened window) goes through here.
 DisplayProcResult display_window_proc(const WindowMessage& m);
 
+// Says whether the sink needs the ended frame with this index.
+using FrameWanted = std::function<bool(uint32_t index)>;
+
 // Every frame ended from now on goes to `sink` (an empty function stops it). The frame
-// index restarts at 0.
-void display_set_frame_sink(FrameSink sink);
+// index restarts at 0. With `wanted`, a frame it refuses still takes its index but is
+// neither read back from OpenGL nor handed over (reading a frame back costs more than
+// drawing many).
+void display_set_frame_sink(FrameSink sink, FrameWanted wanted = {});
 
 // Reads what is drawn so far into `rgba` (rows top first). False when nothing is open.
 bool display_read_frame(std::vector<uint8_t>& rgba, int& width, int& height);

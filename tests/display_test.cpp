@@ -317,6 +317,22 @@ TEST_F(DisplayTest, FrameSinkGetsEveryEndedFrameTopRowFirst) {
   EXPECT_EQ(first_pixel, (std::vector<uint8_t>{9, 8, 7, 255}));
   EXPECT_EQ(gl_recorder().of(GlFunc::ReadPixels).at(0)->text(),
             "glReadPixels(0, 0, 4, 2, GL_RGBA, GL_UNSIGNED_BYTE, out)");
+
+  // Frames the sink does not want keep their index but are never read back.
+  got.clear();
+  std::vector<uint32_t> asked;
+  display_set_frame_sink([&](const DisplayFrame& f) { got.push_back(f); },
+                         [&](uint32_t index) {
+                           asked.push_back(index);
+                           return index % 3 == 0;
+                         });
+  const size_t reads = gl_recorder().of(GlFunc::ReadPixels).size();
+  for (int k = 0; k < 7; ++k) display_frame();
+  EXPECT_EQ(asked, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[1].index, 3u);
+  EXPECT_EQ(got[2].index, 6u);
+  EXPECT_EQ(gl_recorder().of(GlFunc::ReadPixels).size(), reads + 3);
   display_set_frame_sink(nullptr);
 }
 

@@ -640,6 +640,16 @@ TEST_F(ShowSound, DeviceFailureFallsBackToTheSilentDevice) {
   EXPECT_EQ(boxes.boxes[0].icon, MessageIcon::warning);
 }
 
+TEST_F(ShowSound, SilentDeviceOpensWithoutProbingAndWithoutWarnings) {
+  g_fake.handle = 0;  // no handle from the silent device: the music path stays
+  ASSERT_EQ(sound_show_start(api, music, {}, true, nullptr, SoundDevice::silent), SoundStartResult::ok);
+  EXPECT_EQ(g_fake.calls, (Lines{"GetVersion", "Init -2 22050 0", "Start",
+                                 "StreamCreateFile 0 music\\vexmarine.mp3 0 0 0"}));
+  EXPECT_TRUE(music.no_sound);
+  EXPECT_EQ(music.path, "music\\vexmarine.mp3");
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST_F(ShowSound, UnopenableMusicIsDroppedAndTheDeviceClosed) {
   g_fake.handle = 0;
   ASSERT_EQ(sound_show_start(api, music, {}, true), SoundStartResult::ok);
