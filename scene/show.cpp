@@ -39,7 +39,24 @@ uint32_t show_scene_flags(const ShowSettings& s) {
   return flags;
 }
 
+uint32_t show_scene_duration_ms(const Scene& s) {
+  if (!s.loaded || s.motions.empty()) return 0;
+  const Motion& h = s.motions[0];
+  const double rate = double(h.frame_step) * h.frames_per_second;
+  if (!(rate > 0) || !(h.last_frame > 0)) return 0;
+  const double ms = double(h.last_frame) * 1000.0 / rate;
+  return ms >= 4.0e9 ? 4000000000u : static_cast<uint32_t>(ms);
+}
+
 namespace {
+
+// One scene to play: the fixed show's entries, or the playlist's with their ends filled in
+// once the scenes are loaded.
+struct PlayEntry {
+  std::string path;
+  bool scaled = false;
+  uint32_t end_ms = 0;
+};
 
 // An empty log line is written as a single blank, as the log list shows it.
 void log_blank() { log_line(" "); }
@@ -100,29 +117,38 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
   const uint32_t flags = show_scene_flags(settings);
   log_blank();
   call(host.remember_track_bar, settings.track_bar_position);
-  log_line(std::to_string(kShowScenes) + " scenes to load :");
+  std::vector<PlayEntry> table;
+  if (settings.playlist.empty()) {
+    for (const ShowEntry& e : kShowTable) table.push_back({e.path, e.scaled, e.end_ms});
+  } else {
+    for (const std::string& p : settings.playlist) table.push_back({p, false, 0});
+  }
+  const int scene_count = static_cast<int>(table.size());
+  log_line(std::to_string(scene_count) + " scenes to load :");
 
   // Whatever mode was chosen, the scenes are made for 640 x 480; only the depth stays.
   texture_counter = 0;
   call(host.control_window_repaint);
   log_blank();
   log_line("Scene index : 1");
-  log_line(std::string("Path : ") + kShowTable[0].path);
+  log_line("Path : " + table[0].path);
 
-  SceneList scenes(kShowScenes);
-  for (int k = 0; k < kShowScenes; ++k) {
-    call(host.loading_progress, k + 1, kShowScenes, std::string(kShowTable[k].path));
+  SceneList scenes(scene_count);
+  uint32_t playlist_end = 0;
+  for (int k = 0; k < scene_count; ++k) {
+    call(host.loading_progress, k + 1, scene_count, table[k].path);
     scenes[k] = std::make_unique<Scene>();
     Scene& s = *scenes[k];
     scene_construct(s);
     (void)scene_configure(s, flags, kShowWidth, kShowHeight, settings.max_texture_size, precalc_step);
     scene_set_lightwave_root(s, settings.lightwave_root);
     // The status is not examined: a scene that failed keeps its slot (loaded = 0).
-    (void)scene_load(s, kShowTable[k].path);
-    if (kShowTable[k].scaled) scene_scale(s, kShowScale);
+    (void)scene_load(s, table[k].path);
+    if (table[k].scaled) scene_scale(s, kShowScale);
+    if (!settings.playlist.empty()) table[k].end_ms = playlist_end += show_scene_duration_ms(s);
   }
 
-  std::string music = kShowMusic;
+  std::string music = settings.playlist.empty() ? std::string(kShowMusic) : settings.playlist_music;
   log_blank();
   if (music.empty() || precalc) {
     log_line("No music played.");
@@ -200,10 +226,10 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
   }
 
   const uint32_t t0 = clock_now_ms();
-  for (int k = 0; k < kShowScenes; ++k) {
+  for (int k = 0; k < scene_count; ++k) {
     Scene& s = *scenes[k];
     scene_reset_motions(s);
-    const uint32_t end = t0 + kShowTable[k].end_ms;
+    const uint32_t end = t0 + table[k].end_ms;
     if (clock_now_ms() >= end) continue;  // an overrun: this scene's moment has passed
     if (scenes_shown) ++*scenes_shown;
     bool go_on = true;
@@ -234,7 +260,7 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     (void)display_close();
   }
 
-  for (int i = 0; i < kShowScenes; ++i) {
+  for (int i = 0; i < scene_count; ++i) {
     log_line("Removing " + scenes[i]->path + " from memory (scene index : " + std::to_string(i) + ").");
     scene_destroy(*scenes[i]);
     scene_destroy(*scenes[i]);

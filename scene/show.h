@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "scene/scene.h"
 
@@ -49,6 +50,10 @@ struct ShowSettings {
   int precalc_step_index = 1;  // selected line of the precalculation-step list (0..7)
   int max_texture_size = 1024;
   int track_bar_position = 0;
+  // When set, these scenes are played instead of the fixed show, in order, each from the
+  // end of the one before it to its own last frame, over `music` ("" plays none).
+  std::vector<std::string> playlist;
+  std::string playlist_music;
 };
 
 enum class MessageKind : int { error = 0, warning = 1 };
@@ -89,6 +94,9 @@ const char* show_result_text(ShowResult r);
 // Plays the show once. `scenes_shown` (optional) receives how many scenes got at least one
 // frame, for callers that report progress.
 ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown = nullptr);
+
+// How long a loaded scene plays: its last frame at its frame rate (0 when not loaded).
+uint32_t show_scene_duration_ms(const Scene& scene);
 
 // The scene options word for these settings.
 uint32_t show_scene_flags(const ShowSettings& settings);
