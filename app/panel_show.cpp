@@ -7,6 +7,7 @@
 #include "app/sound_output.h"
 #include "app/startup.h"
 #include "platform/file.h"
+#include "platform/log.h"
 #include "render/gl_caps.h"
 
 namespace orvl {
@@ -42,6 +43,11 @@ ShowResult panel_run_show(const ShowRequest& request, const SoundFormatChoice& f
   MusicState music;
   const bool warnings = opt.show_warnings;
   host.music_start = [&](std::string& path) {
+    if (!sound_library_loaded()) {  // nothing to play it with: the show goes on silent
+      log_line("No sound library loaded: no music played.");
+      path.clear();
+      return true;
+    }
     music.path = resolve_data_path(path);
     if (sound_show_start(sound_api(), music, format, warnings, &cw) == SoundStartResult::wrong_version)
       return false;

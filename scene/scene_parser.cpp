@@ -300,6 +300,7 @@ SceneStatus Parser::mesh_object(const std::string& written) {
   if (written.size() > kMaxPathLength)
     return refuse("object name longer than " + std::to_string(kMaxPathLength) + " characters");
   std::string name = written;
+  const int loaded_before = s_.loaded;
   s_.image_missing = 0;
   LoadStatus st = load_object(s_, name, false);  // shortens `name` in place
   if (st == LoadStatus::ok) return record_mesh(written, name);
@@ -332,6 +333,8 @@ SceneStatus Parser::mesh_object(const std::string& written) {
       s_.image_missing = 0;
       LoadStatus alt = load_object(s_, path, true);
       if (alt == LoadStatus::ok) {
+        // The failed attempts above marked the scene as not loaded; this one found it.
+        s_.loaded = loaded_before;
         log_line("Object " + written + " loaded from " + c);
         return record_mesh(written, c);
       }

@@ -40,7 +40,7 @@ uint32_t show_scene_flags(const ShowSettings& s) {
 }
 
 uint32_t show_scene_duration_ms(const Scene& s) {
-  if (!s.loaded || s.motions.empty()) return 0;
+  if (s.motions.empty()) return 0;  // a scene that failed to parse has no timing left
   const Motion& h = s.motions[0];
   const double rate = double(h.frame_step) * h.frames_per_second;
   if (!(rate > 0) || !(h.last_frame > 0)) return 0;

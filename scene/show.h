@@ -95,7 +95,7 @@ const char* show_result_text(ShowResult r);
 // frame, for callers that report progress.
 ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown = nullptr);
 
-// How long a loaded scene plays: its last frame at its frame rate (0 when not loaded).
+// How long a scene plays: its last frame at its frame rate (0 when it could not be parsed).
 uint32_t show_scene_duration_ms(const Scene& scene);
 
 // The scene options word for these settings.

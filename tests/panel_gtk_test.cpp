@@ -3,7 +3,9 @@
 // and a screenshot under the build folder.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +40,14 @@ class XvfbEnvironment : public ::testing::Environment {
     pid_ = ::fork();
     if (pid_ == 0) {
       ::close(fds[0]);
+      // The server goes with the test, however the test ends, and keeps its chatter out of
+      // the test's output.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      const int null_fd = ::open("/dev/null", O_RDWR);
+      if (null_fd >= 0) {
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
+      }
       const std::string fd = std::to_string(fds[1]);
       ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
                "+extension", "GLX", static_cast<char*>(nullptr));
@@ -189,8 +199,10 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
     // The about dialog through its menu item: open, looked at, photographed, closed by EXIT.
     std::string about_title, build_line;
     bool shot_ok = false;
+    int about_ticks = 0;
     DialogScript about{&panel,
                        {[&](GtkWidget* d) {
+                         if (++about_ticks < 6) return false;  // let it paint before the picture
                          about_title = gtk_window_get_title(GTK_WINDOW(d));
                          if (GtkWidget* l = find_named(d, "1040")) build_line = gtk_label_get_text(GTK_LABEL(l));
                          shot_ok = save_screenshot((shot_dir / "panel_about.png").string());

@@ -432,3 +432,56 @@ TEST_F(PanelTest, AboutDocumentationAndShows) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PanelTest, ConfigurationFileKeepsPathsAndOptionsAcrossRuns) {
+  Options saved = opt;
+  saved.z_buffer = true;
+  saved.wait_vsync = true;
+  saved.stereo = false;
+  saved.lightwave_root = "/lw/root/";
+  const std::string a = scene("a b.lws");  // a space, kept as it is
+  const std::string text = panel_config_text({a, "/x/y\nz.lws", "/c.lws"}, saved, "/m/tune.xm", "/s/", "/m/");
+  // A line break cannot live in a profile value: that entry is left out, not split.
+  EXPECT_EQ(text.find("z.lws"), std::string::npos);
+
+  const std::string path = (root / "cfg" / "Orvl.ini").string();
+  std::string error;
+  ASSERT_TRUE(panel_config_write(path, text, &error)) << error;
+  EXPECT_FALSE(fs::exists(path + ".tmp"));
+  const PlaylistRestore restore = options_read_playlist(path);
+  EXPECT_EQ(restore.scene_count, 2);
+  EXPECT_EQ(panel_playlist_paths(restore), (std::vector<std::string>{a, "/c.lws"}));
+
+  Options defaults;
+  const PanelSettings s = panel_settings_read(path, defaults);
+  ASSERT_TRUE(s.present);
+  EXPECT_TRUE(s.options.z_buffer && s.options.wait_vsync && s.options.show_splash);
+  EXPECT_FALSE(s.options.stereo);
+  EXPECT_EQ(s.options.lightwave_root, "/lw/root/");
+  EXPECT_EQ(s.music, "/m/tune.xm");
+  EXPECT_EQ(s.scene_directory, "/s/");
+  EXPECT_FALSE(panel_settings_read((root / "none.ini").string(), defaults).present);
+
+  // A hand-written relative Scene value is taken against the current directory; a key
+  // without a value shows its own name.
+  std::ofstream(root / "hand.ini") << "[LWS PLAYLIST]\nSceneCount=2\nScene0=scenes/a b.lws\n";
+  EXPECT_EQ(panel_playlist_paths(options_read_playlist((root / "hand.ini").string())),
+            (std::vector<std::string>{a, "Scene1"}));
+
+  // Written back where it was read, else in the per-user folder.
+  EXPECT_EQ(panel_config_write_path(path), path);
+  const char* old_xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string kept = old_xdg ? old_xdg : "";
+  ::setenv("XDG_CONFIG_HOME", (root / "xdg").c_str(), 1);
+  EXPECT_EQ(panel_config_write_path(""), (root / "xdg" / "orvl" / "Orvl.ini").string());
+  if (old_xdg) ::setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
+  else ::unsetenv("XDG_CONFIG_HOME");
+  // A folder in the way: the write fails and says so; the old file is untouched.
+  fs::create_directories(root / "cfg" / "Blocked.ini");
+  EXPECT_FALSE(panel_config_write((root / "cfg" / "Blocked.ini").string(), text, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
