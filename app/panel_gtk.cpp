@@ -1,6 +1,8 @@
 #include "app/panel_gtk.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -736,6 +738,15 @@ int panel_main(const std::vector<std::string>& input) {
                      r->panel->refresh();
                    }),
                    &run);
+  // A session that ends (or Ctrl+C in a terminal) closes the window the ordinary way, so the
+  // configuration is still written.
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    g_unix_signal_add(sig, +[](gpointer data) -> gboolean {
+      auto* r = static_cast<PanelRun*>(data);
+      if (r->panel) r->panel->activate(kCmdExit);
+      return G_SOURCE_CONTINUE;
+    }, &run);
+  }
   splash.close();
   const int status = g_application_run(G_APPLICATION(app), 0, nullptr);
 

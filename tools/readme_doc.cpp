@@ -3,7 +3,7 @@
 //
 // html: the whole README as one self-contained page (headings, paragraphs, lists, tables,
 // code blocks, inline code, bold and links). man: orvl(1) with the README's opening
-// paragraph as the description and, for every "### orvl ..." section under "## Commands",
+// paragraph as the description and, for every "### orvl ..." section (wherever it stands),
 // its synopsis lines (the `orvl ...` lines of its first sh block, or the command in its
 // heading) and its first paragraph.
 #include <cstdio>
@@ -209,11 +209,9 @@ std::string to_man(const std::vector<std::string>& lines) {
   std::string intro;
   for (; i < lines.size() && !trim(lines[i]).empty(); ++i) intro += (intro.empty() ? "" : " ") + trim(lines[i]);
   std::ostringstream synopsis, commands;
-  bool in_commands = false;
   for (i = 0; i < lines.size(); ++i) {
     const std::string& l = lines[i];
-    if (starts_with(l, "## ")) in_commands = trim(l.substr(3)) == "Commands";
-    if (!in_commands || !starts_with(l, "### ")) continue;
+    if (!starts_with(l, "### ")) continue;
     std::string title = trim(l.substr(4));
     std::string heading_code;
     if (title.size() > 2 && title.front() == '`' && title.back() == '`') heading_code = title.substr(1, title.size() - 2);
