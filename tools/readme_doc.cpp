@@ -114,7 +114,7 @@ std::string to_html(const std::vector<std::string>& lines) {
   std::string para;
   bool in_list = false;
   auto flush = [&] {
-    if (!para.empty()) o << "<p>" << inline_html(para) << "</p>\n";
+    if (!para.empty()) o << (in_list ? "<li>" : "<p>") << inline_html(para) << (in_list ? "</li>\n" : "</p>\n");
     para.clear();
     if (in_list) o << "</ul>\n";
     in_list = false;
