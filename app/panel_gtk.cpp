@@ -134,6 +134,13 @@ GtkWidget* labelled_row(GtkWidget* grid, int row, const char* label, GtkWidget* 
 
 }  // namespace
 
+// Counts what runs a loop of its own over the window (dialogs, file choosers, the show).
+struct GtkPanel::Busy {
+  explicit Busy(int& n) : n_(n) { ++n_; }
+  ~Busy() { --n_; }
+  int& n_;
+};
+
 // The show's own windows, alive while it plays.
 struct GtkPanel::Private {
   GtkWidget* loading = nullptr;
@@ -194,7 +201,10 @@ GtkPanel::GtkPanel(GtkApplication* app, Options& options, const SoundApi* sound)
   }
   gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
   g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
-                     static_cast<GtkPanel*>(self)->model().request_quit();
+                     auto* panel = static_cast<GtkPanel*>(self);
+                     // A dialog, a file chooser or a show still runs on this window's behalf.
+                     if (panel->busy()) return TRUE;
+                     panel->model().request_quit();
                      return FALSE;  // let it close
                    }),
                    this);
@@ -387,6 +397,7 @@ void GtkPanel::set_window_visible(bool visible) {
 void GtkPanel::focus_window() { gtk_window_present(GTK_WINDOW(window_)); }
 
 std::vector<std::string> GtkPanel::choose_files(const OpenFileRequest& r) {
+  Busy busy(busy_);
   GtkFileChooserNative* chooser = gtk_file_chooser_native_new(r.title.c_str(), GTK_WINDOW(window_),
                                                              GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
   GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser);
@@ -419,6 +430,7 @@ std::vector<std::string> GtkPanel::choose_files(const OpenFileRequest& r) {
 }
 
 bool GtkPanel::choose_folder(const std::string& title, std::string* folder) {
+  Busy busy(busy_);
   GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
       title.c_str(), GTK_WINDOW(dialog_ ? dialog_ : window_), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Select", "_Cancel");
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
@@ -435,6 +447,7 @@ bool GtkPanel::choose_folder(const std::string& title, std::string* folder) {
 }
 
 int GtkPanel::run_dialog(GtkWidget* dialog) {
+  Busy busy(busy_);
   GtkWidget* outer = dialog_;
   dialog_ = dialog;
   gtk_widget_show_all(dialog);
@@ -481,8 +494,7 @@ void GtkPanel::run_about(const AboutText& about) {
   GtkWidget* build = gtk_label_new(about.build_line.c_str());
   gtk_widget_set_name(build, "1040");
   gtk_box_pack_start(GTK_BOX(area), build, FALSE, FALSE, 0);
-  while (run_dialog(d) != kExit && gtk_widget_get_visible(d)) {
-  }
+  (void)run_dialog(d);  // EXIT, Escape or the window's close button
   gtk_widget_destroy(d);
 }
 
@@ -574,8 +586,7 @@ void GtkPanel::run_sound_device(const SoundDeviceDialog& dialog) {
     gtk_widget_set_sensitive(c, FALSE);  // a report, not a setting
     gtk_box_pack_start(GTK_BOX(area), c, FALSE, FALSE, 0);
   }
-  while (run_dialog(d) != kExit && gtk_widget_get_visible(d)) {
-  }
+  (void)run_dialog(d);
   gtk_widget_destroy(d);
 }
 
@@ -594,6 +605,7 @@ bool GtkPanel::open_document(const std::string& path) {
 }
 
 void GtkPanel::play(const ShowRequest& request) {
+  Busy busy(busy_);
   Private& p = *p_;
   gtk_widget_set_sensitive(window_, FALSE);
   pump_events();
@@ -743,7 +755,17 @@ int panel_main(const std::vector<std::string>& input) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     g_unix_signal_add(sig, +[](gpointer data) -> gboolean {
       auto* r = static_cast<PanelRun*>(data);
-      if (r->panel) r->panel->activate(kCmdExit);
+      if (!r->panel) return G_SOURCE_CONTINUE;
+      // Whatever runs over the window (a dialog, a show) finishes first; then it closes.
+      g_timeout_add(100, +[](gpointer d) -> gboolean {
+        auto* run = static_cast<PanelRun*>(d);
+        GtkPanel* panel = run->panel.get();
+        if (!panel || !panel->window()) return G_SOURCE_REMOVE;
+        if (GtkWidget* dialog = panel->open_dialog()) gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_DELETE_EVENT);
+        if (panel->busy()) return G_SOURCE_CONTINUE;
+        panel->activate(kCmdExit);
+        return G_SOURCE_REMOVE;
+      }, r);
       return G_SOURCE_CONTINUE;
     }, &run);
   }

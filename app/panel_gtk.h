@@ -67,9 +67,12 @@ class GtkPanel final : public PanelUi {
 
   // Runs the command `id` as its button or menu item would.
   void activate(int id);
+  // True while a dialog, a file chooser or a show runs its own loop over the window.
+  bool busy() const { return busy_ > 0; }
 
  private:
   struct Private;
+  struct Busy;
   void build_menu();
   void build_body(GtkWidget* box);
   int run_dialog(GtkWidget* dialog);
@@ -82,6 +85,7 @@ class GtkPanel final : public PanelUi {
   std::map<int, GtkWidget*> widgets_;
   std::map<int, GtkWidget*> menu_items_;
   bool refreshing_ = false;
+  int busy_ = 0;
   bool windowed_ = false;
   int shows_played_ = 0;
 };
