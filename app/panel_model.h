@@ -24,7 +24,7 @@
 #include "app/message_box.h"
 #include "app/options.h"
 #include "app/sound_output.h"
-#include "scene/show.h"
+#include "app/show.h"
 
 namespace orvl {
 

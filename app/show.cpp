@@ -1,14 +1,15 @@
-#include "scene/show.h"
+#include "app/show.h"
 
 #include <memory>
 #include <vector>
 
-#include "object/texture_upload.h"
+#include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
+#include "render/texture_upload.h"
 
 namespace orvl {
 
@@ -57,6 +58,17 @@ struct PlayEntry {
   bool scaled = false;
   uint32_t end_ms = 0;
 };
+using PlayTable = std::vector<PlayEntry>;
+
+PlayTable play_table(const ShowSettings& settings) {
+  PlayTable table;
+  if (settings.playlist.empty()) {
+    for (const ShowEntry& e : kShowTable) table.push_back({e.path, e.scaled, e.end_ms});
+  } else {
+    for (const std::string& p : settings.playlist) table.push_back({p, false, 0});
+  }
+  return table;
+}
 
 // An empty log line is written as a single blank, as the log list shows it.
 void log_blank() { log_line(" "); }
@@ -68,13 +80,15 @@ void call(const F& f, A&&... args) {
 
 using SceneList = std::vector<std::unique_ptr<Scene>>;
 
+// The record's own destructor releases whatever scene_destroy left; one call is enough.
+void destroy_scene(std::unique_ptr<Scene>& s) {
+  if (!s) return;
+  scene_destroy(*s);
+  s.reset();
+}
+
 void destroy_scenes(SceneList& scenes) {
-  for (auto& s : scenes) {
-    if (!s) continue;
-    scene_destroy(*s);
-    scene_destroy(*s);
-    s.reset();
-  }
+  for (auto& s : scenes) destroy_scene(s);
 }
 
 // A scene that failed to load has no tables left: its slot shows the cleared backdrop.
@@ -84,15 +98,8 @@ void present_cleared(const ShowSettings& settings) {
   g.Clear(GL_COLOR_BUFFER_BIT | (settings.z_buffer ? GL_DEPTH_BUFFER_BIT : 0));
 }
 
-}  // namespace
-
-ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown) {
-  if (scenes_shown) *scenes_shown = 0;
-  const bool precalc = settings.mode == ShowMode::build_precalc;
-
-  call(host.loading_open, std::string("Wait while loading and precalculating ...."));
-  const int precalc_step = settings.precalc_step_index + 1;
-
+// Writes the settings to the log; returns the colour depth the display is opened with.
+int log_settings(const ShowSettings& settings) {
   log_clear();
   log_line("ORVL states :");
   log_line("Newtek LightWave 5.X root path : " + settings.lightwave_root);
@@ -113,30 +120,30 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
   }
   log_line("Wanted resolution : " + std::to_string(mode_w) + " x " + std::to_string(mode_h) + " (" +
            std::to_string(bpp) + " bpp) " + (settings.full_screen ? "(fullscreen)" : "(windowed)"));
+  return bpp;
+}
 
+// Loads the scenes of the table; a scene that fails keeps its slot with `loaded` = 0. A
+// playlist's end moments follow from each scene's own length, one after the other.
+SceneList load_scenes(const ShowSettings& settings, ShowHost& host, PlayTable& table) {
+  const int count = static_cast<int>(table.size());
   const uint32_t flags = show_scene_flags(settings);
+  const int precalc_step = settings.precalc_step_index + 1;
   log_blank();
   call(host.remember_track_bar, settings.track_bar_position);
-  std::vector<PlayEntry> table;
-  if (settings.playlist.empty()) {
-    for (const ShowEntry& e : kShowTable) table.push_back({e.path, e.scaled, e.end_ms});
-  } else {
-    for (const std::string& p : settings.playlist) table.push_back({p, false, 0});
-  }
-  const int scene_count = static_cast<int>(table.size());
-  log_line(std::to_string(scene_count) + " scenes to load :");
+  log_line(std::to_string(count) + " scenes to load :");
 
   // Whatever mode was chosen, the scenes are made for 640 x 480; only the depth stays.
-  texture_counter = 0;
+  reset_texture_counter();
   call(host.control_window_repaint);
   log_blank();
   log_line("Scene index : 1");
   log_line("Path : " + table[0].path);
 
-  SceneList scenes(scene_count);
+  SceneList scenes(count);
   uint32_t playlist_end = 0;
-  for (int k = 0; k < scene_count; ++k) {
-    call(host.loading_progress, k + 1, scene_count, table[k].path);
+  for (int k = 0; k < count; ++k) {
+    call(host.loading_progress, k + 1, count, table[k].path);
     scenes[k] = std::make_unique<Scene>();
     Scene& s = *scenes[k];
     scene_construct(s);
@@ -147,65 +154,68 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     if (table[k].scaled) scene_scale(s, kShowScale);
     if (!settings.playlist.empty()) table[k].end_ms = playlist_end += show_scene_duration_ms(s);
   }
+  return scenes;
+}
 
-  std::string music = settings.playlist.empty() ? std::string(kShowMusic) : settings.playlist_music;
+// Opens the music unless building the precalculation; false: the show is abandoned.
+bool start_music(std::string& music, bool precalc, ShowHost& host) {
   log_blank();
   if (music.empty() || precalc) {
     log_line("No music played.");
-  } else {
-    log_line("Wanted played music while rendering : " + music);
-    if (host.music_start && !host.music_start(music)) {
-      destroy_scenes(scenes);
-      call(host.loading_close);
-      call(host.control_window_focus);
-      return ShowResult::abandoned;
-    }
+    return true;
   }
+  log_line("Wanted played music while rendering : " + music);
+  return !host.music_start || host.music_start(music);
+}
 
-  log_blank();
-  log_line("Initializing 2D effects.");
-  for (auto& s : scenes) call(host.effects_init, *s);
-  log_blank();
-  call(host.loading_close);
-
-  int stop = 0;
-  if (precalc) {
+// Opens the output: the precalculation dialog, or the display window with the textures
+// uploaded and the music playing. False (scenes already destroyed): the window failed.
+bool open_output(const ShowSettings& settings, ShowHost& host, int bpp, SceneList& scenes,
+                 const std::string& music, int& stop) {
+  if (settings.mode == ShowMode::build_precalc) {
     call(host.precalc_dialog_open, std::string("Wait while building precalculation file ...."));
-  } else {
-    log_line("Initializing OpenGL internal library.");
-    display_reset();
-    display_bind_key(kEscapeKey, &stop, kKeyBindingQuit);
-    call(host.close_splash);
-    log_line("Creating OpenGL output window.");
-    uint32_t display_options = 0;
-    if (settings.full_screen) display_options |= DisplayOptions::FULL_SCREEN;
-    if (settings.z_buffer) display_options |= DisplayOptions::DEPTH_BUFFER;
-    if (settings.wait_vsync) display_options |= DisplayOptions::WAIT_VSYNC;
-    const DisplayResult r = display_open(display_options, kShowWidth, kShowHeight, bpp, 0, 0, 0, "ORVL output window");
-    if (r == DisplayResult::no_pixel_format) {
-      log_line("Removing scenes from memory.");
-      destroy_scenes(scenes);
-      log_line("8bpp desktop video mode not supported.");
-      call(host.message_box,
-           std::string("Your desktop configuration must be surely set to a 8 bits video mode.\nPlease use higher video mode."),
-           std::string("OpenGL window initialization failure"), MessageKind::error);
-      call(host.control_window_focus);
-      return ShowResult::display_failed;
-    }
-    if (r != DisplayResult::ok) {
-      log_line("Removing scenes from memory.");
-      destroy_scenes(scenes);
-      call(host.message_box, std::string("Please verify your OpenGL installation (perhaps a DLL problem)."),
-           std::string("OpenGL window initialization failure"), MessageKind::error);
-      delete_textures();
-      call(host.control_window_focus);
-      return ShowResult::display_failed;
-    }
-    log_line("Uploading textures to OpenGL.");
-    for (auto& s : scenes) upload_textures(*s);
-    if (!music.empty()) call(host.music_play);
+    return true;
   }
+  log_line("Initializing OpenGL internal library.");
+  display_reset();
+  display_bind_key(kEscapeKey, &stop, kKeyBindingQuit);
+  call(host.close_splash);
+  log_line("Creating OpenGL output window.");
+  uint32_t display_options = 0;
+  if (settings.full_screen) display_options |= DisplayOptions::FULL_SCREEN;
+  if (settings.z_buffer) display_options |= DisplayOptions::DEPTH_BUFFER;
+  if (settings.wait_vsync) display_options |= DisplayOptions::WAIT_VSYNC;
+  const DisplayResult r = display_open(display_options, kShowWidth, kShowHeight, bpp, 0, 0, 0, "ORVL output window");
+  if (r == DisplayResult::no_pixel_format) {
+    log_line("Removing scenes from memory.");
+    destroy_scenes(scenes);
+    log_line("8bpp desktop video mode not supported.");
+    call(host.message_box,
+         std::string("Your desktop configuration must be surely set to a 8 bits video mode.\nPlease use higher video mode."),
+         std::string("OpenGL window initialization failure"), MessageKind::error);
+    call(host.control_window_focus);
+    return false;
+  }
+  if (r != DisplayResult::ok) {
+    log_line("Removing scenes from memory.");
+    destroy_scenes(scenes);
+    call(host.message_box, std::string("Please verify your OpenGL installation (perhaps a DLL problem)."),
+         std::string("OpenGL window initialization failure"), MessageKind::error);
+    delete_textures();
+    call(host.control_window_focus);
+    return false;
+  }
+  log_line("Uploading textures to OpenGL.");
+  for (auto& s : scenes) upload_textures(*s);
+  if (!music.empty()) call(host.music_play);
+  return true;
+}
 
+// Announces the first scene, then shows each scene until its end moment on one clock.
+// Returns how many scenes got at least one frame.
+int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const PlayTable& table,
+         const int& stop) {
+  const bool precalc = settings.mode == ShowMode::build_precalc;
   log_blank();
   const std::string first_path = scenes[0]->path;
   if (precalc) {
@@ -220,18 +230,19 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     if (settings.mode == ShowMode::common_rendering)
       title = "Common buffer used";
     else
-      title = first_path + (scenes[0]->visibility.empty() ? "" : " (precalculated)");
+      title = first_path + (scenes[0]->precalc.visibility.empty() ? "" : " (precalculated)");
     display_set_title(title);
     log_line(title);
   }
 
+  int shown = 0;
   const uint32_t t0 = clock_now_ms();
-  for (int k = 0; k < scene_count; ++k) {
+  for (size_t k = 0; k < scenes.size(); ++k) {
     Scene& s = *scenes[k];
     scene_reset_motions(s);
     const uint32_t end = t0 + table[k].end_ms;
     if (clock_now_ms() >= end) continue;  // an overrun: this scene's moment has passed
-    if (scenes_shown) ++*scenes_shown;
+    ++shown;
     bool go_on = true;
     do {
       if (!precalc) display_frame();
@@ -241,11 +252,14 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
       } else if (!precalc) {
         present_cleared(settings);
       }
-      call(host.after_frame, k, static_cast<const Scene&>(s));
+      call(host.after_frame, static_cast<int>(k), static_cast<const Scene&>(s));
     } while (go_on && clock_now_ms() < end);
     if (!go_on) break;
   }
+  return shown;
+}
 
+void tear_down(bool precalc, ShowHost& host, SceneList& scenes, const std::string& music) {
   log_blank();
   log_line("Removing 2D effects from memory.");
   call(host.effects_release, *scenes[0]);
@@ -260,12 +274,42 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     (void)display_close();
   }
 
-  for (int i = 0; i < scene_count; ++i) {
+  for (size_t i = 0; i < scenes.size(); ++i) {
     log_line("Removing " + scenes[i]->path + " from memory (scene index : " + std::to_string(i) + ").");
-    scene_destroy(*scenes[i]);
-    scene_destroy(*scenes[i]);
-    scenes[i].reset();
+    destroy_scene(scenes[i]);
   }
+}
+
+}  // namespace
+
+ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown) {
+  if (scenes_shown) *scenes_shown = 0;
+  const bool precalc = settings.mode == ShowMode::build_precalc;
+
+  call(host.loading_open, std::string("Wait while loading and precalculating ...."));
+  const int bpp = log_settings(settings);
+  PlayTable table = play_table(settings);
+  SceneList scenes = load_scenes(settings, host, table);
+
+  std::string music = settings.playlist.empty() ? std::string(kShowMusic) : settings.playlist_music;
+  if (!start_music(music, precalc, host)) {
+    destroy_scenes(scenes);
+    call(host.loading_close);
+    call(host.control_window_focus);
+    return ShowResult::abandoned;
+  }
+
+  log_blank();
+  log_line("Initializing 2D effects.");
+  for (auto& s : scenes) call(host.effects_init, *s);
+  log_blank();
+  call(host.loading_close);
+
+  int stop = 0;
+  if (!open_output(settings, host, bpp, scenes, music, stop)) return ShowResult::display_failed;
+  const int shown = play(settings, host, scenes, table, stop);
+  if (scenes_shown) *scenes_shown = shown;
+  tear_down(precalc, host, scenes, music);
   return ShowResult::played;
 }
 
