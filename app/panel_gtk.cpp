@@ -634,14 +634,18 @@ void GtkPanel::play(const ShowRequest& request) {
     message(text, title, kind == MessageKind::warning ? MessageIcon::warning : MessageIcon::error);
   };
   host.control_window_focus = [this] { focus_window(); };
+  host.precalc_progress = [&](int, float percent) {
+    if (p.precalc_bar)
+      gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(p.precalc_bar), std::clamp(double(percent) / 100.0, 0.0, 1.0));
+  };
+  host.precalc_result = [](int, const std::string& path, bool written) {
+    log_line(path + (written ? " : precalculation file written." : " : no precalculation file written."));
+  };
   host.after_frame = [&](int k, const Scene& s) {
-    if (p.precalc_bar) {
-      if (k != p.precalc_scene_index) {
-        p.precalc_scene_index = k;
-        gtk_label_set_text(GTK_LABEL(p.precalc_scene), s.path.c_str());
-      }
-      const double fraction = std::clamp(double(s.progress) / 100.0, 0.0, 1.0);
-      gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(p.precalc_bar), fraction);
+    if (p.precalc_scene && k != p.precalc_scene_index) {
+      p.precalc_scene_index = k;
+      gtk_label_set_text(GTK_LABEL(p.precalc_scene), s.path.c_str());
+      if (p.precalc_bar) gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(p.precalc_bar), 0.0);
     }
     pump_events();
   };

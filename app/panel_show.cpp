@@ -35,6 +35,7 @@ ShowResult panel_run_show(const ShowRequest& request, const SoundFormatChoice& f
   settings.precalc_step_index = std::clamp(cw.precalc_selection, 0, 7);
   settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
   settings.track_bar_position = cw.track_bar;
+  settings.warn_resolution_mismatch = opt.warn_resolution_mismatch;
   if (request.playlist) {
     settings.playlist = request.scenes;
     settings.playlist_music = request.music;

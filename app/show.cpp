@@ -10,6 +10,7 @@
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
 #include "render/texture_upload.h"
+#include "scene/precalc_file.h"
 
 namespace orvl {
 
@@ -157,6 +158,18 @@ SceneList load_scenes(const ShowSettings& settings, ShowHost& host, PlayTable& t
   return scenes;
 }
 
+// One warning box naming every scene whose file was built for another output size.
+void warn_other_sizes(ShowHost& host, const SceneList& scenes) {
+  std::string which;
+  for (const auto& s : scenes)
+    if (s->precalc.precalc_resolution_differs) which += "\n" + s->path;
+  if (which.empty()) return;
+  call(host.message_box,
+       "These scenes have a precalculation file built for another resolution than " + std::to_string(kShowWidth) +
+           " x " + std::to_string(kShowHeight) + "; they play without it:" + which,
+       std::string("Precalculation file"), MessageKind::warning);
+}
+
 // Opens the music unless building the precalculation; false: the show is abandoned.
 bool start_music(std::string& music, bool precalc, ShowHost& host) {
   log_blank();
@@ -235,27 +248,46 @@ int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const 
     log_line(title);
   }
 
+  // Building: the recorder writes each scene's file right after its last frame.
+  auto* const saved_recorder = frame_hooks().precalc_record_frame;
+  if (precalc) frame_hooks().precalc_record_frame = precalc_record_frame;
   int shown = 0;
+  bool stopped = false;
   const uint32_t t0 = clock_now_ms();
-  for (size_t k = 0; k < scenes.size(); ++k) {
+  const int count = static_cast<int>(scenes.size());
+  for (int k = 0; k < count; ++k) {
     Scene& s = *scenes[k];
     scene_reset_motions(s);
     const uint32_t end = t0 + table[k].end_ms;
-    if (clock_now_ms() >= end) continue;  // an overrun: this scene's moment has passed
-    ++shown;
-    bool go_on = true;
-    do {
-      if (!precalc) display_frame();
-      go_on = stop == 0;
-      if (s.loaded) {
-        scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
-      } else if (!precalc) {
-        present_cleared(settings);
-      }
-      call(host.after_frame, static_cast<int>(k), static_cast<const Scene&>(s));
-    } while (go_on && clock_now_ms() < end);
-    if (!go_on) break;
+    if (clock_now_ms() < end) {  // else an overrun: this scene's moment has passed
+      ++shown;
+      bool go_on = true;
+      do {
+        if (!precalc) display_frame();
+        go_on = stop == 0;
+        if (s.loaded) {
+          scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
+          if (precalc) call(host.precalc_progress, k, s.progress);
+        } else if (!precalc) {
+          present_cleared(settings);
+        }
+        call(host.after_frame, k, static_cast<const Scene&>(s));
+        // A finished recording has nothing left to do in the rest of its slot.
+      } while (go_on && clock_now_ms() < end && !(precalc && s.precalc.precalc_started && !s.precalc.precalc_open));
+      stopped = !go_on;
+    }
+    if (precalc) {
+      (void)precalc_abandon(s);  // the slot ended before the last frame: no file
+      call(host.precalc_result, k, s.path, s.precalc.precalc_outcome == 1);
+    }
+    if (stopped) {
+      // The remaining scenes are skipped; in building mode they are reported as not built.
+      for (int rest = k + 1; precalc && rest < count; ++rest)
+        call(host.precalc_result, rest, scenes[rest]->path, false);
+      break;
+    }
   }
+  frame_hooks().precalc_record_frame = saved_recorder;
   return shown;
 }
 
@@ -298,6 +330,8 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     call(host.control_window_focus);
     return ShowResult::abandoned;
   }
+
+  if (!precalc && settings.warn_resolution_mismatch) warn_other_sizes(host, scenes);
 
   log_blank();
   log_line("Initializing 2D effects.");

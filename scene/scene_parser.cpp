@@ -19,6 +19,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "scene/lws_tokenizer.h"
+#include "scene/precalc_file.h"
 #include "scene/scene.h"
 
 namespace orvl {
@@ -570,7 +571,10 @@ SceneStatus Parser::camera() {
 
 SceneStatus Parser::run() {
   s_.precalc.precalc_invalid = false;
-  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.precalc.build_precalc = true;
+  if (s_.flags & SceneFlags::BUILD_PRECALC)
+    s_.precalc.build_precalc = true;
+  else
+    (void)precalc_read(s_);  // a missing or unusable file never fails the load
   try {
     s_.motions.assign(kMaxMotions, Motion());
     s_.objects.assign(kMaxObjects, SceneObject());

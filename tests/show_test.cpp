@@ -9,6 +9,8 @@
 #include "render/display.h"
 #include "render/gl_api.h"
 #include "app/show.h"
+#include "platform/file.h"
+#include "scene/precalc_file.h"
 #include "support/object_fixtures.h"
 #include "tools/lws_writer.h"
 
@@ -173,6 +175,51 @@ TEST_F(ShowFixture, PrecalculationModeHasNoMusicAndNoDisplay) {
   EXPECT_FALSE(logged("Creating OpenGL output window."));
   EXPECT_EQ(gl_recorder().count(GlFunc::Clear), 0u);  // frames are evaluated, never drawn
   EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+TEST_F(ShowFixture, BuiltFilesArePlayedAndAnotherSizeWarnsOnce) {
+  settings.mode = ShowMode::build_precalc;
+  std::vector<int> built;
+  host.precalc_result = [&](int k, const std::string&, bool written) {
+    if (written) built.push_back(k);
+  };
+  // One second per frame: only scene 6's slot (33 s) holds the 30 frames of a 60-frame
+  // scene at step 2; the others stop early and leave no file.
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_THAT(built, ElementsAre(5));
+  EXPECT_FALSE(std::filesystem::exists(dir.path("scene/1vex.PRK")));
+  EXPECT_TRUE(logged("Precalculation of scene\\1vex.lws stopped after 22 frames, before its last frame: no file written."));
+
+  built.clear();
+  step_ms = 100;
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_THAT(built, ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+  for (int k = 1; k <= kShowScenes; ++k) EXPECT_TRUE(std::filesystem::exists(dir.path("scene/" + std::to_string(k) + "vex.PRK")));
+
+  // Two files built for 800 x 600: ignored, and with the option one box names both.
+  PrecalcFile other;
+  other.width = 800;
+  other.height = 600;
+  other.step = 2;
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(precalc_encode(other, bytes), PrecalcStatus::ok);
+  ASSERT_TRUE(write_whole_file(dir.path("scene/3vex.PRK"), bytes.data(), bytes.size()));
+  ASSERT_TRUE(write_whole_file(dir.path("scene/5vex.PRK"), bytes.data(), bytes.size()));
+  std::vector<std::string> boxes;
+  host.message_box = [&](const std::string& text, const std::string&, MessageKind kind) {
+    EXPECT_EQ(kind, MessageKind::warning);
+    boxes.push_back(text);
+  };
+  settings.mode = ShowMode::rendering;
+  settings.warn_resolution_mismatch = true;
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("scene\\3vex.lws\nscene\\5vex.lws"), std::string::npos) << boxes[0];
+  EXPECT_TRUE(logged("scene\\1vex.lws (precalculated)"));  // the window title
+
+  settings.warn_resolution_mismatch = false;
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_EQ(boxes.size(), 1u);
 }
 
 TEST_F(ShowFixture, MissingScenesKeepTheirSlotsAndNoSelectionUsesTheDesktopDepth) {
