@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -286,6 +287,49 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
     bool started = false;
     for (const std::string& l : log_lines()) started = started || l == "Start Rendering :";
     EXPECT_TRUE(started);
+
+    // Building precalculation from the menu: the fixed show's eight scenes (tiny ones here)
+    // are recorded, with the precalculation window naming the scene and showing progress.
+    fs::create_directories(dir / "scene");
+    for (int k = 1; k <= kShowScenes; ++k)
+      ASSERT_TRUE(write_lws_file((dir / "scene" / (std::to_string(k) + "vex.lws")).string(), lws));
+    fs::current_path(dir);
+    struct PrecalcSeen {
+      bool window = false;
+      double fraction = 0;
+      std::string scene;
+    } seen;
+    guint watch = g_timeout_add(
+        20,
+        +[](gpointer data) -> gboolean {
+          auto* seen = static_cast<PrecalcSeen*>(data);
+          GList* tops = gtk_window_list_toplevels();
+          for (GList* t = tops; t; t = t->next) {
+            GtkWidget* w = GTK_WIDGET(t->data);
+            if (!gtk_widget_get_visible(w) || !GTK_IS_BIN(w)) continue;
+            GtkWidget* box = gtk_bin_get_child(GTK_BIN(w));
+            if (!box || !GTK_IS_BOX(box)) continue;
+            std::vector<GtkWidget*> parts = children(box);
+            if (parts.size() != 3 || !GTK_IS_PROGRESS_BAR(parts[2])) continue;
+            seen->window = std::string(gtk_label_get_text(GTK_LABEL(parts[0]))) ==
+                           "Wait while building precalculation file ....";
+            seen->scene = gtk_label_get_text(GTK_LABEL(parts[1]));
+            seen->fraction = std::max(seen->fraction, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(parts[2])));
+          }
+          g_list_free(tops);
+          return G_SOURCE_CONTINUE;
+        },
+        &seen);
+    gtk_menu_item_activate(GTK_MENU_ITEM(panel.menu_item(kCmdBuildPrecalc)));
+    g_source_remove(watch);
+    fs::current_path(old_cwd);
+    EXPECT_EQ(panel.shows_played(), 2);
+    EXPECT_TRUE(seen.window);
+    EXPECT_NE(seen.scene.find("vex.lws"), std::string::npos) << seen.scene;
+    EXPECT_GT(seen.fraction, 0.0);
+    EXPECT_TRUE(opt.precalc_build);
+    EXPECT_TRUE(gtk_widget_get_sensitive(panel.window()));
+
     pump();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     pump();
