@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "effects/effects.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ const orvl::CommandRegistrar help_cmd({"help", "help                      list t
 }  // namespace
 
 int main(int argc, char** argv) {
+  orvl::effects_install_hooks();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     if (const auto* show = orvl::find_command("show")) return show->run(args);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "effects/effects.h"
 #include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -84,6 +85,7 @@ using SceneList = std::vector<std::unique_ptr<Scene>>;
 // The record's own destructor releases whatever scene_destroy left; one call is enough.
 void destroy_scene(std::unique_ptr<Scene>& s) {
   if (!s) return;
+  effects_free(*s);  // whatever a failed start prepared goes with it
   scene_destroy(*s);
   s.reset();
 }
@@ -152,6 +154,7 @@ SceneList load_scenes(const ShowSettings& settings, ShowHost& host, PlayTable& t
     scene_set_lightwave_root(s, settings.lightwave_root);
     // The status is not examined: a scene that failed keeps its slot (loaded = 0).
     (void)scene_load(s, table[k].path);
+    particles_setup_scene(s);
     if (table[k].scaled) scene_scale(s, kShowScale);
     if (!settings.playlist.empty()) table[k].end_ms = playlist_end += show_scene_duration_ms(s);
   }
@@ -294,7 +297,9 @@ int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const 
 void tear_down(bool precalc, ShowHost& host, SceneList& scenes, const std::string& music) {
   log_blank();
   log_line("Removing 2D effects from memory.");
-  call(host.effects_release, *scenes[0]);
+  // Every scene's: an effect kind prepared only for a later scene would otherwise stay.
+  for (auto& s : scenes)
+    if (s) effects_free(*s);
 
   if (precalc) {
     call(host.precalc_dialog_close);
@@ -335,7 +340,8 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
 
   log_blank();
   log_line("Initializing 2D effects.");
-  for (auto& s : scenes) call(host.effects_init, *s);
+  effects_install_hooks();
+  for (auto& s : scenes) effects_init(*s);
   log_blank();
   call(host.loading_close);
 

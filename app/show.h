@@ -10,9 +10,11 @@
 // leaves its old file alone and is reported as not built.
 //
 // The sequencer owns its eight Scenes for one run. What belongs to the shell (sound
-// output, dialogs, the splash, the control window, message boxes, the 2D effects) is
-// reached through `ShowHost`, so tests can run a whole show headless on the virtual clock
-// and check every call. Display, renderer and texture upload are called directly.
+// output, dialogs, the splash, the control window, message boxes) is reached through
+// `ShowHost`, so tests can run a whole show headless on the virtual clock and check every
+// call. Display, renderer, texture upload and the 2D effects are called directly: each
+// scene's particle emitters are set up as it loads, every scene's effects are prepared
+// once all are loaded, and the effects of every scene are released at the end.
 // Single-threaded.
 #pragma once
 
@@ -70,8 +72,6 @@ struct ShowHost {
   std::function<bool(std::string& music_path)> music_start;
   std::function<void()> music_play;
   std::function<void()> music_end;
-  std::function<void(Scene&)> effects_init;
-  std::function<void(Scene&)> effects_release;
   std::function<void(const std::string& text)> loading_open;
   std::function<void(int scene, int count, const std::string& path)> loading_progress;
   std::function<void()> loading_close;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "effects/effects.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/window.h"
@@ -12,6 +13,7 @@
 #include "platform/file.h"
 #include "scene/precalc_file.h"
 #include "support/object_fixtures.h"
+#include "tools/image_writer.h"
 #include "tools/lws_writer.h"
 
 using namespace orvl;
@@ -302,4 +304,49 @@ TEST_F(ShowFixture, APlaylistPlaysEachSceneToItsLastFrameOverItsMusic) {
   frames.clear();
   ASSERT_EQ(show_run(settings, host), ShowResult::played);
   EXPECT_EQ(asked, "/music/tune.xm");
+}
+
+// Scene 3 holds a plasma and scene 4 a particle emitter: the emitter is set up as its scene
+// loads, both effects run while their scenes play, and the plasma prepared for a scene
+// other than the first is released when the show ends.
+TEST_F(ShowFixture, EffectsOfEveryScenePlayAndAreReleasedAtTheEnd) {
+  std::filesystem::create_directories(dir.root / "images");
+  RgbPicture pic;
+  pic.width = pic.height = 16;
+  for (uint32_t i = 0; i < 256; ++i) pic.pixels.push_back(i * 0x010203u & 0xFFFFFF);
+  ASSERT_TRUE(write_tga_picture(pic, dir.path("images/plasma.tga")));
+  LwobWriter plasma;
+  plasma.add_point(0, 0, 5);
+  plasma.add_point(0, 1, 5);
+  plasma.add_point(1, 0, 5);
+  plasma.add_polygon({0, 1, 2}, 1);
+  plasma.add_surface("__2DEFFECT_PLASMA__").ctex().timg(kPrefix + "images\\plasma.tga").rtex().timg(
+      kPrefix + "images\\plasma.tga");
+  ASSERT_TRUE(plasma.write(dir.path("objects/plasma.lwo")));
+  LwobWriter sparks;
+  for (float y : {0.f, 1.f})
+    for (float x : {0.f, 1.f}) sparks.add_point(x, y, 5);
+  sparks.add_polygon({0, 1, 3, 2}, 1);
+  sparks.add_surface("Sparks__PARTICLES_9__");
+  ASSERT_TRUE(sparks.write(dir.path("objects/sparks.lwo")));
+  for (auto [k, file] : {std::pair<int, const char*>{3, "plasma.lwo"}, {4, "sparks.lwo"}}) {
+    LwsScene lws;
+    LwsObject o;
+    o.load_path = kPrefix + "objects\\" + file;
+    lws.objects.push_back(o);
+    ASSERT_TRUE(write_lws_file(dir.path("scene/" + std::to_string(k) + "vex.lws"), lws));
+  }
+  effects_install_hooks();
+  bool plasma_ran = false;
+  int particles = -1;
+  host.after_frame = [&](int k, const Scene& s) {
+    if (k == 2) plasma_ran = plasma_ready() && plasma_state().phase_sin > 0;
+    if (k == 3 && s.objects[0].emitter) particles = s.objects[0].emitter->count;
+    clock_advance_virtual(step_ms);
+  };
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_TRUE(plasma_ran);
+  EXPECT_EQ(particles, 9);
+  EXPECT_TRUE(plasma_state().source.empty());
+  EXPECT_TRUE(logged("Removing 2D effects from memory."));
 }

@@ -188,7 +188,30 @@ std::string to_html(const std::vector<std::string>& lines) {
 // Text for roff: backslashes doubled, a leading dot or quote guarded, markdown marks dropped.
 std::string roff(const std::string& s) {
   std::string o;
-  for (char c : s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+      // Non-ASCII text (dashes, arrows, box drawing) as troff's Unicode escapes, so the page
+      // formats the same whatever input encoding the formatter assumes.
+      int extra = u >= 0xF0 ? 3 : u >= 0xE0 ? 2 : u >= 0xC0 ? 1 : 0;
+      unsigned cp = extra == 3 ? (u & 0x07u) : extra == 2 ? (u & 0x0Fu) : (u & 0x1Fu);
+      bool ok = extra > 0 && i + extra < s.size();
+      for (int k = 1; ok && k <= extra; ++k) {
+        const unsigned char n = static_cast<unsigned char>(s[i + k]);
+        ok = (n & 0xC0u) == 0x80u;
+        cp = (cp << 6) | (n & 0x3Fu);
+      }
+      if (ok) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "\\[u%04X]", cp);
+        o += buf;
+        i += extra;
+      } else {
+        o += '?';
+      }
+      continue;
+    }
     if (c == '\\') o += "\\e";
     else if (c == '-') o += "\\-";
     else if (c == '`') continue;
