@@ -5,8 +5,9 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test test-asan bench fuzz demo run clean
+.PHONY: all deps configure build test test-asan bench fuzz demo run panel install package clean
 
 all: build
 
@@ -48,6 +49,8 @@ demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target make-demo
 	@rm -rf demo/scene demo/objects demo/music demo/images
 	@$(BUILD)/tools/make-demo demo
+	@cmake --build $(BUILD) -j $(JOBS) --target orvl_doc
+	@cp $(BUILD)/doc/Orvl_16.htm demo/Orvl_16.htm
 
 # Plays the demo from demo/ (the show names its files relative to the working directory).
 # Without a display it renders headless at 30 frames per second: one picture per second of
@@ -61,6 +64,17 @@ run: build demo
 		echo "Pictures (one per second of show time): $(CURDIR)/out/show/" && \
 		echo "Video with music: $(CURDIR)/out/show.mp4"; \
 	fi
+
+# The control panel on the demo (its Help menu opens demo/Orvl_16.htm).
+panel: build demo
+	@cd demo && $(abspath $(BUILD))/app/orvl panel
+
+# A Linux installation under PREFIX (DESTDIR is honoured), and the Debian package.
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

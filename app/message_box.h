@@ -3,7 +3,9 @@
 // With a display, a modal SDL message box owned by no window; with none (neither DISPLAY nor
 // WAYLAND_DISPLAY set, or ORVL_MESSAGE_BOX=stderr, or SDL fails to show the box), the title
 // and the text go to standard error as "title: text". Tests install a handler that records
-// the requests instead: a real box blocks until someone clicks it.
+// the requests instead: a real box blocks until someone clicks it. While the control panel
+// (`orvl panel`) runs, it installs its GTK backend as the handler: every box is then a modal
+// GtkMessageDialog over the panel (see app/panel_gtk.h).
 #pragma once
 
 #include <functional>

@@ -42,7 +42,35 @@ uint32_t show_scene_flags(const ShowSettings& s) {
   return flags;
 }
 
+uint32_t show_scene_duration_ms(const Scene& s) {
+  if (s.motions.empty()) return 0;  // a scene that failed to parse has no timing left
+  const Motion& h = s.motions[0];
+  const double rate = double(h.frame_step) * h.frames_per_second;
+  if (!(rate > 0) || !(h.last_frame > 0)) return 0;
+  const double ms = double(h.last_frame) * 1000.0 / rate;
+  return ms >= 4.0e9 ? 4000000000u : static_cast<uint32_t>(ms);
+}
+
 namespace {
+
+// One scene to play: the fixed show's entries, or the playlist's with their ends filled in
+// once the scenes are loaded.
+struct PlayEntry {
+  std::string path;
+  bool scaled = false;
+  uint32_t end_ms = 0;
+};
+using PlayTable = std::vector<PlayEntry>;
+
+PlayTable play_table(const ShowSettings& settings) {
+  PlayTable table;
+  if (settings.playlist.empty()) {
+    for (const ShowEntry& e : kShowTable) table.push_back({e.path, e.scaled, e.end_ms});
+  } else {
+    for (const std::string& p : settings.playlist) table.push_back({p, false, 0});
+  }
+  return table;
+}
 
 // An empty log line is written as a single blank, as the log list shows it.
 void log_blank() { log_line(" "); }
@@ -98,33 +126,37 @@ int log_settings(const ShowSettings& settings) {
   return bpp;
 }
 
-// Loads the eight scenes; a scene that fails keeps its slot with `loaded` = 0.
-SceneList load_scenes(const ShowSettings& settings, ShowHost& host) {
+// Loads the scenes of the table; a scene that fails keeps its slot with `loaded` = 0. A
+// playlist's end moments follow from each scene's own length, one after the other.
+SceneList load_scenes(const ShowSettings& settings, ShowHost& host, PlayTable& table) {
+  const int count = static_cast<int>(table.size());
   const uint32_t flags = show_scene_flags(settings);
   const int precalc_step = settings.precalc_step_index + 1;
   log_blank();
   call(host.remember_track_bar, settings.track_bar_position);
-  log_line(std::to_string(kShowScenes) + " scenes to load :");
+  log_line(std::to_string(count) + " scenes to load :");
 
   // Whatever mode was chosen, the scenes are made for 640 x 480; only the depth stays.
   reset_texture_counter();
   call(host.control_window_repaint);
   log_blank();
   log_line("Scene index : 1");
-  log_line(std::string("Path : ") + kShowTable[0].path);
+  log_line("Path : " + table[0].path);
 
-  SceneList scenes(kShowScenes);
-  for (int k = 0; k < kShowScenes; ++k) {
-    call(host.loading_progress, k + 1, kShowScenes, std::string(kShowTable[k].path));
+  SceneList scenes(count);
+  uint32_t playlist_end = 0;
+  for (int k = 0; k < count; ++k) {
+    call(host.loading_progress, k + 1, count, table[k].path);
     scenes[k] = std::make_unique<Scene>();
     Scene& s = *scenes[k];
     scene_construct(s);
     (void)scene_configure(s, flags, kShowWidth, kShowHeight, settings.max_texture_size, precalc_step);
     scene_set_lightwave_root(s, settings.lightwave_root);
     // The status is not examined: a scene that failed keeps its slot (loaded = 0).
-    (void)scene_load(s, kShowTable[k].path);
+    (void)scene_load(s, table[k].path);
     particles_setup_scene(s);
-    if (kShowTable[k].scaled) scene_scale(s, kShowScale);
+    if (table[k].scaled) scene_scale(s, kShowScale);
+    if (!settings.playlist.empty()) table[k].end_ms = playlist_end += show_scene_duration_ms(s);
   }
   return scenes;
 }
@@ -197,7 +229,8 @@ bool open_output(const ShowSettings& settings, ShowHost& host, int bpp, SceneLis
 
 // Announces the first scene, then shows each scene until its end moment on one clock.
 // Returns how many scenes got at least one frame.
-int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const int& stop) {
+int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const PlayTable& table,
+         const int& stop) {
   const bool precalc = settings.mode == ShowMode::build_precalc;
   log_blank();
   const std::string first_path = scenes[0]->path;
@@ -224,10 +257,11 @@ int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const 
   int shown = 0;
   bool stopped = false;
   const uint32_t t0 = clock_now_ms();
-  for (int k = 0; k < kShowScenes; ++k) {
+  const int count = static_cast<int>(scenes.size());
+  for (int k = 0; k < count; ++k) {
     Scene& s = *scenes[k];
     scene_reset_motions(s);
-    const uint32_t end = t0 + kShowTable[k].end_ms;
+    const uint32_t end = t0 + table[k].end_ms;
     if (clock_now_ms() < end) {  // else an overrun: this scene's moment has passed
       ++shown;
       bool go_on = true;
@@ -251,7 +285,7 @@ int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const 
     }
     if (stopped) {
       // The remaining scenes are skipped; in building mode they are reported as not built.
-      for (int rest = k + 1; precalc && rest < kShowScenes; ++rest)
+      for (int rest = k + 1; precalc && rest < count; ++rest)
         call(host.precalc_result, rest, scenes[rest]->path, false);
       break;
     }
@@ -277,7 +311,7 @@ void tear_down(bool precalc, ShowHost& host, SceneList& scenes, const std::strin
     (void)display_close();
   }
 
-  for (int i = 0; i < kShowScenes; ++i) {
+  for (size_t i = 0; i < scenes.size(); ++i) {
     log_line("Removing " + scenes[i]->path + " from memory (scene index : " + std::to_string(i) + ").");
     destroy_scene(scenes[i]);
   }
@@ -291,9 +325,10 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
 
   call(host.loading_open, std::string("Wait while loading and precalculating ...."));
   const int bpp = log_settings(settings);
-  SceneList scenes = load_scenes(settings, host);
+  PlayTable table = play_table(settings);
+  SceneList scenes = load_scenes(settings, host, table);
 
-  std::string music = kShowMusic;
+  std::string music = settings.playlist.empty() ? std::string(kShowMusic) : settings.playlist_music;
   if (!start_music(music, precalc, host)) {
     destroy_scenes(scenes);
     call(host.loading_close);
@@ -312,7 +347,7 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
 
   int stop = 0;
   if (!open_output(settings, host, bpp, scenes, music, stop)) return ShowResult::display_failed;
-  const int shown = play(settings, host, scenes, stop);
+  const int shown = play(settings, host, scenes, table, stop);
   if (scenes_shown) *scenes_shown = shown;
   tear_down(precalc, host, scenes, music);
   return ShowResult::played;

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "scene/scene.h"
 
@@ -56,6 +57,10 @@ struct ShowSettings {
   // "Warn when current resolution differs from precalculated file": one warning box for
   // all scenes whose file was built for another output size.
   bool warn_resolution_mismatch = false;
+  // When set, these scenes are played instead of the fixed show, in order, each from the
+  // end of the one before it to its own last frame, over `music` ("" plays none).
+  std::vector<std::string> playlist;
+  std::string playlist_music;
 };
 
 enum class MessageKind : int { error = 0, warning = 1 };
@@ -98,6 +103,9 @@ const char* show_result_text(ShowResult r);
 // Plays the show once. `scenes_shown` (optional) receives how many scenes got at least one
 // frame, for callers that report progress.
 ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown = nullptr);
+
+// How long a scene plays: its last frame at its frame rate (0 when it could not be parsed).
+uint32_t show_scene_duration_ms(const Scene& scene);
 
 // The scene options word for these settings.
 uint32_t show_scene_flags(const ShowSettings& settings);

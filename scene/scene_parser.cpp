@@ -312,6 +312,7 @@ SceneStatus Parser::mesh_object(const std::string& written) {
   if (written.size() > kMaxPathLength)
     return refuse("object name longer than " + std::to_string(kMaxPathLength) + " characters");
   std::string name = written;
+  const int loaded_before = s_.loaded;
   ObjectLoadContext context;
   LoadStatus st = load_object(s_, context, name, false);  // shortens `name` in place
   if (st == LoadStatus::ok) return record_mesh(written, name);
@@ -345,6 +346,8 @@ SceneStatus Parser::mesh_object(const std::string& written) {
       context = ObjectLoadContext();
       LoadStatus alt = load_object(s_, context, path, true);
       if (alt == LoadStatus::ok) {
+        // The failed attempts above marked the scene as not loaded; this one found it.
+        s_.loaded = loaded_before;
         log_line("Object " + written + " loaded from " + c);
         return record_mesh(written, c);
       }

@@ -265,6 +265,47 @@ TEST_F(ShowFixture, OtherDisplayFailuresAskToCheckTheOpenGLInstallation) {
   EXPECT_FALSE(logged("Uploading textures to OpenGL."));
 }
 
+TEST_F(ShowFixture, APlaylistPlaysEachSceneToItsLastFrameOverItsMusic) {
+  // Two scenes of 2 s and 3 s (60 and 90 frames at 30 per second), the second one twice;
+  // a scene that cannot be loaded takes no time.
+  for (auto [name, frames_long] : {std::pair<const char*, float>{"a.lws", 60}, {"b.lws", 90}}) {
+    LwsScene lws;
+    lws.last_frame = frames_long;
+    LwsObject o;
+    o.load_path = kPrefix + "objects\\tri.lwo";
+    lws.objects.push_back(o);
+    ASSERT_TRUE(write_lws_file(dir.path(name), lws));
+  }
+  settings.playlist = {dir.path("a.lws"), dir.path("missing.lws"), dir.path("b.lws"), dir.path("b.lws")};
+  settings.playlist_music = "";
+  step_ms = 100;
+  bool music = false;
+  host.music_start = [&](std::string&) { return music = true; };
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_FALSE(music);
+  EXPECT_TRUE(logged("4 scenes to load :"));
+  EXPECT_TRUE(logged("No music played."));
+  EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 2, 3));
+  int per_scene[4] = {0, 0, 0, 0};
+  for (auto& f : frames) ++per_scene[f.first];
+  EXPECT_EQ(per_scene[0], 20);  // 2 s in 100 ms frames
+  EXPECT_EQ(per_scene[2], 30);
+  EXPECT_EQ(per_scene[3], 30);
+  EXPECT_EQ(frames.back().second, 100000u + 7900u);
+
+  // With music, the playlist's own file is what the host is asked to open.
+  settings.playlist = {dir.path("a.lws")};
+  settings.playlist_music = "/music/tune.xm";
+  std::string asked;
+  host.music_start = [&](std::string& path) {
+    asked = path;
+    return true;
+  };
+  frames.clear();
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_EQ(asked, "/music/tune.xm");
+}
+
 // Scene 3 holds a plasma and scene 4 a particle emitter: the emitter is set up as its scene
 // loads, both effects run while their scenes play, and the plasma prepared for a scene
 // other than the first is released when the show ends.
