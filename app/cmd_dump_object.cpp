@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/json_text.h"
+
 #include "app/command.h"
 #include "object/object_loader.h"
 #include "platform/log.h"
@@ -15,18 +17,7 @@ namespace orvl {
 namespace {
 
 // LightWave 5 wrote names in the Windows/Amiga 8-bit sets; Latin-1 is the common subset.
-std::string latin1_to_utf8(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string latin1_to_utf8(const std::string& s) { return json_text(s); }
 
 // The object is loaded into an empty scene set up for the 640 x 480 show output, so
 // static-image quads get the show's aspect ratio.
@@ -175,7 +166,7 @@ int dump_object(const std::vector<std::string>& arguments) {
   }
   const SceneObject& o = scene.objects[0];
   if (json)
-    std::printf("%s\n", to_json(o, missing, file).dump(1).c_str());
+    std::printf("%s\n", json_dump(to_json(o, missing, file), 1).c_str());
   else
     print_text(o, missing, file);
   return 0;

@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/json_text.h"
+
 #include "app/command.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -149,7 +151,7 @@ void print_json(const Scene& scene, const std::string& file, unsigned long at_ms
                   {"light_angles", json_floats(lights[i].angles, 3)},
                   {"light_matrix", json_floats(lights[i].matrix, 9)}});
   j["lights"] = std::move(jl);
-  std::printf("%s\n", j.dump(2).c_str());
+  std::printf("%s\n", json_dump(j, 2).c_str());
 }
 
 int run_eval(const std::vector<std::string>& in) {

@@ -1,9 +1,13 @@
 // orvl entry point: no arguments plays the show; a first argument names a subcommand.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "app/command.h"
+#include "image/image.h"
 
 namespace {
 
@@ -17,7 +21,25 @@ const orvl::CommandRegistrar help_cmd({"help", "help                      list t
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// ORVL_MAX_PIXELS: how many pixels one decoded picture may have (default 64 Mpx).
+bool apply_pixel_budget() {
+  const char* text = std::getenv("ORVL_MAX_PIXELS");
+  if (!text || !*text) return true;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (*end || errno || v == 0 || text[0] == '-') {
+    std::fprintf(stderr, "orvl: ORVL_MAX_PIXELS wants a positive whole number of pixels, got '%s'\n", text);
+    return false;
+  }
+  orvl::img_set_pixel_budget(v);
+  return true;
+}
+
+int run_main(int argc, char** argv) {
+  if (!apply_pixel_budget()) return 2;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     if (const auto* show = orvl::find_command("show")) return show->run(args);
@@ -36,4 +58,21 @@ int main(int argc, char** argv) {
     return 2;
   }
   return cmd->run(args);
+}
+
+}  // namespace
+
+// Commands report their own errors; whatever still escapes one (a library's exception)
+// ends the program with one line and exit status 1, never with an abort.
+int main(int argc, char** argv) {
+  try {
+    return run_main(argc, argv);
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "orvl: %s\n", e.what());
+  } catch (...) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "orvl: unexpected error\n");
+  }
+  return 1;
 }

@@ -566,7 +566,9 @@ LoadStatus load_object(Scene& scene, std::string& name, bool retry,
   std::vector<uint8_t> data;
   switch (read_whole_file(name, data)) {
     case FileStatus::ok: break;
-    case FileStatus::not_found: scene.loaded = 0; return LoadStatus::not_found;
+    case FileStatus::not_found:
+    case FileStatus::not_regular:
+    case FileStatus::no_access: scene.loaded = 0; return LoadStatus::not_found;
     case FileStatus::read_error:
     case FileStatus::too_large:
       scene.loaded = 0;

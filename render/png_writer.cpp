@@ -11,6 +11,28 @@
 
 namespace orvl {
 
+namespace {
+
+// Encodes with libpng's simplified API into memory, then writes the file atomically.
+bool encode_and_write(png_image& image, const std::string& path, const void* pixels, png_int_32 stride,
+                      std::string* error) {
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {
+    if (error) *error = image.message[0] ? image.message : "cannot be encoded";
+    png_image_free(&image);
+    return false;
+  }
+  std::vector<uint8_t> bytes(size);
+  if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels, stride, nullptr)) {
+    if (error) *error = image.message[0] ? image.message : "cannot be encoded";
+    png_image_free(&image);
+    return false;
+  }
+  return write_whole_file(path, bytes.data(), size, error);
+}
+
+}  // namespace
+
 bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int height,
                     size_t stride, std::string* error) {
   auto fail = [&](const std::string& why) {
@@ -26,12 +48,7 @@ bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int
   image.width = png_uint_32(width);
   image.height = png_uint_32(height);
   image.format = PNG_FORMAT_RGBA;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgba, png_int_32(stride), nullptr)) {
-    std::string why = image.message[0] ? image.message : "write failed";
-    png_image_free(&image);
-    return fail(why);
-  }
-  return true;
+  return encode_and_write(image, path, rgba, png_int_32(stride), error);
 }
 
 bool png_write_frame(const std::string& path, const uint8_t* rgba, int width, int height, size_t stride,
@@ -58,12 +75,7 @@ bool png_write_frame(const std::string& path, const uint8_t* rgba, int width, in
   image.width = png_uint_32(width);
   image.height = png_uint_32(height);
   image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), png_int_32(width * 3), nullptr)) {
-    if (error) *error = image.message[0] ? image.message : "write failed";
-    png_image_free(&image);
-    return false;
-  }
-  return true;
+  return encode_and_write(image, path, rgb.data(), png_int_32(width * 3), error);
 }
 
 bool png_read_rgba(const std::string& path, std::vector<uint8_t>& rgba, int& width, int& height,

@@ -624,6 +624,8 @@ SceneStatus scene_load(Scene& scene, const std::string& file_name) {
   switch (read_whole_file(file_name, text)) {
     case FileStatus::ok: break;
     case FileStatus::not_found:
+    case FileStatus::not_regular:
+    case FileStatus::no_access:
       scene.error_path = file_name;
       scene.loaded = 0;
       return SceneStatus::file_not_found;
