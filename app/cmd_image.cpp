@@ -1,5 +1,7 @@
 // `orvl image info FILE` and `orvl image convert IN OUT`: the image library's readers and
 // writers from the command line, for users checking their textures and for tests.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -85,7 +87,24 @@ bool write_png(const std::string& path, const Img& img, std::string* why) {
   return orvl::png_write_frame(path, rgba.data(), int(img.width), int(img.height), size_t(img.width) * 4, why);
 }
 
+// The library says "File not found" for every file it could not read; the file layer
+// knows whether it was missing, a directory, empty or too large.
+std::string unreadable_reason(const std::string& file) {
+  orvl::FileStatus st = orvl::FileStatus::ok;
+  uint64_t size = 0;
+  const int fd = orvl::open_regular_file(orvl::resolve_data_path(file), st, &size);
+  if (fd < 0) return orvl::file_status_text(st);
+  ::close(fd);
+  if (size == 0) return "the file is empty";
+  if (size > orvl::kMaxWholeFileBytes) return orvl::file_status_text(orvl::FileStatus::too_large);
+  return orvl::file_status_text(orvl::FileStatus::read_error);
+}
+
 int fail(const std::string& file, ImgError e) {
+  if (e == ImgError::file_not_found) {
+    std::fprintf(stderr, "orvl image: %s: %s (%d)\n", file.c_str(), unreadable_reason(file).c_str(), code_of(e));
+    return 1;
+  }
   std::fprintf(stderr, "orvl image: %s: %s (%d)\n", file.c_str(), orvl::img_error_text(e), code_of(e));
   return 1;
 }

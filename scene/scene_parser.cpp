@@ -12,6 +12,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -559,6 +560,9 @@ SceneStatus Parser::camera() {
 }
 
 SceneStatus Parser::run() {
+  // Every LightWave scene starts with its magic word; anything else (an empty file, an
+  // object, noise) would otherwise be read as a scene of empty motions.
+  if (s_.text.size() < 4 || std::memcmp(s_.text.data(), "LWSC", 4) != 0) return fail(SceneStatus::not_a_scene);
   s_.precalc_invalid = 0;
   if (s_.flags & SceneFlags::BUILD_PRECALC) s_.build_precalc = 1;
   try {
