@@ -1,5 +1,6 @@
 // orvl entry point: no arguments plays the show; a first argument names a subcommand.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -39,6 +40,9 @@ bool apply_pixel_budget() {
 }
 
 int run_main(int argc, char** argv) {
+  // Every write is checked; a reader that went away (a closed pipe, a stopped ffmpeg) is
+  // an error to report, not a reason to die silently.
+  std::signal(SIGPIPE, SIG_IGN);
   if (!apply_pixel_budget()) return 2;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {

@@ -13,10 +13,12 @@
 #include "app/message_box.h"
 #include "app/options.h"
 #include "app/sound_output.h"
+#include "app/video_pipe.h"
 #include "app/splash.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/log.h"
+#include "platform/signals.h"
 #include "platform/window.h"
 #include "render/gl_caps.h"
 #include "render/png_writer.h"
@@ -35,37 +37,6 @@ int desktop_bits_per_pixel() {
 
 namespace {
 
-// Feeds every frame to ffmpeg as raw RGBA and muxes the show's music next to it.
-class VideoPipe {
- public:
-  bool open(const std::string& path, int fps, const std::string& music) {
-    std::string cmd = "ffmpeg -loglevel error -y -f rawvideo -pix_fmt rgba -s " + std::to_string(kShowWidth) +
-                      "x" + std::to_string(kShowHeight) + " -r " + std::to_string(fps) + " -i -";
-    if (!music.empty()) cmd += " -i '" + music + "' -c:a aac -b:a 160k -shortest";
-    cmd += " -c:v libx264 -preset veryfast -crf 20 -pix_fmt yuv420p '" + path + "'";
-    pipe_ = popen(cmd.c_str(), "w");
-    return pipe_ != nullptr;
-  }
-  void write(const DisplayFrame& f) {
-    if (!pipe_ || failed_ || f.width != kShowWidth || f.height != kShowHeight) return;
-    const size_t bytes = size_t(f.width) * f.height * 4;
-    if (std::fwrite(f.rgba, 1, bytes, pipe_) != bytes) failed_ = true;
-  }
-  bool close() {
-    if (!pipe_) return false;
-    int rc = pclose(pipe_);
-    pipe_ = nullptr;
-    return rc == 0 && !failed_;
-  }
-  ~VideoPipe() {
-    if (pipe_) pclose(pipe_);
-  }
-
- private:
-  FILE* pipe_ = nullptr;
-  bool failed_ = false;
-};
-
 struct HeadlessState {
   int fps = 30;
   long long frames = 0;
@@ -78,6 +49,7 @@ struct HeadlessState {
 }  // namespace
 
 int program_main(const RunOptions& run) {
+  stop_signals_install();  // SIGINT and SIGTERM end the show like Escape
   Options& opt = options();
   options_set_startup_flags(opt);
   control_window_create();
@@ -173,12 +145,14 @@ int program_main(const RunOptions& run) {
       pictures = png_frame_sink(run.out_dir, "frame_");
     }
     if (!run.video_path.empty()) {
-      video_open = video.open(run.video_path, hs.fps, resolve_data_path(kShowMusic));
-      if (!video_open) std::fprintf(stderr, "orvl: cannot start ffmpeg for %s\n", run.video_path.c_str());
+      video_open = video.open(run.video_path, kShowWidth, kShowHeight, hs.fps, resolve_data_path(kShowMusic));
+      if (!video_open)
+        std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s\n", run.video_path.c_str(), video.error().c_str());
     }
     display_set_frame_sink([&, pictures, every](const DisplayFrame& f) {
       if (pictures && f.index % static_cast<uint32_t>(every) == 0) pictures(f);
-      if (video_open) video.write(f);
+      if (video_open && f.width == kShowWidth && f.height == kShowHeight)
+        (void)video.write(f.rgba, size_t(f.width) * f.height * 4);
     });
     host.after_frame = [&](int k, const Scene&) {
       ++hs.frames;
@@ -203,12 +177,10 @@ int program_main(const RunOptions& run) {
   const ShowResult result = show_run(settings, host);
   if (headless) {
     display_set_frame_sink({});
-    if (video_open) {
-      if (video.close())
-        std::fprintf(stderr, "Video written to %s\n", run.video_path.c_str());
-      else
-        std::fprintf(stderr, "orvl: ffmpeg failed to write %s\n", run.video_path.c_str());
-    }
+    if (video_open && video.close()) std::fprintf(stderr, "Video written to %s\n", run.video_path.c_str());
+    if (!run.video_path.empty() && video.failed())
+      std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s; no video was written\n", run.video_path.c_str(),
+                   video.error().c_str());
     if (!run.out_dir.empty()) std::fprintf(stderr, "Pictures written to %s\n", run.out_dir.c_str());
     clock_use_real();
   }
@@ -216,7 +188,8 @@ int program_main(const RunOptions& run) {
   splash.close();
   control_window_destroy();
   sound_library_release();
-  return 0;
+  if (stop_requested()) return stop_exit_code();
+  return headless && !run.video_path.empty() && video.failed() ? 1 : 0;
 }
 
 }  // namespace orvl
