@@ -61,6 +61,13 @@ int run_main(int argc, char** argv) {
     std::fprintf(stderr, "orvl: unknown command '%s' (try 'orvl help')\n", name.c_str());
     return 2;
   }
+  // Every command answers --help with its synopsis.
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::printf("usage: orvl %s\n", cmd->usage);
+      return 0;
+    }
+  }
   return cmd->run(args);
 }
 
