@@ -45,7 +45,13 @@ int usage() {
   return 2;
 }
 
-int pack_error(const std::string& file, PackStatus s, const std::string& why = {}) {
+int pack_error(const std::string& file, PackStatus s, std::string why = {}) {
+  if (s == PackStatus::cannot_open && why.empty()) {  // missing, a directory, a FIFO...?
+    orvl::FileStatus st = orvl::FileStatus::ok;
+    const int fd = orvl::open_regular_file(orvl::resolve_data_path(file), st);
+    if (fd >= 0) ::close(fd);
+    else why = orvl::file_status_text(st);
+  }
   std::fprintf(stderr, "orvl pack: %s: %s (%d)%s%s\n", file.c_str(), orvl::pack_status_text(s), static_cast<int>(s),
                why.empty() ? "" : ": ", why.c_str());
   return 1;
