@@ -25,7 +25,7 @@ int run_lz(const std::vector<std::string>& argv) {
   const size_t size = a.size;
 
   if (expand && size > orvl::kMaxLzBlock) {
-    std::fprintf(stderr, "orvl lz: --size %zu is above the 1 GiB a block may hold\n", size);
+    std::fprintf(stderr, "orvl lz: --size %zu is too large: a block holds at most 1 GiB\n", size);
     return 1;
   }
   std::vector<uint8_t> in;

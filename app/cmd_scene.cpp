@@ -293,7 +293,7 @@ int run_play(const std::vector<std::string>& input) {
 const CommandRegistrar render_cmd(
     {"render",
      "render FILE.lws (--out DIR | --window) [--fps N] [--seconds S] [--every K] [--scale F] [--quiet] [--from MS] "
-     "[--to MS] [--size WxH] [--max-frames N] [--root DIR]",
+     "[--to MS] [--size WxH] [--max-frames N] [--root DIR] [--zbuffer on|off]",
      run_render});
 const CommandRegistrar play_cmd(
     {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]", run_play});

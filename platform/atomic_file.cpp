@@ -65,7 +65,7 @@ bool AtomicFile::open(const std::string& path, std::string* error) {
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") {
-    fail("cannot be created", EISDIR);
+    fail("cannot be created", name.empty() ? EINVAL : EISDIR);
     if (error) *error = error_;
     return false;
   }
