@@ -47,7 +47,6 @@ int dump_scene(const std::vector<std::string>& argv) {
     std::fwrite(text.data(), 1, text.size(), stdout);
   }
   orvl::scene_destroy(*scene);
-  orvl::scene_destroy(*scene);
   if (status != orvl::SceneStatus::ok) {
     std::fprintf(stderr, "orvl dump-scene: %s: status %d (%s)%s%s\n", file.c_str(), static_cast<int>(status),
                  orvl::scene_status_text(status), detail.empty() ? "" : ": ", detail.c_str());

@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "app/json_text.h"
-
 #include "app/command.h"
+#include "app/scene_json.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "scene/motion.h"
@@ -23,22 +21,6 @@ namespace {
 constexpr uint32_t kStartTick = 1000;
 // Ticks are kept as floats by the evaluation: beyond 2^24 ms they stop being exact.
 constexpr unsigned long kMaxAtMs = (1ul << 24) - kStartTick;
-
-// The shortest text that reads back as the same float, so output shows the stored value
-// ("0.4", not "0.4000000059604645").
-std::string float_text(float v) {
-  char buf[32];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
-nlohmann::json json_float(float v) { return std::strtod(float_text(v).c_str(), nullptr); }
-
-nlohmann::json json_floats(const float* v, int n) {
-  nlohmann::json a = nlohmann::json::array();
-  for (int i = 0; i < n; ++i) a.push_back(json_float(v[i]));
-  return a;
-}
 
 std::string text_floats(const float* v, int n) {
   std::string s;
@@ -113,18 +95,18 @@ void print_text(const Scene& scene, const std::string& file, unsigned long at_ms
 
 void print_json(const Scene& scene, const std::string& file, unsigned long at_ms,
                 const std::vector<LightState>& lights, int camera_space) {
-  nlohmann::json j;
+  SceneJson j;
   j["status"] = 0;
-  j["path"] = file;
+  j["path"] = json_text(file);
   j["at"] = at_ms;
   j["frame"] = json_float(camera_frame(scene));
   j["current_frame"] = scene.current_frame;
   j["finished"] = scene.finished;
   j["scale"] = json_float(scene.scale);
-  nlohmann::json objects = nlohmann::json::array();
+  SceneJson objects = SceneJson::array();
   for (int i = 0; i < scene.object_count; ++i) {
     const SceneObject& o = scene.objects[i];
-    nlohmann::json jo = {{"index", i},
+    SceneJson jo = {{"index", i},
                          {"position", json_floats(o.position, 3)},
                          {"angles", json_floats(o.angles, 3)},
                          {"scale", json_floats(o.scale, 3)},
@@ -132,7 +114,7 @@ void print_json(const Scene& scene, const std::string& file, unsigned long at_ms
                          {"morph_amount", json_float(o.morph_amount)},
                          {"dissolve", o.dissolve}};
     if (i == camera_space) {
-      nlohmann::json tv = nlohmann::json::array();
+      SceneJson tv = SceneJson::array();
       for (int v = 0; v < o.vertex_count && v < static_cast<int>(o.transformed.size()); ++v)
         tv.push_back(json_floats(&o.transformed[v].x, o.needs_normals ? 6 : 3));
       jo["transformed"] = std::move(tv);
@@ -144,7 +126,7 @@ void print_json(const Scene& scene, const std::string& file, unsigned long at_ms
   j["camera_angles"] = json_floats(scene.camera_angles, 3);
   j["camera_matrix"] = json_floats(scene.camera_matrix, 9);
   j["zoom_factor"] = json_float(scene.zoom_factor);
-  nlohmann::json jl = nlohmann::json::array();
+  SceneJson jl = SceneJson::array();
   for (size_t i = 0; i < lights.size(); ++i)
     jl.push_back({{"index", i},
                   {"light_position", json_floats(lights[i].position, 3)},

@@ -9,14 +9,15 @@
 #include <filesystem>
 
 #include "app/command.h"
-#include "platform/signals.h"
-#include "object/texture_upload.h"
+#include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/signals.h"
 #include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
 #include "render/png_writer.h"
+#include "render/texture_upload.h"
 #include "scene/scene.h"
 
 namespace {
@@ -71,7 +72,7 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
   }
   GLint max_texture = 1024;
   gl().GetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture);
-  texture_counter = 0;
+  reset_texture_counter();
   scene_construct(scene);
   uint32_t flags = SceneFlags::MIPMAP | SceneFlags::BILINEAR;
   if (run.z_buffer) flags |= SceneFlags::DEPTH_BUFFER;

@@ -42,7 +42,7 @@ bool is_valid_utf8(const std::string& s) {
   return true;
 }
 
-std::string json_text(const std::string& s) {
+std::string utf8_text(const std::string& s) {
   if (is_valid_utf8(s)) return s;
   std::string out;
   out.reserve(s.size() * 2);

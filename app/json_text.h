@@ -19,7 +19,7 @@ namespace orvl {
 
 bool is_valid_utf8(const std::string& s);
 // `s` if it is valid UTF-8, else its bytes read as Latin-1, as UTF-8.
-std::string json_text(const std::string& s);
+std::string utf8_text(const std::string& s);
 std::string printable_name(const std::string& s);
 
 namespace json_text_detail {
@@ -27,7 +27,7 @@ template <class Json>
 void convert_strings(Json& j) {
   if (j.is_string()) {
     auto& s = j.template get_ref<std::string&>();
-    if (!is_valid_utf8(s)) s = json_text(s);
+    if (!is_valid_utf8(s)) s = utf8_text(s);
   } else if (j.is_structured()) {
     for (auto& e : j) convert_strings(e);  // object keys are the program's own, ASCII
   }

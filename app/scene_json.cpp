@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+
+#include "app/json_text.h"
+#include "object/object_loader.h"
 
 namespace orvl {
 
@@ -34,6 +38,132 @@ SceneJson json_floats(const float* v, int n) {
   json a = json::array();
   for (int i = 0; i < n; ++i) a.push_back(json_float(v[i]));
   return a;
+}
+
+SceneJson json_text(const std::string& text) { return utf8_text(text); }
+
+void add_object_counts(SceneJson& j, const SceneObject& o) {
+  j["polygon_count"] = o.polygon_count;
+  j["vertex_count"] = o.vertex_count;
+  j["surface_count"] = o.surface_count;
+}
+
+void add_object_flags(SceneJson& j, const SceneObject& o) {
+  j["deform"] = o.deform;
+  j["needs_normals"] = o.needs_normals;
+  j["metaform"] = o.metaform;
+  j["no_dissolve"] = o.no_dissolve;
+  j["plots"] = o.plots;
+  j["particles"] = o.particles;
+  j["static_image"] = o.static_image;
+}
+
+std::string object_counts_text(const SceneObject& o) {
+  return "polygon_count " + std::to_string(o.polygon_count) + " vertex_count " + std::to_string(o.vertex_count) +
+         " surface_count " + std::to_string(o.surface_count);
+}
+
+std::string object_flags_text(const SceneObject& o) {
+  return "deform " + std::to_string(o.deform) + " needs_normals " + std::to_string(o.needs_normals) +
+         " metaform " + std::to_string(o.metaform) + " no_dissolve " + std::to_string(o.no_dissolve) +
+         " plots " + std::to_string(o.plots) + " particles " + std::to_string(o.particles) +
+         " static_image " + std::to_string(o.static_image);
+}
+
+namespace {
+
+json bytes3(const uint8_t* c) { return {c[0], c[1], c[2]}; }
+std::string bytes3_text(const uint8_t* c) {
+  return std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]);
+}
+std::string floats_text(const float* v, int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += (i ? " " : "") + float_text(v[i]);
+  return s;
+}
+// Index of a triangle's surface in the object's table, -1 without one.
+long surface_index(const SceneObject& o, const Triangle& t) {
+  return t.surface ? static_cast<long>(t.surface - o.surfaces.data()) : -1;
+}
+std::string hex(uint32_t v, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%0*x", digits, v);
+  return buf;
+}
+
+}  // namespace
+
+void add_object_geometry(SceneJson& j, const SceneObject& o) {
+  json surfaces = json::array();
+  for (const Surface& s : o.surfaces) {
+    surfaces.push_back({
+        {"name", json_text(s.name)},
+        {"color", bytes3(s.color)},
+        {"lw_flags", s.lw_flags},
+        {"axis", s.axis},
+        {"flags", surface_triangle_flags(s)},
+        {"texture", s.texture},
+        {"reflection_texture", s.reflection_texture},
+        {"image_path", json_text(s.image_path)},
+        {"reflection_path", json_text(s.reflection_path)},
+        {"scroll_flags", s.scroll_flags},
+        {"line_width", s.line_width},
+        {"box", json_floats(s.box, 6)},
+        {"extent", json_floats(s.extent, 3)},
+        {"texture_width", s.texture_width},
+        {"texture_height", s.texture_height},
+        {"image_width", s.image_width},
+        {"image_height", s.image_height},
+    });
+  }
+  j["surfaces"] = std::move(surfaces);
+  json vertices = json::array();
+  for (const Vertex& v : o.vertices)
+    vertices.push_back({{"position", json_floats(&v.x, 3)}, {"normal", json_floats(&v.nx, 3)}});
+  j["vertices"] = std::move(vertices);
+  json polygons = json::array();
+  for (const Triangle& t : o.polygons) {
+    polygons.push_back({
+        {"corners", {t.corners[0], t.corners[1], t.corners[2]}},
+        {"surface", surface_index(o, t)},
+        {"color", bytes3(t.color)},
+        {"uv", json_floats(t.uv, 6)},
+        {"normal", json_floats(t.normal, 3)},
+        {"texture", t.texture},
+        {"reflection_texture", t.reflection_texture},
+        {"flags", t.flags},
+    });
+  }
+  j["polygons"] = std::move(polygons);
+}
+
+std::string object_geometry_text(const SceneObject& o) {
+  std::string out = "surfaces:\n";
+  for (size_t i = 0; i < o.surfaces.size(); ++i) {
+    const Surface& s = o.surfaces[i];
+    out += "  [" + std::to_string(i) + "] \"" + s.name + "\" color " + bytes3_text(s.color) + " lw_flags " +
+           hex(s.lw_flags, 4) + " axis " + std::to_string(s.axis) + " flags " + hex(surface_triangle_flags(s), 4) +
+           " texture " + std::to_string(s.texture) + " reflection_texture " + std::to_string(s.reflection_texture) +
+           " image_path \"" + s.image_path + "\" reflection_path \"" + s.reflection_path + "\" scroll_flags " +
+           hex(s.scroll_flags, 1) + " line_width " + std::to_string(s.line_width) + " texture_size " +
+           std::to_string(s.texture_width) + "x" + std::to_string(s.texture_height) + " image_size " +
+           std::to_string(s.image_width) + "x" + std::to_string(s.image_height) + "\n";
+  }
+  out += "points:\n";
+  for (size_t i = 0; i < o.vertices.size(); ++i) {
+    const Vertex& v = o.vertices[i];
+    out += "  [" + std::to_string(i) + "] " + floats_text(&v.x, 3) + " normal " + floats_text(&v.nx, 3) + "\n";
+  }
+  out += "triangles:\n";
+  for (size_t i = 0; i < o.polygons.size(); ++i) {
+    const Triangle& t = o.polygons[i];
+    out += "  [" + std::to_string(i) + "] corners " + std::to_string(t.corners[0]) + " " +
+           std::to_string(t.corners[1]) + " " + std::to_string(t.corners[2]) + " surface " +
+           std::to_string(surface_index(o, t)) + " color " + bytes3_text(t.color) + " uv " + floats_text(t.uv, 6) +
+           " normal " + floats_text(t.normal, 3) + " texture " + std::to_string(t.texture) +
+           " reflection_texture " + std::to_string(t.reflection_texture) + " flags " + hex(t.flags, 4) + "\n";
+  }
+  return out;
 }
 
 SceneJson motion_json(const Scene& scene, int index) {
@@ -70,28 +200,21 @@ SceneJson motion_json(const Scene& scene, int index) {
 
 SceneJson object_json(const Scene& scene, int index) {
   const SceneObject& o = scene.objects[index];
-  return {
+  json j = {
       {"index", index},
-      {"file_name", o.file_name},
-      {"loaded_path", o.loaded_path},
-      {"polygon_count", o.polygon_count},
-      {"vertex_count", o.vertex_count},
-      {"surface_count", o.surface_count},
-      {"motion", o.motion},
-      {"parent", o.parent},
-      {"pivot", json_floats(o.pivot, 3)},
-      {"morph_target", o.morph_target},
-      {"morph_envelope", o.morph_envelope},
-      {"is_morph_target", o.is_morph_target},
-      {"dissolve_envelope", o.dissolve_envelope},
-      {"deform", o.deform},
-      {"needs_normals", o.needs_normals},
-      {"metaform", o.metaform},
-      {"no_dissolve", o.no_dissolve},
-      {"plots", o.plots},
-      {"particles", o.particles},
-      {"static_image", o.static_image},
+      {"file_name", json_text(o.file_name)},
+      {"loaded_path", json_text(o.loaded_path)},
   };
+  add_object_counts(j, o);
+  j["motion"] = o.motion;
+  j["parent"] = o.parent;
+  j["pivot"] = json_floats(o.pivot, 3);
+  j["morph_target"] = o.morph_target;
+  j["morph_envelope"] = o.morph_envelope;
+  j["is_morph_target"] = o.is_morph_target;
+  j["dissolve_envelope"] = o.dissolve_envelope;
+  add_object_flags(j, o);
+  return j;
 }
 
 SceneJson light_json(const Scene& scene, int index) {
@@ -107,10 +230,10 @@ SceneJson light_json(const Scene& scene, int index) {
 
 SceneJson scene_json(const Scene& scene, SceneStatus status) {
   json j = {
-      {"file", scene.path},
+      {"file", json_text(scene.path)},
       {"status", static_cast<int>(status)},
       {"status_text", scene_status_text(status)},
-      {"error_path", scene.error_path},
+      {"error_path", json_text(scene.error_path)},
       {"loaded", scene.loaded},
   };
   if (status != SceneStatus::ok || scene.motions.empty()) return j;
@@ -149,7 +272,7 @@ SceneJson scene_json(const Scene& scene, SceneStatus status) {
   j["view_zoom_factor"] = json_float(scene.view_zoom_factor);
   json images = json::array();
   for (int i = 0; i < in_table(scene.image_count, scene.image_names.size()); ++i)
-    images.push_back(scene.image_names[i]);
+    images.push_back(json_text(scene.image_names[i]));
   j["image_names"] = std::move(images);
   return j;
 }
@@ -172,17 +295,12 @@ std::string scene_text(const Scene& scene, SceneStatus status) {
     const SceneObject& o = scene.objects[i];
     out += "  object " + std::to_string(i) + " " + (o.file_name.empty() ? "(null)" : o.file_name);
     if (!o.loaded_path.empty()) out += " <- " + o.loaded_path;
-    out += "\n    polygon_count " + std::to_string(o.polygon_count) + " vertex_count " +
-           std::to_string(o.vertex_count) + " surface_count " + std::to_string(o.surface_count) +
-           " motion " + std::to_string(o.motion) + " parent " + std::to_string(o.parent) + " pivot " +
+    out += "\n    " + object_counts_text(o) + " motion " + std::to_string(o.motion) + " parent " + std::to_string(o.parent) + " pivot " +
            triple_text(o.pivot) + "\n";
     out += "    morph_target " + std::to_string(o.morph_target) + " morph_envelope " +
            std::to_string(o.morph_envelope) + " is_morph_target " + std::to_string(o.is_morph_target) +
            " dissolve_envelope " + std::to_string(o.dissolve_envelope) + "\n";
-    out += "    flags deform " + std::to_string(o.deform) + " needs_normals " + std::to_string(o.needs_normals) +
-           " metaform " + std::to_string(o.metaform) + " no_dissolve " + std::to_string(o.no_dissolve) +
-           " plots " + std::to_string(o.plots) + " particles " + std::to_string(o.particles) +
-           " static_image " + std::to_string(o.static_image) + "\n";
+    out += "    flags " + object_flags_text(o) + "\n";
   }
 
   const int motions = in_table(scene.motion_count, scene.motions.size());

@@ -37,51 +37,79 @@ int desktop_bits_per_pixel() {
 
 namespace {
 
-struct HeadlessState {
-  int fps = 30;
-  long long frames = 0;
-  uint32_t start = 0;
-  int last_report_second = -1;
-  std::chrono::steady_clock::time_point report_time = std::chrono::steady_clock::now();
-  long long report_frames = 0;
+// Headless output: a fixed frame rate on the virtual clock, frames to pictures and video.
+// Lives for the whole show: the frame sink and the host's after-frame hook refer to it.
+class HeadlessOutput {
+ public:
+  void start(const RunOptions& run, ShowHost& host) {
+    fps_ = std::max(1, run.fps);
+    clock_set_virtual(1000);
+    start_ = clock_now_ms();
+    const int every = std::max(1, run.every);
+    FrameSink pictures;
+    if (!run.out_dir.empty()) {
+      std::error_code ec;
+      std::filesystem::create_directories(run.out_dir, ec);
+      pictures = png_frame_sink(run.out_dir, "frame_");
+    }
+    if (!run.video_path.empty()) {
+      video_open_ = video_.open(run.video_path, kShowWidth, kShowHeight, fps_, resolve_data_path(kShowMusic));
+      if (!video_open_)
+        std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s\n", run.video_path.c_str(), video_.error().c_str());
+    }
+    display_set_frame_sink([this, pictures, every](const DisplayFrame& f) {
+      if (pictures && f.index % static_cast<uint32_t>(every) == 0) pictures(f);
+      if (video_open_ && f.width == kShowWidth && f.height == kShowHeight)
+        (void)video_.write(f.rgba, size_t(f.width) * f.height * 4);
+    });
+    host.after_frame = [this](int k, const Scene&) { advance(k); };
+  }
+
+  void finish(const RunOptions& run) {
+    display_set_frame_sink({});
+    if (video_open_ && video_.close()) std::fprintf(stderr, "Video written to %s\n", run.video_path.c_str());
+    if (!run.video_path.empty() && video_.failed())
+      std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s; no video was written\n", run.video_path.c_str(),
+                   video_.error().c_str());
+    if (!run.out_dir.empty()) std::fprintf(stderr, "Pictures written to %s\n", run.out_dir.c_str());
+    clock_use_real();
+  }
+  // The video was asked for and could not be written.
+  bool video_failed() const { return video_.failed(); }
+
+ private:
+  // After frame n of scene k: the clock moves to frame n + 1, progress every 5 s of show.
+  void advance(int k) {
+    ++frames_;
+    // Frame n starts at n * 1000 / fps milliseconds of show time.
+    const uint32_t target = start_ + static_cast<uint32_t>(frames_ * 1000 / fps_);
+    clock_advance_virtual(target - clock_now_ms());
+    const int second = static_cast<int>((clock_now_ms() - start_) / 1000);
+    if (second == last_report_second_ || second % 5 != 0) return;
+    last_report_second_ = second;
+    // Rendering speed in real time, over the frames since the last report.
+    const auto now = std::chrono::steady_clock::now();
+    const double real = std::chrono::duration<double>(now - report_time_).count();
+    const double fps = real > 0 ? double(frames_ - report_frames_) / real : 0.0;
+    report_time_ = now;
+    report_frames_ = frames_;
+    std::fprintf(stderr, "scene %d, %3d s of show time, %lld frames, %.0f frames per second\n", k + 1, second,
+                 frames_, fps);
+  }
+
+  int fps_ = 30;
+  long long frames_ = 0;
+  uint32_t start_ = 0;
+  int last_report_second_ = -1;
+  std::chrono::steady_clock::time_point report_time_ = std::chrono::steady_clock::now();
+  long long report_frames_ = 0;
+  VideoPipe video_;
+  bool video_open_ = false;
 };
 
-}  // namespace
-
-int program_main(const RunOptions& run) {
-  stop_signals_install();  // SIGINT and SIGTERM end the show like Escape
-  Options& opt = options();
-  options_set_startup_flags(opt);
-  control_window_create();
-
-  const bool headless = run.backend == DisplayBackend::headless ||
-                        (run.backend == DisplayBackend::automatic && !window_display_available());
-  display_setup(DisplaySetup{headless ? DisplayBackend::headless : run.backend, std::max(1, run.scale), false});
-
-  Splash splash;
-  if (!headless && opt.show_splash) splash.show();
-
-  SoundLoadStatus sound = sound_library_load();
-  if (sound != SoundLoadStatus::ok) {
-    splash.close();
-    control_window_destroy();
-    return kSoundLoadFailureExitCode;
-  }
-
-  if (gl_probe(headless ? DisplayBackend::headless : DisplayBackend::automatic) != GlProbeResult::ok) {
-    sound_library_release();
-    splash.close();
-    message_box_show("GL context creation failed", "OpenGL initialization failure", MessageIcon::error);
-    control_window_destroy();
-    return -1;
-  }
-
-  control_fill_lists();
-  PlaylistRestore playlist = options_apply_defaults(opt);
-  ControlWindow& cw = control_window();
-  for (const auto& e : playlist.entries) cw.playlist.push_back(e.line);
-  cw.rendering_enabled = cw.common_rendering_enabled = cw.remove_enabled = playlist.buttons_enabled;
-
+// The show's settings from the options, the command line and the control window.
+ShowSettings show_settings_for(const RunOptions& run, const Options& opt, const ControlWindow& cw,
+                               bool headless) {
   ShowSettings settings;
   settings.mode = run.mode;
   settings.mipmap = opt.mipmap;
@@ -101,9 +129,11 @@ int program_main(const RunOptions& run) {
   settings.precalc_step_index = cw.precalc_selection;
   settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
   settings.track_bar_position = cw.track_bar;
+  return settings;
+}
 
-  MusicState music;
-  ShowHost host;
+// The shell's side of the show: music, dialogs (as lines on stderr), splash, control window.
+void attach_shell(ShowHost& host, MusicState& music, const Options& opt, ControlWindow& cw, Splash& splash) {
   host.music_start = [&](std::string& path) {
     // Paths in the show are written the Windows way; the library opens real files.
     music.path = resolve_data_path(path);
@@ -128,68 +158,66 @@ int program_main(const RunOptions& run) {
     message_box_show(text, title, kind == MessageKind::warning ? MessageIcon::warning : MessageIcon::error);
   };
   host.precalc_dialog_open = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+}
 
-  // Headless: a fixed frame rate on the virtual clock, frames to pictures and video.
-  HeadlessState hs;
-  VideoPipe video;
-  bool video_open = false;
-  if (headless) {
-    hs.fps = std::max(1, run.fps);
-    clock_set_virtual(1000);
-    hs.start = clock_now_ms();
-    const int every = std::max(1, run.every);
-    FrameSink pictures;
-    if (!run.out_dir.empty()) {
-      std::error_code ec;
-      std::filesystem::create_directories(run.out_dir, ec);
-      pictures = png_frame_sink(run.out_dir, "frame_");
-    }
-    if (!run.video_path.empty()) {
-      video_open = video.open(run.video_path, kShowWidth, kShowHeight, hs.fps, resolve_data_path(kShowMusic));
-      if (!video_open)
-        std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s\n", run.video_path.c_str(), video.error().c_str());
-    }
-    display_set_frame_sink([&, pictures, every](const DisplayFrame& f) {
-      if (pictures && f.index % static_cast<uint32_t>(every) == 0) pictures(f);
-      if (video_open && f.width == kShowWidth && f.height == kShowHeight)
-        (void)video.write(f.rgba, size_t(f.width) * f.height * 4);
-    });
-    host.after_frame = [&](int k, const Scene&) {
-      ++hs.frames;
-      // Frame n starts at n * 1000 / fps milliseconds of show time.
-      const uint32_t target = hs.start + static_cast<uint32_t>(hs.frames * 1000 / hs.fps);
-      clock_advance_virtual(target - clock_now_ms());
-      const int second = static_cast<int>((clock_now_ms() - hs.start) / 1000);
-      if (second != hs.last_report_second && second % 5 == 0) {
-        hs.last_report_second = second;
-        // Rendering speed in real time, over the frames since the last report.
-        const auto now = std::chrono::steady_clock::now();
-        const double real = std::chrono::duration<double>(now - hs.report_time).count();
-        const double fps = real > 0 ? double(hs.frames - hs.report_frames) / real : 0.0;
-        hs.report_time = now;
-        hs.report_frames = hs.frames;
-        std::fprintf(stderr, "scene %d, %3d s of show time, %lld frames, %.0f frames per second\n", k + 1, second,
-                     hs.frames, fps);
-      }
-    };
+// Sound library and GL context; on failure everything started is undone and the exit
+// code returned.
+bool start_libraries(bool headless, Splash& splash, int& exit_code) {
+  if (sound_library_load() != SoundLoadStatus::ok) {
+    splash.close();
+    control_window_destroy();
+    exit_code = kSoundLoadFailureExitCode;
+    return false;
   }
+  if (gl_probe(headless ? DisplayBackend::headless : DisplayBackend::automatic) != GlProbeResult::ok) {
+    sound_library_release();
+    splash.close();
+    message_box_show("GL context creation failed", "OpenGL initialization failure", MessageIcon::error);
+    control_window_destroy();
+    exit_code = -1;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int program_main(const RunOptions& run) {
+  stop_signals_install();  // SIGINT and SIGTERM end the show like Escape
+  Options& opt = options();
+  options_set_startup_flags(opt);
+  control_window_create();
+
+  const bool headless = run.backend == DisplayBackend::headless ||
+                        (run.backend == DisplayBackend::automatic && !window_display_available());
+  display_setup(DisplaySetup{headless ? DisplayBackend::headless : run.backend, std::max(1, run.scale), false});
+
+  Splash splash;
+  if (!headless && opt.show_splash) splash.show();
+  int exit_code = 0;
+  if (!start_libraries(headless, splash, exit_code)) return exit_code;
+
+  control_fill_lists();
+  PlaylistRestore playlist = options_apply_defaults(opt);
+  ControlWindow& cw = control_window();
+  for (const auto& e : playlist.entries) cw.playlist.push_back(e.line);
+  cw.rendering_enabled = cw.common_rendering_enabled = cw.remove_enabled = playlist.buttons_enabled;
+
+  const ShowSettings settings = show_settings_for(run, opt, cw, headless);
+  MusicState music;
+  ShowHost host;
+  attach_shell(host, music, opt, cw, splash);
+  HeadlessOutput output;
+  if (headless) output.start(run, host);
 
   const ShowResult result = show_run(settings, host);
-  if (headless) {
-    display_set_frame_sink({});
-    if (video_open && video.close()) std::fprintf(stderr, "Video written to %s\n", run.video_path.c_str());
-    if (!run.video_path.empty() && video.failed())
-      std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s; no video was written\n", run.video_path.c_str(),
-                   video.error().c_str());
-    if (!run.out_dir.empty()) std::fprintf(stderr, "Pictures written to %s\n", run.out_dir.c_str());
-    clock_use_real();
-  }
+  if (headless) output.finish(run);
   (void)result;
   splash.close();
   control_window_destroy();
   sound_library_release();
   if (stop_requested()) return stop_exit_code();
-  return headless && !run.video_path.empty() && video.failed() ? 1 : 0;
+  return headless && output.video_failed() ? 1 : 0;
 }
 
 }  // namespace orvl

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "render/display.h"
-#include "scene/show.h"
+#include "app/show.h"
 
 namespace orvl {
 

@@ -46,7 +46,8 @@ void BM_LoadObject100k(benchmark::State& state) {
     scene.objects.resize(orvl::kMaxObjects);
     scene.motions.resize(orvl::kMaxMotions);
     std::string name = file;
-    if (orvl::load_object(scene, name, true) != orvl::LoadStatus::ok) {
+    orvl::ObjectLoadContext context;
+    if (orvl::load_object(scene, context, name, true) != orvl::LoadStatus::ok) {
       state.SkipWithError("load failed");
       break;
     }

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <random>
 
-#include "object/texture_upload.h"
+#include "render/texture_upload.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"

@@ -8,6 +8,7 @@
 #include "image/image.h"
 #include "object/surface_image.h"
 #include "platform/log.h"
+#include "scene/scene.h"
 
 namespace {
 
@@ -34,12 +35,12 @@ void BM_ParticleSurfaceSetup(benchmark::State& state) {
   scene.objects[0].surfaces.resize(1);
   Surface& surface = scene.objects[0].surfaces[0];
   surface.name = "spark__PARTICLES_";
-  scene.surface_cursor = &surface;
   for (auto _ : state) {
     scene.image_count = 0;
     texture_counter = 0;
+    ObjectLoadContext context;
     std::string path = "C:\\LIGHTWAVE\\" + file.string();
-    if (load_surface_image(scene, path, 0) != SurfaceImageStatus::ok) {
+    if (load_surface_image(scene, context, surface, path, 0) != SurfaceImageStatus::ok) {
       state.SkipWithError("image not loaded");
       break;
     }

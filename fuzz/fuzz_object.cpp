@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "object/object_loader.h"
+#include "object/surface_image.h"
 #include "platform/log.h"
 #include "scene/scene.h"
 
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool quiet = (orvl::log_set_echo(false), true);
   (void)quiet;
   orvl::log_clear();
-  orvl::texture_counter = 0;
+  orvl::reset_texture_counter();
   orvl::Scene scene;
   scene.objects.resize(orvl::kMaxObjects);
   scene.motions.resize(orvl::kMaxMotions);
@@ -19,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scene.height = 480;
   orvl::ObjectLoadOptions options;
   options.images_required = false;  // image names are arbitrary bytes here
-  (void)orvl::load_object_data(scene, std::vector<uint8_t>(data, data + size), options);
+  orvl::ObjectLoadContext context;
+  (void)orvl::load_object_data(scene, context, std::vector<uint8_t>(data, data + size), options);
   return 0;
 }

@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "image/file_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/orvl_fuzz_pack_" + std::to_string(::getpid()) + ".pak";
+  static const std::string path =
+      (std::filesystem::temp_directory_path() / ("orvl_fuzz_pack_" + std::to_string(::getpid()) + ".pak")).string();
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) abort();
   if (size && std::fwrite(data, 1, size, f) != size) abort();

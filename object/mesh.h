@@ -1,5 +1,7 @@
 // Mesh records built by the LWOB object loader and read by the renderer, the effects and
-// the particles: `Vertex`, `Triangle`, `Surface` and the per-triangle `TriangleFlags`.
+// the particles: `Vertex`, `Triangle`, `Surface` and the per-triangle `TriangleFlags`, the
+// `SceneObject` that owns them, and the `ObjectTable` the loader fills: the part of a
+// scene the object layer works on (the scene record is built on top of it).
 //
 // Pixel buffers are 32-bit words; in a surface they hold RGBA bytes in memory order
 // (red first), square and a power of two on a side, waiting for the texture upload.
@@ -7,10 +9,15 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace orvl {
+
+constexpr int kMaxObjects = 50;
+constexpr int kMaxImageNames = 256;
+constexpr size_t kMaxPathLength = 255;  // paths and file names inside a scene
 
 // Name fields in LightWave surfaces hold at most 127 characters.
 constexpr size_t kMaxSurfaceNameLength = 127;
@@ -72,5 +79,83 @@ struct Triangle {
   uint32_t flags = 0;               // TriangleFlags
   const int* dissolve_ref = nullptr;  // the owning object's dissolve level (0..255)
 };
+
+struct ParticleEmitter;  // particle system state, owned through SceneObject::emitter
+
+struct SceneObject {
+  int polygon_count = 0;
+  int vertex_count = 0;
+  int surface_count = 0;
+  int motion = 0;
+  int parent = -1;
+  int dissolve_envelope = -1;
+  int deform = 0;
+  float pivot[3] = {0, 0, 0};  // stored negated
+  int dissolve = 0;            // 0..255
+  std::vector<Triangle> polygons;
+  std::vector<uint8_t> plots_buffer;  // vertex_count x 144 bytes for "_PLOTS_" objects
+  std::vector<Vertex> vertices;
+  std::vector<Vertex> transformed;
+  std::vector<Vertex> transformed_parent;
+  std::vector<Surface> surfaces;
+  int needs_normals = 0;
+  int metaform = 0;
+  int no_dissolve = 0;
+  float rotation[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  float position[3] = {0, 0, 0};
+  float angles[3] = {0, 0, 0};  // radians
+  float scale[3] = {1, 1, 1};
+  int plots = 0;
+  int particles = 0;
+  std::shared_ptr<ParticleEmitter> emitter;
+  float morph_amount = 0;
+  int morph_target = -1;
+  int morph_envelope = -1;
+  int is_morph_target = 0;
+  int static_image = 0;
+  std::string file_name;    // the name on its "LoadObject" / "AddNullObject" line
+  std::string loaded_path;  // the path the object file was opened as ("" for null objects)
+};
+
+// Per-vertex accumulator of the object loader's normal pass.
+struct NormalAccumulator {
+  float sum[3] = {0, 0, 0};
+  int32_t count = 0;
+};
+
+// What the object loader and the surface images read and fill: the object table, the
+// scene's image list, where files are looked for and the display limits textures obey.
+// The scene record derives from it, so a scene is handed to the loader as it is.
+struct ObjectTable {
+  std::string path;            // the scene file (its folder is searched for images)
+  std::string lightwave_root;  // second place object and image files are looked for
+  int loaded = 1;              // 0 once a file could not be opened
+
+  std::vector<SceneObject> objects;  // kMaxObjects entries once loading starts
+  int object_count = 0;
+  int polygon_total = 0;
+  std::vector<std::string> image_names;  // at most kMaxImageNames, each at most kMaxPathLength
+  int image_count = 0;
+  int texture_base = 0;  // texture number of this scene's image 1
+
+  int width = 0;
+  int height = 0;
+  int max_texture_size = 0;
+
+  // The object file being loaded and the loader's normal sums; empty between loads.
+  std::vector<uint8_t> object_data;
+  size_t object_data_pos = 0;
+  std::vector<NormalAccumulator> normal_work;
+};
+
+// What one object load reports back beyond its status: whether the file that was missing
+// was a surface image, and then that image's shortened path.
+struct ObjectLoadContext {
+  bool image_missing = false;
+  std::string error_path;
+};
+
+// The smallest power of two not below `n` (0 stays 0).
+uint32_t round_up_pow2(uint32_t n);
 
 }  // namespace orvl

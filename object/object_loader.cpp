@@ -80,8 +80,11 @@ PolygonCheck check_polygon(const IffChunk& pols, const PolygonRecord& p, int ver
 
 class Loader {
  public:
-  Loader(Scene& scene, const ObjectLoadOptions& options)
-      : scene_(scene), options_(options), obj_(scene.objects[size_t(scene.object_count)]) {}
+  Loader(ObjectTable& table, ObjectLoadContext& context, const ObjectLoadOptions& options)
+      : table_(table),
+        context_(context),
+        options_(options),
+        obj_(table.objects[size_t(table.object_count)]) {}
 
   LoadStatus run();
   void release_arrays();
@@ -98,13 +101,14 @@ class Loader {
   void compute_normals();
   void set_up_static_image();
 
-  Scene& scene_;
+  ObjectTable& table_;
+  ObjectLoadContext& context_;
   const ObjectLoadOptions& options_;
   SceneObject& obj_;
 };
 
 LoadStatus Loader::map_chunks(ChunkMap& map) {
-  const std::vector<uint8_t>& data = scene_.object_data;
+  const std::vector<uint8_t>& data = table_.object_data;
   ChunkWalker walker(data.data(), data.size(), 12, ChunkSize::u32, true);
   IffChunk c;
   while (walker.next(c)) {
@@ -171,13 +175,13 @@ LoadStatus Loader::count(const ChunkMap& map) {
     if (bad_surfaces)
       log_format("Skipped %d polygons with surface numbers outside 1..%d", bad_surfaces,
                  obj_.surface_count);
-    if (triangles + scene_.polygon_total > INT_MAX) {
+    if (triangles + table_.polygon_total > INT_MAX) {
       log_line("Too many triangles for one scene");
       return LoadStatus::out_of_memory;
     }
     obj_.polygon_count = int(triangles);
   }
-  scene_.polygon_total += obj_.polygon_count;
+  table_.polygon_total += obj_.polygon_count;
   return LoadStatus::ok;
 }
 
@@ -235,7 +239,7 @@ void Loader::read_polygons(const IffChunk& pols) {
 
 LoadStatus Loader::load_image(Surface& surface, const std::string& file_path, int slot) {
   // The scene keeps the path as written for every image it loads.
-  if (scene_.image_count >= kMaxImageNames) {
+  if (table_.image_count >= kMaxImageNames) {
     log_format("Too many images: a scene holds at most %d image names", kMaxImageNames);
     return LoadStatus::out_of_memory;
   }
@@ -244,19 +248,19 @@ LoadStatus Loader::load_image(Surface& surface, const std::string& file_path, in
                file_path.c_str());
     return LoadStatus::out_of_memory;
   }
-  if (scene_.image_names.size() <= size_t(scene_.image_count))
-    scene_.image_names.resize(size_t(scene_.image_count) + 1);
-  scene_.image_names[size_t(scene_.image_count)] = file_path;
+  if (table_.image_names.size() <= size_t(table_.image_count))
+    table_.image_names.resize(size_t(table_.image_count) + 1);
+  table_.image_names[size_t(table_.image_count)] = file_path;
 
   std::string path = file_path;
-  const int loaded_before = scene_.loaded;
-  switch (load_surface_image(scene_, path, slot)) {
+  const int loaded_before = table_.loaded;
+  switch (load_surface_image(table_, context_, surface, path, slot)) {
     case SurfaceImageStatus::ok: break;
     case SurfaceImageStatus::over_capacity: return LoadStatus::out_of_memory;
     case SurfaceImageStatus::missing:
       if (options_.images_required) return LoadStatus::not_found;
       if (options_.missing_images) options_.missing_images->push_back(path);
-      scene_.loaded = loaded_before;
+      table_.loaded = loaded_before;
       return LoadStatus::ok;
   }
   if (slot == 0 && contains(surface.name, "__PARTICLES_") && surface.texture != -1)
@@ -281,7 +285,6 @@ LoadStatus Loader::read_surface(const IffChunk& surf) {
     log_line("Surface chunk " + name + " matches no surface name; skipped");
     return LoadStatus::ok;
   }
-  scene_.surface_cursor = surface;
   surface->scroll_flags = 0;
   surface->scroll_u = surface->scroll_v = 0;
   surface->texture = surface->reflection_texture = -1;
@@ -360,17 +363,17 @@ void Loader::finish_surfaces() {
     t.color[1] = s.color[1];
     t.color[2] = s.color[2];
     t.flags = flags[size_t(t.surface - first)];
-    t.texture = s.texture == -1 ? int16_t(-1) : int16_t(scene_.texture_base + s.texture - 1);
+    t.texture = s.texture == -1 ? int16_t(-1) : int16_t(table_.texture_base + s.texture - 1);
     t.reflection_texture = s.reflection_texture == -1
                                ? int16_t(-1)
-                               : int16_t(scene_.texture_base + s.reflection_texture - 1);
+                               : int16_t(table_.texture_base + s.reflection_texture - 1);
   }
   for (Surface& s : obj_.surfaces)
     if (s.texture != -1) map_surface_texture(obj_, s);
 }
 
 void Loader::compute_normals() {
-  std::vector<NormalAccumulator>& acc = scene_.normal_work;
+  std::vector<NormalAccumulator>& acc = table_.normal_work;
   for (Vertex& v : obj_.vertices) v.nx = v.ny = v.nz = 0;
   for (Triangle& t : obj_.polygons) {
     const Vertex& a = obj_.vertices[size_t(t.corners[0])];
@@ -410,7 +413,7 @@ void Loader::compute_normals() {
 }
 
 void Loader::set_up_static_image() {
-  const float w = float(scene_.width), h = float(scene_.height);
+  const float w = float(table_.width), h = float(table_.height);
   Vertex* v = obj_.vertices.data();
   float sx = 0.5f, sy = 0.5f;
   if (w > h)
@@ -447,11 +450,11 @@ void Loader::release_arrays() {
   obj_.vertices = {};
   obj_.transformed = {};
   obj_.transformed_parent = {};
-  scene_.normal_work = {};
+  table_.normal_work = {};
 }
 
 LoadStatus Loader::run() {
-  ByteReader header(scene_.object_data.data(), scene_.object_data.size());
+  ByteReader header(table_.object_data.data(), table_.object_data.size());
   uint32_t form, form_size;
   if (!header.u32be(form) || !header.u32be(form_size) || !header.id_is("LWOB"))
     return LoadStatus::bad_format;
@@ -467,7 +470,7 @@ LoadStatus Loader::run() {
   obj_.polygons.assign(size_t(obj_.polygon_count), Triangle{});
   obj_.surfaces.assign(size_t(obj_.surface_count), Surface{});
   obj_.vertices.assign(size_t(obj_.vertex_count), Vertex{});
-  scene_.normal_work.assign(size_t(obj_.vertex_count), NormalAccumulator{});
+  table_.normal_work.assign(size_t(obj_.vertex_count), NormalAccumulator{});
   obj_.transformed.assign(size_t(obj_.vertex_count), Vertex{});
   obj_.transformed_parent.assign(size_t(obj_.vertex_count), Vertex{});
 
@@ -486,19 +489,14 @@ LoadStatus Loader::run() {
   }
   for (const IffChunk& surf : map.surf)
     if ((st = read_surface(surf)) != LoadStatus::ok) return st;
-  scene_.surface_cursor = nullptr;
 
   finish_surfaces();
-  if (scene_.next_motion >= 0 && size_t(scene_.next_motion) < scene_.motions.size()) {
-    scene_.motions[size_t(scene_.next_motion)].frame = 0;
-    scene_.motions[size_t(scene_.next_motion)].reserved = 0;
-  }
   if (obj_.needs_normals) compute_normals();
   if (obj_.static_image) set_up_static_image();
   // A particle object's emitter record is set up by the particle system from `polygons`;
   // until then `particles` marks the object and `emitter` stays empty.
   if (obj_.plots) obj_.plots_buffer.assign(size_t(obj_.vertex_count) * kPlotsBytesPerVertex, 0);
-  ++scene_.object_count;
+  ++table_.object_count;
   return LoadStatus::ok;
 }
 
@@ -530,18 +528,18 @@ const char* load_status_text(LoadStatus s) {
   return "unknown";
 }
 
-LoadStatus load_object_data(Scene& scene, std::vector<uint8_t> data,
-                            const ObjectLoadOptions& options) {
+LoadStatus load_object_data(ObjectTable& table, ObjectLoadContext& context,
+                            std::vector<uint8_t> data, const ObjectLoadOptions& options) {
   // The object table is made full size on first use; its capacity is checked here, where
   // objects are added.
-  if (scene.objects.size() < size_t(kMaxObjects)) scene.objects.resize(size_t(kMaxObjects));
-  if (scene.object_count < 0 || scene.object_count >= kMaxObjects) {
-    log_format("Too many objects: a scene holds at most %d", kMaxObjects);
+  if (table.objects.size() < size_t(kMaxObjects)) table.objects.resize(size_t(kMaxObjects));
+  if (table.object_count < 0 || table.object_count >= kMaxObjects) {
+    log_format("Too many objects: a table holds at most %d", kMaxObjects);
     return LoadStatus::out_of_memory;
   }
-  scene.object_data = std::move(data);
-  scene.object_data_pos = 0;
-  Loader loader(scene, options);
+  table.object_data = std::move(data);
+  table.object_data_pos = 0;
+  Loader loader(table, context, options);
   LoadStatus st;
   try {
     st = loader.run();
@@ -550,32 +548,27 @@ LoadStatus load_object_data(Scene& scene, std::vector<uint8_t> data,
     st = LoadStatus::out_of_memory;
   }
   // The file and the normal sums are only needed while the object loads.
-  scene.object_data = {};
-  scene.normal_work = {};
-  scene.surface_cursor = nullptr;
+  table.object_data = {};
+  table.normal_work = {};
   return st;
 }
 
-LoadStatus load_object(Scene& scene, std::string& name, bool retry) {
-  return load_object(scene, name, retry, ObjectLoadOptions{});
-}
-
-LoadStatus load_object(Scene& scene, std::string& name, bool retry,
-                       const ObjectLoadOptions& options) {
+LoadStatus load_object(ObjectTable& table, ObjectLoadContext& context, std::string& name,
+                       bool retry, const ObjectLoadOptions& options) {
   if (!retry) drop_path_prefix(name);
   std::vector<uint8_t> data;
   switch (read_whole_file(name, data)) {
     case FileStatus::ok: break;
     case FileStatus::not_found:
     case FileStatus::not_regular:
-    case FileStatus::no_access: scene.loaded = 0; return LoadStatus::not_found;
+    case FileStatus::no_access: table.loaded = 0; return LoadStatus::not_found;
     case FileStatus::read_error:
     case FileStatus::too_large:
-      scene.loaded = 0;
+      table.loaded = 0;
       log_line("Object " + name + " could not be read");
       return LoadStatus::out_of_memory;
   }
-  return load_object_data(scene, std::move(data), options);
+  return load_object_data(table, context, std::move(data), options);
 }
 
 }  // namespace orvl

@@ -1,5 +1,5 @@
-// LWOB object loader: reads one LightWave 5 object file into the next free object of a
-// Scene, turning polygons into triangles with surface colours, flags, texture numbers,
+// LWOB object loader: reads one LightWave 5 object file into the next free object of an
+// ObjectTable (a scene), turning polygons into triangles with surface colours, flags, texture numbers,
 // planar texture coordinates and normals. Called by the scene parser for every
 // "LoadObject" line, and by the inspection command.
 //
@@ -28,13 +28,13 @@
 #include <string>
 #include <vector>
 
-#include "scene/scene.h"
+#include "object/mesh.h"
 
 namespace orvl {
 
 enum class [[nodiscard]] LoadStatus : int {
   ok = 0,
-  not_found = 1,      // object file, or one of its surface images (then image_missing = 1)
+  not_found = 1,      // object file, or one of its surface images (then image_missing)
   out_of_memory = 2,  // also used for a full scene table (a log line names the limit)
   bad_format = 4,     // not an LWOB form, or a structure the loader cannot use
 };
@@ -43,21 +43,22 @@ const char* load_status_text(LoadStatus s);
 struct ObjectLoadOptions {
   // False: a surface image that cannot be found leaves that surface without the image,
   // its shortened path is appended to `missing_images`, and the object still loads
-  // (`image_missing` and `error_path` still record the last one). For inspection tools.
+  // (the context's `image_missing` and `error_path` still record the last one). For
+  // inspection tools.
   bool images_required = true;
   std::vector<std::string>* missing_images = nullptr;
 };
 
 // First attempt (retry false): drops the first 13 characters of `name` in place and opens
-// the rest relative to the working directory. Retry: opens `name` unchanged.
-LoadStatus load_object(Scene& scene, std::string& name, bool retry);
-LoadStatus load_object(Scene& scene, std::string& name, bool retry,
-                       const ObjectLoadOptions& options);
+// the rest relative to the working directory. Retry: opens `name` unchanged. `context`
+// comes back saying whether a surface image was what could not be found, and which.
+LoadStatus load_object(ObjectTable& table, ObjectLoadContext& context, std::string& name,
+                       bool retry, const ObjectLoadOptions& options = {});
 
 // Loads an object from a file already in memory (the bytes become `object_data` for the
 // duration of the load). `load_object` calls it after reading the file.
-LoadStatus load_object_data(Scene& scene, std::vector<uint8_t> data,
-                            const ObjectLoadOptions& options = {});
+LoadStatus load_object_data(ObjectTable& table, ObjectLoadContext& context,
+                            std::vector<uint8_t> data, const ObjectLoadOptions& options = {});
 
 // The `TriangleFlags` word every triangle of `surface` gets once the object is loaded.
 uint32_t surface_triangle_flags(const Surface& surface);

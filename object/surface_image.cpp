@@ -19,7 +19,7 @@ bool contains(const std::string& s, const char* what) { return s.find(what) != s
 // red-first bytes (tinted for a particle copy), square it to a power of two and hand the
 // buffer to the surface. A file that does not decode (damaged, or of a kind no reader
 // handles) leaves the slot without pixels: its texture stays blank and the show goes on.
-void decode_surface_pixels(Scene& scene, Surface& surface, const std::string& file, int slot,
+void decode_surface_pixels(const ObjectTable& table, Surface& surface, const std::string& file, int slot,
                            int tint) {
   Img img;
   ImgDecoder decoder;
@@ -33,14 +33,14 @@ void decode_surface_pixels(Scene& scene, Surface& surface, const std::string& fi
     return;
   }
 
-  const uint32_t limit = scene.max_texture_size > 0 ? uint32_t(scene.max_texture_size) : kMaxImageDimension;
+  const uint32_t limit = table.max_texture_size > 0 ? uint32_t(table.max_texture_size) : kMaxImageDimension;
   if (img.width > limit) (void)img.resize(limit, img.height, limit);
   if (img.height > limit) (void)img.resize(img.width, limit, img.width);
   const uint32_t w = img.width, h = img.height;
 
   // 0x00RRGGBB words (blue first in memory) become red-first bytes.
   if (tint >= 0) {
-    const float* t = &tint_table[size_t(tint) * 3];
+    const float* t = &kTintTable[size_t(tint) * 3];
     for (uint32_t& p : img.pixels) {
       const uint32_t r = static_cast<uint32_t>(((p >> 16) & 0xFF) * t[0]);
       const uint32_t g = static_cast<uint32_t>(((p >> 8) & 0xFF) * t[1]);
@@ -76,6 +76,23 @@ void decode_surface_pixels(Scene& scene, Surface& surface, const std::string& fi
 
 }  // namespace
 
+const float kTintTable[kParticleTints * 3] = {
+    1.0f, 0.5f,  0.5f,  1.0f,  0.75f, 0.5f, 1.0f, 1.0f, 0.5f, 0.75f, 1.0f, 0.5f,
+    0.5f, 1.0f,  0.5f,  0.5f,  1.0f,  0.75f, 0.5f, 1.0f, 1.0f, 0.5f,  0.75f, 1.0f,
+    0.5f, 0.5f,  1.0f,  0.75f, 0.5f,  1.0f, 1.0f, 0.5f, 1.0f, 1.0f,  0.5f,  0.75f,
+};
+
+int texture_counter = 0;
+
+void reset_texture_counter() { texture_counter = 0; }
+
+uint32_t round_up_pow2(uint32_t n) {
+  if (n == 0 || (n & (n - 1)) == 0) return n;
+  uint32_t high = 1;
+  while (n >>= 1) high <<= 1;
+  return high << 1;  // wraps to 0 above 2^31, where no texture size lives
+}
+
 const char* surface_image_status_text(SurfaceImageStatus s) {
   switch (s) {
     case SurfaceImageStatus::ok: return "loaded";
@@ -89,19 +106,19 @@ void drop_path_prefix(std::string& path) {
   path = path.size() > kDroppedPrefixLength ? path.substr(kDroppedPrefixLength) : std::string();
 }
 
-std::string find_surface_image(const Scene& scene, const std::string& shortened,
+std::string find_surface_image(const ObjectTable& table, const std::string& shortened,
                                const std::string& as_written) {
   // An empty shortened path would resolve to the working directory or the root itself.
   if (!shortened.empty()) {
     if (data_file_exists(shortened)) return shortened;
-    std::string below_root = path_join(scene.lightwave_root, shortened);
+    std::string below_root = path_join(table.lightwave_root, shortened);
     if (data_file_exists(below_root)) return below_root;
   }
   if (as_written.empty()) return std::string();
   const std::string candidates[] = {
       as_written,
-      path_join(scene.lightwave_root, as_written),
-      path_join(path_directory(scene.path), as_written),
+      path_join(table.lightwave_root, as_written),
+      path_join(path_directory(table.path), as_written),
   };
   for (const auto& c : candidates) {
     if (data_file_exists(c)) {
@@ -112,8 +129,8 @@ std::string find_surface_image(const Scene& scene, const std::string& shortened,
   return std::string();
 }
 
-SurfaceImageStatus load_surface_image(Scene& scene, std::string& path, int slot) {
-  Surface& surface = *scene.surface_cursor;
+SurfaceImageStatus load_surface_image(ObjectTable& table, ObjectLoadContext& context,
+                                      Surface& surface, std::string& path, int slot) {
   auto set_none = [&] {
     if (slot == 0)
       surface.texture = -1;
@@ -150,9 +167,9 @@ SurfaceImageStatus load_surface_image(Scene& scene, std::string& path, int slot)
   // Particle and effect surfaces always get their own copies (they are tinted or drawn
   // into). An empty path names no file, so it never matches surfaces without images.
   if (!particle && !effect && !path.empty()) {
-    const int loaded_objects = std::min<int>(scene.object_count, int(scene.objects.size()));
+    const int loaded_objects = std::min<int>(table.object_count, int(table.objects.size()));
     for (int o = 0; o < loaded_objects; ++o) {
-      for (const Surface& other : scene.objects[size_t(o)].surfaces) {
+      for (const Surface& other : table.objects[size_t(o)].surfaces) {
         if (other.image_path == path) {
           number = other.texture;
           return SurfaceImageStatus::ok;
@@ -167,7 +184,7 @@ SurfaceImageStatus load_surface_image(Scene& scene, std::string& path, int slot)
 
   const int passes = particle ? kParticleTints : 1;
   // Texture numbers are 16-bit and a scene numbers at most as many images as it has names.
-  if (scene.image_count + passes > kMaxImageNames) {
+  if (table.image_count + passes > kMaxImageNames) {
     log_format("Too many images: a scene holds at most %d", kMaxImageNames);
     return SurfaceImageStatus::over_capacity;
   }
@@ -177,17 +194,17 @@ SurfaceImageStatus load_surface_image(Scene& scene, std::string& path, int slot)
   }
 
   // Every pass would open the same file, so it is looked up once.
-  const std::string file = find_surface_image(scene, path, as_written);
+  const std::string file = find_surface_image(table, path, as_written);
   if (file.empty()) {
-    scene.image_missing = 1;
-    scene.error_path = path;
-    scene.loaded = 0;
+    context.image_missing = true;
+    context.error_path = path;
+    table.loaded = 0;
     return SurfaceImageStatus::missing;
   }
   for (int m = passes - 1; m >= 0; --m) {
-    decode_surface_pixels(scene, surface, file, slot, particle ? m : -1);
-    number = static_cast<int16_t>(scene.image_count + 1);
-    ++scene.image_count;
+    decode_surface_pixels(table, surface, file, slot, particle ? m : -1);
+    number = static_cast<int16_t>(table.image_count + 1);
+    ++table.image_count;
     ++texture_counter;
   }
   return SurfaceImageStatus::ok;
@@ -238,15 +255,15 @@ void map_surface_texture(SceneObject& object, Surface& surface) {
   }
 }
 
-void map_surface_texture(Scene& scene, Surface& surface) {
-  if (scene.object_count < 0 || size_t(scene.object_count) >= scene.objects.size()) return;
-  map_surface_texture(scene.objects[size_t(scene.object_count)], surface);
+void map_surface_texture(ObjectTable& table, Surface& surface) {
+  if (table.object_count < 0 || size_t(table.object_count) >= table.objects.size()) return;
+  map_surface_texture(table.objects[size_t(table.object_count)], surface);
 }
 
-void scroll_textures(Scene& scene) {
-  const int count = std::min<int>(scene.object_count, int(scene.objects.size()));
+void scroll_textures(ObjectTable& table) {
+  const int count = std::min<int>(table.object_count, int(table.objects.size()));
   for (int o = 0; o < count; ++o) {
-    for (Surface& s : scene.objects[size_t(o)].surfaces) {
+    for (Surface& s : table.objects[size_t(o)].surfaces) {
       if (s.scroll_flags & ScrollFlags::UP) s.scroll_v += kScrollStep;
       if (s.scroll_flags & ScrollFlags::DOWN) s.scroll_v -= kScrollStep;
       if (s.scroll_flags & ScrollFlags::RIGHT) s.scroll_u += kScrollStep;

@@ -15,14 +15,14 @@
 //
 // Capacities: image paths hold 127 characters, a scene 256 images, texture numbers are
 // 16-bit (32767 images per show); going past any of them fails with over_capacity and a
-// log line naming the limit. A missing image fails with `missing`, sets the scene's
-// `image_missing`, `error_path` (the shortened path) and `loaded` = 0.
+// log line naming the limit. A missing image fails with `missing`, sets the load context's
+// `image_missing` and `error_path` (the shortened path) and the table's `loaded` = 0.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "scene/scene.h"
+#include "object/mesh.h"
 
 namespace orvl {
 
@@ -47,24 +47,33 @@ constexpr size_t kDroppedPrefixLength = 13;
 // Drops the prefix in place; a shorter path becomes empty.
 void drop_path_prefix(std::string& path);
 
-// Slot 0 is the colour image, slot 1 the reflection image, of `scene.surface_cursor`, a
-// surface of the object being loaded (entry `object_count`). `path` is the path as the
-// file gives it and is shortened in place.
-SurfaceImageStatus load_surface_image(Scene& scene, std::string& path, int slot);
+// Twelve RGB multipliers for the tinted copies of a particle surface's image.
+extern const float kTintTable[kParticleTints * 3];
+
+// Show-wide count of images loaded so far (each image's OpenGL texture name). A show
+// starts it from zero with `reset_texture_counter` before its first scene loads.
+extern int texture_counter;
+void reset_texture_counter();
+
+// Slot 0 is the colour image, slot 1 the reflection image, of `surface`, a surface of the
+// object being loaded (entry `object_count`). `path` is the path as the file gives it and
+// is shortened in place.
+SurfaceImageStatus load_surface_image(ObjectTable& table, ObjectLoadContext& context,
+                                      Surface& surface, std::string& path, int slot);
 
 // Looks an image up: `shortened` as given, below the LightWave root, then `as_written`
 // relative to the working directory, the LightWave root and the scene file's folder.
 // Returns the file to read, or an empty string when there is none.
-std::string find_surface_image(const Scene& scene, const std::string& shortened,
+std::string find_surface_image(const ObjectTable& table, const std::string& shortened,
                                const std::string& as_written);
 
 // Fills `box`, `extent` and the triangles' `uv` of `surface`, one of `object`'s surfaces,
 // by projecting along the surface's axis over its bounding box.
 void map_surface_texture(SceneObject& object, Surface& surface);
 // The same for a surface of the object being loaded (entry `object_count`).
-void map_surface_texture(Scene& scene, Surface& surface);
+void map_surface_texture(ObjectTable& table, Surface& surface);
 
 // One scroll step for every surface of every loaded object.
-void scroll_textures(Scene& scene);
+void scroll_textures(ObjectTable& table);
 
 }  // namespace orvl

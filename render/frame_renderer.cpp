@@ -88,14 +88,15 @@ void refresh_effect_textures(Scene& scene) {
 // Next bit of the precalculated visibility stream. Each frame starts on a new byte
 // (bit_mask restarts at 1); a stream that ends early reads as "not visible".
 bool next_visibility_bit(Scene& scene, uint8_t& byte) {
-  if (scene.bit_mask == 1) {
-    byte = scene.visibility_cursor < scene.visibility.size() ? scene.visibility[scene.visibility_cursor] : 0;
-    ++scene.visibility_cursor;
-    scene.bit_mask = 0x80;
+  if (scene.draw.bit_mask == 1) {
+    PrecalcState& p = scene.precalc;
+    byte = p.visibility_cursor < p.visibility.size() ? p.visibility[p.visibility_cursor] : 0;
+    ++p.visibility_cursor;
+    scene.draw.bit_mask = 0x80;
   } else {
-    scene.bit_mask = static_cast<uint8_t>(scene.bit_mask >> 1);
+    scene.draw.bit_mask = static_cast<uint8_t>(scene.draw.bit_mask >> 1);
   }
-  return (byte & scene.bit_mask) != 0;
+  return (byte & scene.draw.bit_mask) != 0;
 }
 
 // Positive scalar triple product p0 . (p1 x p2): the triangle faces the camera.
@@ -122,46 +123,40 @@ bool queue_entry(Scene& scene, const Triangle* triangle, Vertex* v0, Vertex* v1,
                  int32_t key) {
   // Drop policy: the list is sized for the scene's triangles plus room for particles;
   // anything past it is counted and left out of this frame.
-  if (g_frame.draw_count < 0 || static_cast<size_t>(g_frame.draw_count) >= scene.draw_list.size() ||
-      static_cast<size_t>(g_frame.draw_count) >= scene.sort_keys.size()) {
+  if (g_frame.draw_count < 0 || static_cast<size_t>(g_frame.draw_count) >= scene.draw.draw_list.size() ||
+      static_cast<size_t>(g_frame.draw_count) >= scene.draw.sort_keys.size()) {
     ++g_frame.dropped;
-    if (!scene.warned_draw_list_full) {
-      scene.warned_draw_list_full = true;
-      log_line("Draw list of " + scene.path + " is full (" + std::to_string(scene.draw_list.size()) +
+    if (!scene.draw.warned_draw_list_full) {
+      scene.draw.warned_draw_list_full = true;
+      log_line("Draw list of " + scene.path + " is full (" + std::to_string(scene.draw.draw_list.size()) +
                " entries): further triangles are left out of the frame.");
     }
     return false;
   }
-  scene.draw_list[g_frame.draw_count] = DrawEntry{triangle, v0, v1, v2};
-  scene.sort_keys[g_frame.draw_count] = SortKey{key, g_frame.draw_count};
+  scene.draw.draw_list[g_frame.draw_count] = DrawEntry{triangle, v0, v1, v2};
+  scene.draw.sort_keys[g_frame.draw_count] = SortKey{key, g_frame.draw_count};
   ++g_frame.draw_count;
   return true;
 }
 
-void queue_polygon(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
-  const Triangle& t = object.polygons[g_frame.triangle];
-  Vertex* v0 = &g_frame.vertices[t.corners[0]];
-  Vertex* v1 = &g_frame.vertices[t.corners[1]];
-  Vertex* v2 = &g_frame.vertices[t.corners[2]];
+void queue_polygon(Scene& scene, SceneObject& object, const Triangle& t) {
+  Vertex* v0 = &object.transformed[size_t(t.corners[0])];
+  Vertex* v1 = &object.transformed[size_t(t.corners[1])];
+  Vertex* v2 = &object.transformed[size_t(t.corners[2])];
   queue_entry(scene, &t, v0, v1, v2, depth_key(v0->z, v1->z, v2->z));
 }
 
-void queue_polygon_culled(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
-  const Triangle& t = object.polygons[g_frame.triangle];
-  Vertex* v0 = &g_frame.vertices[t.corners[0]];
-  Vertex* v1 = &g_frame.vertices[t.corners[1]];
-  Vertex* v2 = &g_frame.vertices[t.corners[2]];
+void queue_polygon_culled(Scene& scene, SceneObject& object, const Triangle& t) {
+  Vertex* v0 = &object.transformed[size_t(t.corners[0])];
+  Vertex* v1 = &object.transformed[size_t(t.corners[1])];
+  Vertex* v2 = &object.transformed[size_t(t.corners[2])];
   if (!faces_camera(*v0, *v1, *v2) && !(t.flags & TriangleFlags::DOUBLE_SIDED)) return;
   queue_entry(scene, &t, v0, v1, v2, depth_key(v0->z, v1->z, v2->z));
 }
 
-void queue_metaform_polygon(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
-  const Triangle& t = object.polygons[g_frame.triangle];
-  Vertex* v[3] = {&g_frame.vertices[t.corners[0]], &g_frame.vertices[t.corners[1]],
-                  &g_frame.vertices[t.corners[2]]};
+void queue_metaform_polygon(Scene& scene, SceneObject& object, const Triangle& t) {
+  Vertex* v[3] = {&object.transformed[size_t(t.corners[0])], &object.transformed[size_t(t.corners[1])],
+                  &object.transformed[size_t(t.corners[2])]};
   float saved[3][3];
   for (int k = 0; k < 3; ++k) {
     saved[k][0] = v[k]->x;
@@ -172,12 +167,12 @@ void queue_metaform_polygon(Scene& scene) {
 
   // Later metaform objects are pulled by the triangles of earlier ones. Each entry
   // restarts from the saved positions, so the last entry of the last range decides.
-  for (int r = 0; r < scene.metaform_range_count && r < kMaxMetaformRanges; ++r) {
-    const int first = scene.metaform_ranges[r][0];
-    const int end = scene.metaform_ranges[r][1];
+  for (int r = 0; r < scene.draw.metaform_range_count && r < kMaxMetaformRanges; ++r) {
+    const int first = scene.draw.metaform_ranges[r][0];
+    const int end = scene.draw.metaform_ranges[r][1];
     if (end == 0) break;
     for (int e = first; e < end; ++e) {
-      const DrawEntry& other = scene.draw_list[e];
+      const DrawEntry& other = scene.draw.draw_list[e];
       const Vertex* o[3] = {other.vertex0, other.vertex1, other.vertex2};
       for (int k = 0; k < 3; ++k) {
         v[k]->x = saved[k][0] + o[k]->x;
@@ -189,8 +184,7 @@ void queue_metaform_polygon(Scene& scene) {
   queue_entry(scene, &t, v[0], v[1], v[2], depth_key(saved[0][2], saved[1][2], saved[2][2]));
 }
 
-void queue_static_image(Scene& scene) {
-  SceneObject& object = scene.objects[g_frame.object];
+void queue_static_image(Scene& scene, SceneObject& object) {
   // The loader guarantees the quad; anything smaller has nothing to show.
   if (object.polygon_count < 2 || object.vertex_count < 4) return;
   const Triangle& first = object.polygons[0];
@@ -212,8 +206,8 @@ void update_lights(Scene& scene) {
   }
   g.Enable(GL_LIGHTING);
   const int lights = std::min(scene.light_count, kMaxGlLights);
-  if (scene.light_count > kMaxGlLights && !scene.warned_extra_lights) {
-    scene.warned_extra_lights = true;
+  if (scene.light_count > kMaxGlLights && !scene.draw.warned_extra_lights) {
+    scene.draw.warned_extra_lights = true;
     log_line(scene.path + " has " + std::to_string(scene.light_count) + " lights: only the first " +
              std::to_string(kMaxGlLights) + " are used.");
   }
@@ -243,13 +237,13 @@ int scene_render_frame(Scene& scene, int clear_bits) {
   const bool building = (scene.flags & SceneFlags::BUILD_PRECALC) != 0;
 
   if (!building) {
-    scene.clear_mask =
+    scene.draw.clear_mask =
         ((clear_bits & ClearBits::DEPTH) && (scene.flags & SceneFlags::DEPTH_BUFFER)) ? GL_DEPTH_BUFFER_BIT : 0;
     if (clear_bits & ClearBits::COLOR) {
-      scene.clear_mask |= GL_COLOR_BUFFER_BIT;
+      scene.draw.clear_mask |= GL_COLOR_BUFFER_BIT;
       g.ClearColor(scene.backdrop_color[0], scene.backdrop_color[1], scene.backdrop_color[2], 1.0f);
     }
-    if (clear_bits != 0) g.Clear(scene.clear_mask);
+    if (clear_bits != 0) g.Clear(scene.draw.clear_mask);
   } else {
     for (int m = 0; m < scene.motion_count && m < static_cast<int>(scene.motions.size()); ++m)
       scene.motions[m].advanced = 0;
@@ -262,26 +256,24 @@ int scene_render_frame(Scene& scene, int clear_bits) {
   update_lights(scene);
 
   g_frame.draw_count = 0;
-  scene.bit_mask = 1;
-  const bool from_stream = !scene.visibility.empty();
+  scene.draw.bit_mask = 1;
+  const bool from_stream = !scene.precalc.visibility.empty();
   if (!from_stream) {
     for (int i = 0; i < scene.object_count && i < kMaxMetaformRanges; ++i)
-      scene.metaform_ranges[i][0] = scene.metaform_ranges[i][1] = 0;
-    scene.metaform_range_count = 0;
+      scene.draw.metaform_ranges[i][0] = scene.draw.metaform_ranges[i][1] = 0;
+    scene.draw.metaform_range_count = 0;
   }
   uint8_t stream_byte = 0;
 
   for (int i = 0; i < scene.object_count; ++i) {
     SceneObject& object = scene.objects[i];
     if (object.polygon_count == 0 || object.is_morph_target) continue;
-    g_frame.object = i;
     if (object.static_image) {
-      queue_static_image(scene);
+      queue_static_image(scene, object);
       continue;
     }
     scene.object_index = i;
     transform_object(scene);
-    g_frame.vertices = object.transformed.data();
 
     if (from_stream) {
       if (object.particles) {
@@ -289,35 +281,25 @@ int scene_render_frame(Scene& scene, int clear_bits) {
         continue;
       }
       for (int t = 0; t < object.polygon_count; ++t) {
-        if (next_visibility_bit(scene, stream_byte)) {
-          g_frame.triangle = t;
-          queue_polygon(scene);
-        }
+        if (next_visibility_bit(scene, stream_byte)) queue_polygon(scene, object, object.polygons[size_t(t)]);
       }
       continue;
     }
 
     if (object.plots) {
-      for (int t = 0; t < object.polygon_count; ++t) {
-        g_frame.triangle = t;
-        queue_polygon(scene);
-      }
+      for (int t = 0; t < object.polygon_count; ++t) queue_polygon(scene, object, object.polygons[size_t(t)]);
     } else if (object.particles) {
       if (g_hooks.particles_step) g_hooks.particles_step(scene, object);
     } else if (object.metaform) {
-      const int r = scene.metaform_range_count;
-      scene.metaform_ranges[r][0] = g_frame.draw_count;
-      for (int t = 0; t < object.polygon_count; ++t) {
-        g_frame.triangle = t;
-        queue_metaform_polygon(scene);
-      }
-      scene.metaform_ranges[r][1] = g_frame.draw_count;
-      ++scene.metaform_range_count;
+      const int r = scene.draw.metaform_range_count;
+      scene.draw.metaform_ranges[r][0] = g_frame.draw_count;
+      for (int t = 0; t < object.polygon_count; ++t)
+        queue_metaform_polygon(scene, object, object.polygons[size_t(t)]);
+      scene.draw.metaform_ranges[r][1] = g_frame.draw_count;
+      ++scene.draw.metaform_range_count;
     } else {
-      for (int t = 0; t < object.polygon_count; ++t) {
-        g_frame.triangle = t;
-        queue_polygon_culled(scene);
-      }
+      for (int t = 0; t < object.polygon_count; ++t)
+        queue_polygon_culled(scene, object, object.polygons[size_t(t)]);
     }
   }
 

@@ -38,11 +38,8 @@ constexpr int32_t kStaticImageKey = 15;
 
 // Process-wide state of the frame being built (valid during one call).
 struct FrameState {
-  int draw_count = 0;            // entries queued so far
-  int object = 0;                // current object index
-  int triangle = 0;              // current triangle index within that object
-  Vertex* vertices = nullptr;    // the current object's transformed vertex array
-  long long dropped = 0;         // entries that did not fit the draw list (all frames)
+  int draw_count = 0;     // entries queued so far
+  long long dropped = 0;  // entries that did not fit the draw list (all frames)
 };
 FrameState& frame_state();
 
@@ -68,12 +65,13 @@ int scene_render_frame(Scene& scene, int clear_bits);
 // Evaluates objects, camera and scrolling textures, then sets the OpenGL lights.
 void update_lights(Scene& scene);
 
-// Queue the current triangle (frame_state().object / .triangle) of the current object.
-void queue_polygon_culled(Scene& scene);
-void queue_polygon(Scene& scene);
-void queue_metaform_polygon(Scene& scene);
-// Queue the two triangles of the current static-image object, untransformed.
-void queue_static_image(Scene& scene);
+// Queue triangle `t` of `object` with its transformed vertices: as it is, only when it
+// faces the camera (or is double-sided), or pulled by the earlier metaform objects.
+void queue_polygon(Scene& scene, SceneObject& object, const Triangle& t);
+void queue_polygon_culled(Scene& scene, SceneObject& object, const Triangle& t);
+void queue_metaform_polygon(Scene& scene, SceneObject& object, const Triangle& t);
+// Queue the two triangles of a static-image object, untransformed.
+void queue_static_image(Scene& scene, SceneObject& object);
 
 // Appends one entry with its depth key; false (and a counted drop) when the list is full.
 bool queue_entry(Scene& scene, const Triangle* triangle, Vertex* v0, Vertex* v1, Vertex* v2,

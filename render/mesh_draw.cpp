@@ -149,131 +149,161 @@ void radix_sort_keys(SortKey* keys, SortKey* scratch, int32_t* histogram, int co
   }
 }
 
+namespace {
+
+// One queued triangle as the drawing steps read it.
+struct EntryView {
+  const Triangle& t;
+  const Vertex* v[3];
+  uint32_t f;        // TriangleFlags
+  int16_t texture;   // colour image, -1 none
+  int16_t reflection;
+  uint8_t alpha;     // the owning object's dissolve level
+  float xo;          // the scene's horizontal offset
+};
+
+// Blending and depth test by alpha and the additive flag.
+void choose_blending(DrawState& st, const EntryView& e) {
+  if (e.alpha != 255) {
+    st.blending(true);
+    st.blend((e.f & TriangleFlags::PARTICLE)   ? BlendState::particle
+             : (e.f & TriangleFlags::ADDITIVE) ? BlendState::translucent_add
+                                               : BlendState::translucent);
+    st.depth_test(false);
+  } else if (e.f & TriangleFlags::ADDITIVE) {
+    st.blending(true);
+    st.blend(BlendState::additive);
+    st.depth_test(false);
+  } else {
+    st.blending(false);
+    st.depth_test(true);
+  }
+}
+
+void color(const GlApi& g, const EntryView& e) { g.Color4ub(e.t.color[0], e.t.color[1], e.t.color[2], e.alpha); }
+
+void vertex(const GlApi& g, const EntryView& e, int k) { g.Vertex3f(e.v[k]->x + e.xo, e.v[k]->y, e.v[k]->z); }
+
+void outline(const GlApi& g, DrawState& st, const EntryView& e) {
+  color(g, e);
+  st.open_lines(static_cast<float>(e.t.surface ? e.t.surface->line_width : 1));
+  const int order[6] = {0, 1, 1, 2, 0, 2};
+  for (int k : order) vertex(g, e, k);
+}
+
+void draw_textured(const GlApi& g, DrawState& st, const EntryView& e) {
+  const Triangle& t = e.t;
+  if (e.f & TriangleFlags::INVERT) {
+    st.blending(true);
+    st.blend(BlendState::invert);
+  }
+  st.replace_mode((e.f & TriangleFlags::EFFECT_TEXTURE) != 0);
+  const bool reflection_only = (e.f & TriangleFlags::REFLECTION) && e.texture == -1;
+  const int16_t used = reflection_only ? e.reflection : e.texture;
+  float uv[6];
+  if (reflection_only) {
+    for (int k = 0; k < 3; ++k) {
+      uv[2 * k] = (e.v[k]->nx + 1.0f) * 0.5f;
+      uv[2 * k + 1] = (e.v[k]->ny + 1.0f) * 0.5f;
+    }
+  } else {
+    const float su = t.surface ? t.surface->scroll_u : 0.f;
+    const float sv = t.surface ? t.surface->scroll_v : 0.f;
+    for (int k = 0; k < 3; ++k) {
+      uv[2 * k] = t.uv[2 * k] + su;
+      uv[2 * k + 1] = t.uv[2 * k + 1] + sv;
+    }
+  }
+  st.texturing(true);
+  st.bind(used);
+  if (e.f & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) {
+    st.lighting(true);
+    st.flat_shading((e.f & TriangleFlags::FLAT_LIT) != 0);
+    color(g, e);
+    st.open_triangles();
+    for (int k = 0; k < 3; ++k) {
+      g.TexCoord2f(uv[2 * k], uv[2 * k + 1]);
+      g.Normal3f(e.v[k]->nx, e.v[k]->ny, e.v[k]->nz);
+      vertex(g, e, k);
+    }
+  } else {
+    st.lighting(false);
+    st.open_triangles();
+    color(g, e);
+    for (int k = 0; k < 3; ++k) {
+      g.TexCoord2f(uv[2 * k], uv[2 * k + 1]);
+      vertex(g, e, k);
+    }
+  }
+  if (e.f & TriangleFlags::WIREFRAME) {
+    st.lighting(false);
+    outline(g, st, e);
+  }
+}
+
+void draw_untextured(const GlApi& g, DrawState& st, const EntryView& e) {
+  st.texturing(false);
+  if (e.f & TriangleFlags::WIREFRAME) {
+    st.lighting(false);
+    outline(g, st, e);
+  } else if (e.f & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) {
+    st.lighting(true);
+    st.flat_shading((e.f & TriangleFlags::FLAT_LIT) != 0);
+    color(g, e);
+    st.open_triangles();
+    for (int k = 0; k < 3; ++k) {
+      g.Normal3f(e.v[k]->nx, e.v[k]->ny, e.v[k]->nz);
+      vertex(g, e, k);
+    }
+  } else {
+    st.lighting(false);
+    color(g, e);
+    st.open_triangles();
+    for (int k = 0; k < 3; ++k) vertex(g, e, k);
+  }
+}
+
+// A base texture with a reflection map gets a second, additive pass.
+void draw_reflection_pass(const GlApi& g, DrawState& st, const EntryView& e) {
+  st.end();
+  st.bind(e.reflection);
+  st.depth_test(false);
+  st.blending(true);
+  st.blend(BlendState::additive);
+  st.open_triangles();
+  for (int k = 0; k < 3; ++k) {
+    g.TexCoord2f((e.v[k]->nx + 1.0f) * 0.5f, (e.v[k]->ny + 1.0f) * 0.5f);
+    vertex(g, e, k);
+  }
+}
+
+}  // namespace
+
 void draw_frame(Scene& scene) {
   const int count = frame_state().draw_count;
   if (count <= 0) return;
-  radix_sort_keys(scene.sort_keys.data(), scene.sort_scratch.data(), scene.sort_histogram.data(), count);
+  DrawBuffers& buffers = scene.draw;
+  radix_sort_keys(buffers.sort_keys.data(), buffers.sort_scratch.data(), buffers.sort_histogram.data(), count);
 
   const GlApi& g = gl();
   DrawState st(g, (scene.flags & SceneFlags::DEPTH_BUFFER) != 0);
   st.start();
-  const float xo = scene.x_offset;
-
   for (int n = 0; n < count; ++n) {
-    const DrawEntry& e = scene.draw_list[scene.sort_keys[n].index];
-    const Triangle& t = *e.triangle;
-    const Vertex* v[3] = {e.vertex0, e.vertex1, e.vertex2};
-    const uint32_t f = t.flags;
-    const int16_t T = t.texture;
-    const int16_t R = t.reflection_texture;
-    const uint8_t A = t.dissolve_ref ? static_cast<uint8_t>(*t.dissolve_ref) : 255;
-    const uint8_t r = t.color[0], gr = t.color[1], b = t.color[2];
-
-    // Blending and depth by alpha.
-    if (A != 255) {
-      st.blending(true);
-      st.blend((f & TriangleFlags::PARTICLE)   ? BlendState::particle
-               : (f & TriangleFlags::ADDITIVE) ? BlendState::translucent_add
-                                               : BlendState::translucent);
-      st.depth_test(false);
-    } else if (f & TriangleFlags::ADDITIVE) {
-      st.blending(true);
-      st.blend(BlendState::additive);
-      st.depth_test(false);
-    } else {
-      st.blending(false);
-      st.depth_test(true);
-    }
-
-    auto outline = [&]() {
-      g.Color4ub(r, gr, b, A);
-      st.open_lines(static_cast<float>(t.surface ? t.surface->line_width : 1));
-      const int order[6] = {0, 1, 1, 2, 0, 2};
-      for (int k : order) g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
-    };
-
-    if (f & TriangleFlags::TEXTURED) {
-      if (f & TriangleFlags::INVERT) {
-        st.blending(true);
-        st.blend(BlendState::invert);
-      }
-      st.replace_mode((f & TriangleFlags::EFFECT_TEXTURE) != 0);
-      const bool reflection_only = (f & TriangleFlags::REFLECTION) && T == -1;
-      const int16_t used = reflection_only ? R : T;
-      float uv[6];
-      if (reflection_only) {
-        for (int k = 0; k < 3; ++k) {
-          uv[2 * k] = (v[k]->nx + 1.0f) * 0.5f;
-          uv[2 * k + 1] = (v[k]->ny + 1.0f) * 0.5f;
-        }
-      } else {
-        const float su = t.surface ? t.surface->scroll_u : 0.f;
-        const float sv = t.surface ? t.surface->scroll_v : 0.f;
-        for (int k = 0; k < 3; ++k) {
-          uv[2 * k] = t.uv[2 * k] + su;
-          uv[2 * k + 1] = t.uv[2 * k + 1] + sv;
-        }
-      }
-      st.texturing(true);
-      st.bind(used);
-      if (f & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) {
-        st.lighting(true);
-        st.flat_shading((f & TriangleFlags::FLAT_LIT) != 0);
-        g.Color4ub(r, gr, b, A);
-        st.open_triangles();
-        for (int k = 0; k < 3; ++k) {
-          g.TexCoord2f(uv[2 * k], uv[2 * k + 1]);
-          g.Normal3f(v[k]->nx, v[k]->ny, v[k]->nz);
-          g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
-        }
-      } else {
-        st.lighting(false);
-        st.open_triangles();
-        g.Color4ub(r, gr, b, A);
-        for (int k = 0; k < 3; ++k) {
-          g.TexCoord2f(uv[2 * k], uv[2 * k + 1]);
-          g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
-        }
-      }
-      if (f & TriangleFlags::WIREFRAME) {
-        st.lighting(false);
-        outline();
-      }
-    } else {
-      st.texturing(false);
-      if (f & TriangleFlags::WIREFRAME) {
-        st.lighting(false);
-        outline();
-      } else if (f & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) {
-        st.lighting(true);
-        st.flat_shading((f & TriangleFlags::FLAT_LIT) != 0);
-        g.Color4ub(r, gr, b, A);
-        st.open_triangles();
-        for (int k = 0; k < 3; ++k) {
-          g.Normal3f(v[k]->nx, v[k]->ny, v[k]->nz);
-          g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
-        }
-      } else {
-        st.lighting(false);
-        g.Color4ub(r, gr, b, A);
-        st.open_triangles();
-        for (int k = 0; k < 3; ++k) g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
-      }
-    }
-
-    // A base texture with a reflection map gets a second, additive pass.
-    if (T != -1 && R != -1) {
-      st.end();
-      st.bind(R);
-      st.depth_test(false);
-      st.blending(true);
-      st.blend(BlendState::additive);
-      st.open_triangles();
-      for (int k = 0; k < 3; ++k) {
-        g.TexCoord2f((v[k]->nx + 1.0f) * 0.5f, (v[k]->ny + 1.0f) * 0.5f);
-        g.Vertex3f(v[k]->x + xo, v[k]->y, v[k]->z);
-      }
-    }
+    const DrawEntry& d = buffers.draw_list[buffers.sort_keys[n].index];
+    const Triangle& t = *d.triangle;
+    const EntryView e{t,
+                      {d.vertex0, d.vertex1, d.vertex2},
+                      t.flags,
+                      t.texture,
+                      t.reflection_texture,
+                      t.dissolve_ref ? static_cast<uint8_t>(*t.dissolve_ref) : uint8_t(255),
+                      scene.x_offset};
+    choose_blending(st, e);
+    if (e.f & TriangleFlags::TEXTURED)
+      draw_textured(g, st, e);
+    else
+      draw_untextured(g, st, e);
+    if (e.texture != -1 && e.reflection != -1) draw_reflection_pass(g, st, e);
   }
   st.end();
 }

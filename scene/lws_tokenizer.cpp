@@ -59,14 +59,16 @@ void LwsScanner::next_field() {
   skip_blanks();
 }
 
-int LwsScanner::read_int() const {
+size_t LwsScanner::number_start(bool& negative) const {
   size_t p = pos_;
   while (p < size_ && is_blank(text_[p])) ++p;
+  negative = p < size_ && text_[p] == '-';
+  return negative ? p + 1 : p;
+}
+
+int LwsScanner::read_int() const {
   bool negative = false;
-  if (p < size_ && text_[p] == '-') {
-    negative = true;
-    ++p;
-  }
+  size_t p = number_start(negative);
   // Saturates instead of wrapping, so an absurd count stays absurd and is rejected.
   long long value = 0;
   while (p < size_ && text_[p] >= '0' && text_[p] <= '9') {
@@ -80,13 +82,8 @@ int LwsScanner::read_int() const {
 }
 
 long double LwsScanner::read_float() const {
-  size_t p = pos_;
-  while (p < size_ && is_blank(text_[p])) ++p;
   bool negative = false;
-  if (p < size_ && text_[p] == '-') {
-    negative = true;
-    ++p;
-  }
+  size_t p = number_start(negative);
   long double value = 0;
   while (p < size_ && text_[p] >= '0' && text_[p] <= '9') value = value * 10 + (text_[p++] - '0');
   if (p >= size_ || text_[p] != '.') return negative ? -value : value;

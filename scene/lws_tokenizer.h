@@ -59,6 +59,9 @@ class LwsScanner {
   static bool is_blank(uint8_t c) { return c == ' ' || c == '\t'; }
 
  private:
+  // Steps over the blanks and a leading minus in front of a number (without moving the
+  // scan); returns where its digits start.
+  size_t number_start(bool& negative) const;
   // Positions stay below this bound so `pos + n` never wraps.
   size_t limit() const { return size_ + 4096; }
 

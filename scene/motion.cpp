@@ -206,7 +206,7 @@ void evaluate_motion(Scene& scene, int m) {
     // is evaluated within it (the renderer clears `advanced` each frame).
     if (h.advanced == 0) {
       h.advanced = 1;
-      h.frame = static_cast<float>(h.frame + static_cast<double>(scene.precalc_step) * h.frame_step);
+      h.frame = static_cast<float>(h.frame + static_cast<double>(scene.precalc.precalc_step) * h.frame_step);
       if (h.frame > h.last_frame) h.frame = h.last_frame;
     }
     if (m == 0) {
@@ -230,16 +230,16 @@ void evaluate_motion(Scene& scene, int m) {
     }
     if (m == 0) {
       scene.current_frame = truncate_to_int(h.frame);
-      if (!scene.visibility.empty()) {
+      PrecalcState& p = scene.precalc;
+      if (!p.visibility.empty()) {
         // Frames the precalculation file does not cover (or a file without a step) read
         // nothing rather than another frame's bits or memory past the stream.
-        size_t cursor = scene.visibility.size();
-        if (scene.precalc_file_step > 0 && !scene.frame_table.empty() && scene.current_frame >= 0) {
-          size_t index = static_cast<size_t>(scene.current_frame / scene.precalc_file_step);
-          if (index < scene.frame_table.size())
-            cursor = std::min<size_t>(scene.frame_table[index], scene.visibility.size());
+        size_t cursor = p.visibility.size();
+        if (p.precalc_file_step > 0 && !p.frame_table.empty() && scene.current_frame >= 0) {
+          size_t index = static_cast<size_t>(scene.current_frame / p.precalc_file_step);
+          if (index < p.frame_table.size()) cursor = std::min<size_t>(p.frame_table[index], p.visibility.size());
         }
-        scene.visibility_cursor = cursor;
+        p.visibility_cursor = cursor;
       }
     }
     scene.previous_now = scene.now;

@@ -4,15 +4,11 @@
 #include <algorithm>
 #include <utility>
 
+#include "object/surface_image.h"
+
 namespace orvl {
 
 namespace {
-
-constexpr float kTints[kParticleTints * 3] = {
-    1.0f, 0.5f,  0.5f,  1.0f,  0.75f, 0.5f, 1.0f, 1.0f, 0.5f, 0.75f, 1.0f, 0.5f,
-    0.5f, 1.0f,  0.5f,  0.5f,  1.0f,  0.75f, 0.5f, 1.0f, 1.0f, 0.5f,  0.75f, 1.0f,
-    0.5f, 0.5f,  1.0f,  0.75f, 0.5f,  1.0f, 1.0f, 0.5f, 1.0f, 1.0f,  0.5f,  0.75f,
-};
 
 // Frees a vector's storage, not just its contents.
 template <typename T>
@@ -21,11 +17,6 @@ void release(std::vector<T>& v) {
 }
 
 }  // namespace
-
-// Filled by scene_construct; read by the surface-image loader for particle tints.
-float tint_table[kParticleTints * 3] = {};
-
-int texture_counter = 0;
 
 const char* scene_status_text(SceneStatus s) {
   switch (s) {
@@ -39,33 +30,22 @@ const char* scene_status_text(SceneStatus s) {
   return "unknown";
 }
 
+SceneStatus scene_status_from(LoadStatus s) {
+  switch (s) {
+    case LoadStatus::ok: return SceneStatus::ok;
+    case LoadStatus::not_found: return SceneStatus::file_not_found;
+    case LoadStatus::out_of_memory: return SceneStatus::out_of_memory;
+    case LoadStatus::bad_format: return SceneStatus::bad_object;
+  }
+  return SceneStatus::bad_object;
+}
+
 void scene_construct(Scene& scene) {
   scene = Scene();
-  // The table is shared with the surface-image loader; a previous run may have changed it.
-  for (int i = 0; i < kParticleTints * 3; ++i) tint_table[i] = kTints[i];
   scene_reset_motions(scene);
 }
 
-void scene_destroy(Scene& scene) {
-  // Surfaces own their image, particle and effect buffers, objects own their meshes and
-  // emitters; releasing the object table releases all of it.
-  release(scene.frame_table);
-  release(scene.frame_table_out);
-  release(scene.visibility);
-  release(scene.text);
-  release(scene.object_data);
-  release(scene.motions);
-  release(scene.objects);
-  release(scene.lights);
-  release(scene.keys);
-  release(scene.normal_work);
-  release(scene.image_names);
-  release(scene.draw_list);
-  release(scene.sort_keys);
-  release(scene.sort_scratch);
-  release(scene.sort_histogram);
-  // Counts describe tables that no longer exist; zero them so that nothing indexes the
-  // released storage.
+void scene_clear_counts(Scene& scene) {
   scene.object_count = 0;
   scene.light_count = 0;
   scene.motion_count = 0;
@@ -73,10 +53,33 @@ void scene_destroy(Scene& scene) {
   scene.polygon_total = 0;
   scene.next_motion = 0;
   scene.next_key = 0;
-  scene.text_pos = 0;
+  scene.parse.text_pos = 0;
   scene.object_data_pos = 0;
-  scene.visibility_cursor = 0;
-  scene.metaform_range_count = 0;
+  scene.precalc.visibility_cursor = 0;
+  scene.draw.metaform_range_count = 0;
+}
+
+void scene_destroy(Scene& scene) {
+  // Surfaces own their image, particle and effect buffers, objects own their meshes and
+  // emitters; releasing the object table releases all of it.
+  release(scene.precalc.frame_table);
+  release(scene.precalc.frame_table_out);
+  release(scene.precalc.visibility);
+  release(scene.parse.text);
+  release(scene.object_data);
+  release(scene.motions);
+  release(scene.objects);
+  release(scene.lights);
+  release(scene.keys);
+  release(scene.normal_work);
+  release(scene.image_names);
+  release(scene.draw.draw_list);
+  release(scene.draw.sort_keys);
+  release(scene.draw.sort_scratch);
+  release(scene.draw.sort_histogram);
+  // Counts describe tables that no longer exist; zero them so that nothing indexes the
+  // released storage.
+  scene_clear_counts(scene);
 }
 
 int scene_configure(Scene& scene, uint32_t flags, int width, int height, int max_texture_size,
@@ -85,7 +88,7 @@ int scene_configure(Scene& scene, uint32_t flags, int width, int height, int max
   scene.width = width;
   scene.height = height;
   scene.max_texture_size = max_texture_size;
-  scene.precalc_step = precalc_step;
+  scene.precalc.precalc_step = precalc_step;
   scene.now = 0;
   scene.finished = 0;
   scene.texture_base = texture_counter + 1;
@@ -125,13 +128,6 @@ void scene_scale(Scene& scene, float factor) {
 void scene_reset_motions(Scene& scene) {
   const int n = std::min<int>(scene.motion_count, static_cast<int>(scene.motions.size()));
   for (int m = 0; m < n; ++m) scene.motions[m].start_tick = 0;
-}
-
-uint32_t round_up_pow2(uint32_t n) {
-  if (n == 0 || (n & (n - 1)) == 0) return n;
-  uint32_t high = 1;
-  while (n >>= 1) high <<= 1;
-  return high << 1;  // wraps to 0 above 2^31, where no texture size lives
 }
 
 }  // namespace orvl

@@ -13,16 +13,14 @@
 #include <vector>
 
 #include "object/mesh.h"
+#include "object/object_loader.h"
 
 namespace orvl {
 
-constexpr int kMaxObjects = 50;
 constexpr int kMaxMotions = 64;
 constexpr int kMaxKeys = 5000;
 constexpr int kMaxLights = 64;
-constexpr int kMaxImageNames = 256;
 constexpr int kMaxMetaformRanges = 64;
-constexpr size_t kMaxPathLength = 255;  // paths and file names inside a scene
 constexpr size_t kMaxNameLength = 127;  // surface names and image paths
 constexpr int kNumChannels = 9;         // X, Y, Z, heading, pitch, bank, scale X, Y, Z
 
@@ -45,6 +43,8 @@ enum class [[nodiscard]] SceneStatus : int {
   not_a_scene = 5,     // the text does not start with "LWSC": not a LightWave scene
 };
 const char* scene_status_text(SceneStatus s);
+// The scene's status for an object the loader could not load.
+SceneStatus scene_status_from(LoadStatus s);
 
 struct MotionKey {
   float value[kNumChannels] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -78,49 +78,6 @@ struct SceneLight {
   int type = 0;  // 4 distant, 1 point, 2 spot (0 when the file gave another value)
 };
 
-struct ParticleEmitter;  // particle system state, owned through SceneObject::emitter
-
-struct SceneObject {
-  int polygon_count = 0;
-  int vertex_count = 0;
-  int surface_count = 0;
-  int motion = 0;
-  int parent = -1;
-  int dissolve_envelope = -1;
-  int deform = 0;
-  float pivot[3] = {0, 0, 0};  // stored negated
-  int dissolve = 0;            // 0..255
-  std::vector<Triangle> polygons;
-  std::vector<uint8_t> plots_buffer;  // vertex_count x 144 bytes for "_PLOTS_" objects
-  std::vector<Vertex> vertices;
-  std::vector<Vertex> transformed;
-  std::vector<Vertex> transformed_parent;
-  std::vector<Surface> surfaces;
-  int needs_normals = 0;
-  int metaform = 0;
-  int no_dissolve = 0;
-  float rotation[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-  float position[3] = {0, 0, 0};
-  float angles[3] = {0, 0, 0};  // radians
-  float scale[3] = {1, 1, 1};
-  int plots = 0;
-  int particles = 0;
-  std::shared_ptr<ParticleEmitter> emitter;
-  float morph_amount = 0;
-  int morph_target = -1;
-  int morph_envelope = -1;
-  int is_morph_target = 0;
-  int static_image = 0;
-  std::string file_name;    // the name on its "LoadObject" / "AddNullObject" line
-  std::string loaded_path;  // the path the object file was opened as ("" for null objects)
-};
-
-// Per-vertex accumulator of the object loader's normal pass.
-struct NormalAccumulator {
-  float sum[3] = {0, 0, 0};
-  int32_t count = 0;
-};
-
 // One queued triangle of the frame's draw list: the triangle and its three vertices
 // (normally in the object's transformed array).
 struct DrawEntry {
@@ -136,44 +93,86 @@ struct SortKey {
   int32_t index = 0;
 };
 
-struct Scene {
-  float progress = 0;
-  int finished = 0;
-  std::string path;
-  std::string error_path;
-  int loaded = 1;
-  int precalc_resolution_differs = 0;
-  int precalc_invalid = 0;
-
-  std::vector<SceneObject> objects;  // kMaxObjects entries once loading starts
+// The object table (objects, image names, paths, display limits) is the base; the rest is
+// the scene's own: timing, motions, lights, camera and the renderer's work.
+// Precalculation: the visibility stream that replaces culling when a scene was
+// precalculated, its frame table, and the recorder's state while one is built.
+struct PrecalcState {
+  bool precalc_resolution_differs = false;
+  bool precalc_invalid = false;
   int precalc_file_step = 0;
-  int current_frame = 0;
-  uint32_t flags = 0;
+  int precalc_step = 0;
   std::vector<uint8_t> visibility;
+  size_t visibility_cursor = 0;
+  std::vector<uint32_t> frame_table;
+  // The recorder (filled while a precalculation file is built).
+  bool build_precalc = false;
+  int precalc_bytes = 0;
+  uint8_t precalc_accumulator = 0;
+  int precalc_length = 0;
+  int precalc_capacity_mib = 0;
+  int frames_recorded = 0;
+  std::vector<uint32_t> frame_table_out;
+  bool precalc_started = false;
+  bool precalc_open = false;
+};
 
-  int object_count = 0;
-  int light_count = 0;
-  int image_count = 0;
-  int polygon_total = 0;
-  int motion_count = 0;
-  int current_dissolve = 0;
-
-  std::vector<DrawEntry> draw_list;  // 3 x (polygon_total + 4096) entries
-  std::vector<std::string> image_names;  // at most kMaxImageNames, each at most kMaxPathLength
+// The renderer's per-frame work buffers, sized when the scene loads.
+struct DrawBuffers {
+  std::vector<DrawEntry> draw_list;     // 3 x (polygon_total + 4096) entries
+  std::vector<int32_t> sort_histogram;  // 257 counters
+  std::vector<SortKey> sort_keys;
+  std::vector<SortKey> sort_scratch;
   int metaform_ranges[kMaxMetaformRanges][2] = {};
   int metaform_range_count = 0;
+  uint32_t clear_mask = 0;
+  bool polygon_visible = false;
+  uint8_t bit_mask = 0;
+  // Renderer limits already reported for this scene (one log line each).
+  bool warned_draw_list_full = false;
+  bool warned_extra_lights = false;
+};
 
-  std::vector<Motion> motions;  // kMaxMotions entries once loading starts
+// The scene parser's input: the scene file in memory and the read position.
+struct ParserInput {
+  std::vector<uint8_t> text;
+  size_t text_pos = 0;
+};
+
+// The object table (objects, image names, paths, display limits) is the base; the rest is
+// the scene's own, grouped by who works on it.
+struct Scene : ObjectTable {
+  std::string error_path;  // after a failed load: the file that could not be opened
+  float progress = 0;
+  int finished = 0;
+  int current_frame = 0;
+  uint32_t flags = 0;
+
+  // Motions, envelopes, their key pool and the lights, as the parser filled them.
+  std::vector<Motion> motions;     // kMaxMotions entries once loading starts
+  int motion_count = 0;
+  int next_motion = 0;
+  std::vector<MotionKey> keys;     // the key pool, kMaxKeys entries once loading starts
+  int next_key = 0;
   std::vector<SceneLight> lights;  // kMaxLights entries once loading starts
-  std::vector<NormalAccumulator> normal_work;
+  int light_count = 0;
+  int zoom_envelope = -1;
+  int camera_parent = -1;
+  float scale = 1.0f;
 
-  float channels[kNumChannels] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
-  std::vector<MotionKey> keys;  // the key pool, kMaxKeys entries once loading starts
+  // Look: zoom, ambient light and backdrop.
+  float zoom_factor = 0;
+  float view_zoom_factor = 0;
+  float ambient_color[3] = {0, 0, 0.25f};
+  float ambient_intensity = 0.25f;
+  float backdrop_color[3] = {0, 0, 0};
 
+  // Evaluation of the current frame: show clock, channels, camera, lights, object.
   float now = 0;
   float previous_now = 0;
   float x_offset = 0;
-  int texture_base = 0;
+  int current_dissolve = 0;
+  float channels[kNumChannels] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
   float camera_matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   float light_matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   float light_position[3] = {0, 0, 0};
@@ -181,71 +180,18 @@ struct Scene {
   float camera_position[3] = {0, 0, 0};
   float camera_angles[3] = {0, 0, 0};
   float object_angles[3] = {0, 0, 0};
-  std::string lightwave_root;
-  std::string work_path;
-
-  // Parser and loader input: the file in memory and the read position.
-  std::vector<uint8_t> text;
-  std::vector<uint8_t> object_data;
-  size_t text_pos = 0;
-  size_t object_data_pos = 0;
-
-  int next_motion = 0;
-  int next_key = 0;
-  float zoom_factor = 0;
-  float view_zoom_factor = 0;
-  int camera_parent = -1;
-  float ambient_color[3] = {0, 0, 0.25f};
-  float ambient_intensity = 0.25f;
-
-  std::vector<int32_t> sort_histogram;  // 257 counters
-  std::vector<SortKey> sort_keys;
-  std::vector<SortKey> sort_scratch;
-  uint32_t clear_mask = 0;
-
-  // Object-loader work fields: the surface whose "SURF" chunk is being read.
-  Surface* surface_cursor = nullptr;
-  int image_missing = 0;
-  float backdrop_color[3] = {0, 0, 0};
-  int zoom_envelope = -1;
-  float scale = 1.0f;
-  int max_texture_size = 0;
+  int object_index = 0;
   int video_frame_width = 0, video_frame_height = 0;
 
-  int width = 0;
-  int height = 0;
-
-  // Precalculation state (the visibility stream and its frame table).
-  int precalc_bytes = 0;
-  uint8_t precalc_accumulator = 0;
-  int precalc_length = 0;
-  int precalc_capacity_mib = 0;
-  std::vector<uint32_t> frame_table;
-  size_t visibility_cursor = 0;
-  int frames_recorded = 0;
-  std::vector<uint32_t> frame_table_out;
-  int precalc_started = 0;
-  int precalc_open = 0;
-
-  // Renderer state.
-  int build_precalc = 0;
-  int polygon_visible = 0;
-  int precalc_step = 0;
-  uint8_t bit_mask = 0;
-  int object_index = 0;
-  // Renderer limits already reported for this scene (one log line each).
-  bool warned_draw_list_full = false;
-  bool warned_extra_lights = false;
+  ParserInput parse;
+  DrawBuffers draw;
+  PrecalcState precalc;
 };
-
-// Twelve RGB multipliers for the tinted copies of a particle surface's image.
-extern float tint_table[kParticleTints * 3];
-
-// Show-wide count of images loaded so far (each image's OpenGL texture name).
-extern int texture_counter;
 
 void scene_construct(Scene& scene);
 void scene_destroy(Scene& scene);
+// Zeroes every table count and read position (the tables themselves are left alone).
+void scene_clear_counts(Scene& scene);
 int scene_configure(Scene& scene, uint32_t flags, int width, int height, int max_texture_size,
                     int precalc_step);
 void scene_set_lightwave_root(Scene& scene, const std::string& root);
@@ -263,6 +209,5 @@ SceneStatus scene_load_text(Scene& scene, const std::string& path, const uint8_t
                             size_t size);
 void scene_scale(Scene& scene, float factor);
 void scene_reset_motions(Scene& scene);
-uint32_t round_up_pow2(uint32_t n);
 
 }  // namespace orvl

@@ -51,7 +51,7 @@ double clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 
 class Parser {
  public:
-  explicit Parser(Scene& scene) : s_(scene), scan_(scene.text.data(), scene.text.size()) {}
+  explicit Parser(Scene& scene) : s_(scene), scan_(scene.parse.text.data(), scene.parse.text.size()) {}
 
   SceneStatus run();
 
@@ -70,6 +70,8 @@ class Parser {
   float timing(const char* keyword);
   SceneStatus objects();
   SceneStatus mesh_object(const std::string& written);
+  SceneStatus object_failed(LoadStatus st, const ObjectLoadContext& context,
+                            const std::string& missing);
   SceneStatus record_mesh(const std::string& written, const std::string& opened);
   SceneStatus null_object();
   SceneStatus object_items(SceneObject& obj);
@@ -125,12 +127,8 @@ void Parser::header() {
   h0.frame_step = timing(step);
   h0.frames_per_second = timing("FramesPerSecond");
 
+  scene_clear_counts(s_);
   s_.next_motion = 1;  // header 0 is the camera's
-  s_.object_count = 0;
-  s_.image_count = 0;
-  s_.light_count = 0;
-  s_.polygon_total = 0;
-  s_.next_key = 0;
   h0.frame = 0;
   h0.reserved = 0;
 }
@@ -294,34 +292,47 @@ SceneStatus Parser::record_mesh(const std::string& written, const std::string& o
   SceneObject& obj = s_.objects[s_.object_count - 1];
   obj.file_name = written;
   obj.loaded_path = opened;
+  // The motion header the object will take starts from a clean clock.
+  if (s_.next_motion >= 0 && size_t(s_.next_motion) < s_.motions.size()) {
+    s_.motions[size_t(s_.next_motion)].frame = 0;
+    s_.motions[size_t(s_.next_motion)].reserved = 0;
+  }
   return SceneStatus::ok;
+}
+
+// A failed object load fails the scene; a missing surface image has named itself.
+SceneStatus Parser::object_failed(LoadStatus st, const ObjectLoadContext& context,
+                                  const std::string& missing) {
+  s_.error_path = context.image_missing ? context.error_path : missing;
+  return fail(scene_status_from(st));
 }
 
 SceneStatus Parser::mesh_object(const std::string& written) {
   if (written.size() > kMaxPathLength)
     return refuse("object name longer than " + std::to_string(kMaxPathLength) + " characters");
   std::string name = written;
-  s_.image_missing = 0;
-  LoadStatus st = load_object(s_, name, false);  // shortens `name` in place
+  ObjectLoadContext context;
+  LoadStatus st = load_object(s_, context, name, false);  // shortens `name` in place
   if (st == LoadStatus::ok) return record_mesh(written, name);
-  if (st != LoadStatus::not_found || s_.image_missing) return fail(static_cast<SceneStatus>(st));
+  if (st != LoadStatus::not_found || context.image_missing)
+    return object_failed(st, context, s_.error_path);
 
   // Content installed below the LightWave root: the root is written in front of the
   // shortened name as it stands (the configured root carries its own separator).
   if (s_.lightwave_root.size() + name.size() > kMaxPathLength)
     return refuse("LightWave root and object name longer than " + std::to_string(kMaxPathLength) +
                   " characters");
-  s_.work_path = s_.lightwave_root + name;
-  std::string retry = s_.work_path;
-  s_.image_missing = 0;
-  st = load_object(s_, retry, true);
-  if (st == LoadStatus::ok) return record_mesh(written, s_.work_path);
+  const std::string below_root = s_.lightwave_root + name;
+  std::string retry = below_root;
+  context = ObjectLoadContext();
+  st = load_object(s_, context, retry, true);
+  if (st == LoadStatus::ok) return record_mesh(written, below_root);
 
-  if (st == LoadStatus::not_found && !s_.image_missing) {
+  if (st == LoadStatus::not_found && !context.image_missing) {
     // Scenes written outside the original production name objects relative to their
     // content folder, so dropping the first characters breaks them. Try the name as
     // written before giving up.
-    const std::string tried[] = {name, s_.work_path};
+    const std::string tried[] = {name, below_root};
     const std::string candidates[] = {written, path_join(s_.lightwave_root, written),
                                       path_join(path_directory(s_.path), written)};
     for (size_t i = 0; i < 3; ++i) {
@@ -330,22 +341,18 @@ SceneStatus Parser::mesh_object(const std::string& written) {
       for (size_t j = 0; j < i && !seen; ++j) seen = c == candidates[j];
       if (seen) continue;
       std::string path = c;
-      s_.image_missing = 0;
-      LoadStatus alt = load_object(s_, path, true);
+      context = ObjectLoadContext();
+      LoadStatus alt = load_object(s_, context, path, true);
       if (alt == LoadStatus::ok) {
         log_line("Object " + written + " loaded from " + c);
         return record_mesh(written, c);
       }
-      if (alt != LoadStatus::not_found || s_.image_missing) {
-        // Found, but broken: report that object rather than the path that was not there.
-        if (!s_.image_missing) s_.error_path = c;
-        return fail(static_cast<SceneStatus>(alt));
-      }
+      // Found, but broken: report that object rather than the path that was not there.
+      if (alt != LoadStatus::not_found || context.image_missing)
+        return object_failed(alt, context, c);
     }
   }
-  // A missing surface image has already named itself in error_path.
-  if (!s_.image_missing) s_.error_path = name;
-  return fail(static_cast<SceneStatus>(st));
+  return object_failed(st, context, name);
 }
 
 SceneStatus Parser::null_object() {
@@ -562,9 +569,10 @@ SceneStatus Parser::camera() {
 SceneStatus Parser::run() {
   // Every LightWave scene starts with its magic word; anything else (an empty file, an
   // object, noise) would otherwise be read as a scene of empty motions.
-  if (s_.text.size() < 4 || std::memcmp(s_.text.data(), "LWSC", 4) != 0) return fail(SceneStatus::not_a_scene);
-  s_.precalc_invalid = 0;
-  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.build_precalc = 1;
+  if (s_.parse.text.size() < 4 || std::memcmp(s_.parse.text.data(), "LWSC", 4) != 0)
+    return fail(SceneStatus::not_a_scene);
+  s_.precalc.precalc_invalid = false;
+  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.precalc.build_precalc = true;
   try {
     s_.motions.assign(kMaxMotions, Motion());
     s_.objects.assign(kMaxObjects, SceneObject());
@@ -590,19 +598,19 @@ SceneStatus Parser::run() {
   scan_.find_keyword("ViewZoomFactor");
   s_.view_zoom_factor = to_float(scan_.read_float());
 
-  s_.text_pos = scan_.pos();
-  std::vector<uint8_t>().swap(s_.text);
-  s_.text_pos = 0;
+  s_.parse.text_pos = scan_.pos();
+  std::vector<uint8_t>().swap(s_.parse.text);
+  s_.parse.text_pos = 0;
 
   // The renderer's draw list and sort buffers: three entries per triangle plus headroom.
   const long long total = static_cast<long long>(s_.polygon_total) + 4096;
   if (total < 0) return refuse("polygon total " + std::to_string(s_.polygon_total) + " is negative");
   const size_t entries = static_cast<size_t>(total) * 3;
   try {
-    s_.draw_list.assign(entries, DrawEntry());
-    s_.sort_keys.assign(entries, SortKey());
-    s_.sort_scratch.assign(entries, SortKey());
-    s_.sort_histogram.assign(257, 0);
+    s_.draw.draw_list.assign(entries, DrawEntry());
+    s_.draw.sort_keys.assign(entries, SortKey());
+    s_.draw.sort_scratch.assign(entries, SortKey());
+    s_.draw.sort_histogram.assign(257, 0);
   } catch (const std::bad_alloc&) {
     return fail(SceneStatus::out_of_memory);
   }
@@ -637,14 +645,14 @@ SceneStatus scene_load(Scene& scene, const std::string& file_name) {
       scene.loaded = 0;
       return SceneStatus::out_of_memory;
   }
-  scene.text.swap(text);
+  scene.parse.text.swap(text);
   return Parser(scene).run();
 }
 
 SceneStatus scene_load_text(Scene& scene, const std::string& path, const uint8_t* data, size_t size) {
   if (SceneStatus st = begin_load(scene, path); st != SceneStatus::ok) return st;
   try {
-    scene.text.assign(data, data + size);
+    scene.parse.text.assign(data, data + size);
   } catch (const std::bad_alloc&) {
     scene.loaded = 0;
     return SceneStatus::out_of_memory;

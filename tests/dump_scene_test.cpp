@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/shared_data.h"
 #include "tools/lws_writer.h"
 
 namespace fs = std::filesystem;
@@ -119,15 +120,6 @@ TEST(DumpScene, FailuresNameTheFileAndTheStatus) {
   EXPECT_NE(r.err.find("absent.lws: status 1 (file not found)"), std::string::npos) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
 
-  // A real scene whose objects are not shipped: status 1 naming the object.
-  const std::string real = std::string(ORVL_TESTDATA_DIR) + "/lightwave/TVorlonExample.lws";
-  r = run_orvl("dump-scene " + real + " --json", dir.root);
-  EXPECT_NE(r.exit_code, 0);
-  const nlohmann::json j = nlohmann::json::parse(r.out);
-  EXPECT_EQ(j["status"], 1);
-  EXPECT_EQ(j["error_path"], "ships\\TVorlon\\TVorlonMain");
-  EXPECT_NE(r.err.find("ships\\TVorlon\\TVorlonMain"), std::string::npos);
-
   // A refused scene names the limit on the same single line.
   LwsScene crowded;
   crowded.objects.assign(51, LwsObject());
@@ -138,7 +130,26 @@ TEST(DumpScene, FailuresNameTheFileAndTheStatus) {
   EXPECT_NE(r.err.find("more than 50 objects"), std::string::npos) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
 
+  // Names inside scene files are 8-bit text: a Latin-1 name still gives a valid document.
+  crowded.objects.assign(1, LwsObject());
+  crowded.objects[0].load_path = "C:\\LIGHTWAVE\\caf\xE9.lwo";
+  ASSERT_TRUE(write_lws_file((dir.root / "accented.lws").string(), crowded));
+  r = run_orvl("dump-scene " + (dir.root / "accented.lws").string() + " --json", dir.root);
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  ASSERT_TRUE(nlohmann::json::accept(r.out)) << r.out;
+  EXPECT_EQ(nlohmann::json::parse(r.out)["error_path"], "caf\u00e9.lwo");
+
   r = run_orvl("dump-scene", dir.root);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("usage"), std::string::npos);
+
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  // A real scene whose objects are not shipped: status 1 naming the object.
+  const std::string real = orvl::test::shared_testdata("lightwave/TVorlonExample.lws");
+  r = run_orvl("dump-scene " + real + " --json", dir.root);
+  EXPECT_NE(r.exit_code, 0);
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["status"], 1);
+  EXPECT_EQ(j["error_path"], "ships\\TVorlon\\TVorlonMain");
+  EXPECT_NE(r.err.find("ships\\TVorlon\\TVorlonMain"), std::string::npos);
 }

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/shared_data.h"
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -132,7 +134,8 @@ TEST_F(EvalCommand, TextOutputAndFailures) {
 }
 
 TEST(EvalRealScene, BallconeCameraAndConeReachTheirMiddleKeys) {
-  const std::string dir = std::string(ORVL_TESTDATA_DIR) + "/lightwave/ballcone";
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  const std::string dir = orvl::test::shared_testdata("lightwave/ballcone");
   CliRun r = run_orvl(dir + "/ballcone.lws --root " + dir + " --at 1000 --json --camera-space 1");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const json j = json::parse(r.out);

@@ -110,10 +110,10 @@ TEST_F(RenderFixture, BackFacingTrianglesAreDroppedUnlessDoubleSided) {
   load();
   scene_render_frame(scene, 192);
   ASSERT_EQ(frame_state().draw_count, 2);
-  EXPECT_EQ(scene.draw_list[0].triangle, &scene.objects[0].polygons[0]);
-  EXPECT_EQ(scene.draw_list[1].triangle, &scene.objects[2].polygons[0]);
+  EXPECT_EQ(scene.draw.draw_list[0].triangle, &scene.objects[0].polygons[0]);
+  EXPECT_EQ(scene.draw.draw_list[1].triangle, &scene.objects[2].polygons[0]);
   // Camera space looks down -z: an object 5 units ahead sits at z = -5, key -1280.
-  EXPECT_FLOAT_EQ(scene.draw_list[0].vertex0->z, -5.f);
+  EXPECT_FLOAT_EQ(scene.draw.draw_list[0].vertex0->z, -5.f);
   EXPECT_EQ(gl_recorder().count(GlFunc::Vertex3f), 6u);
 }
 
@@ -173,17 +173,17 @@ TEST_F(RenderFixture, VisibilityStreamDecidesWhatIsDrawn) {
   lws.objects.push_back(o);
   load();
 
-  scene.visibility = {0x00};
-  scene.frame_table = {0};
-  scene.precalc_file_step = 1;
+  scene.precalc.visibility = {0x00};
+  scene.precalc.frame_table = {0};
+  scene.precalc.precalc_file_step = 1;
   scene_render_frame(scene, 192);
   EXPECT_EQ(frame_state().draw_count, 0);  // facing triangles, but all bits 0
 
-  scene.visibility = {0xA0};  // bits 1 0 1
+  scene.precalc.visibility = {0xA0};  // bits 1 0 1
   scene_render_frame(scene, 192);
   ASSERT_EQ(frame_state().draw_count, 2);
-  EXPECT_EQ(scene.draw_list[0].triangle, &scene.objects[0].polygons[0]);
-  EXPECT_EQ(scene.draw_list[1].triangle, &scene.objects[0].polygons[2]);
+  EXPECT_EQ(scene.draw.draw_list[0].triangle, &scene.objects[0].polygons[0]);
+  EXPECT_EQ(scene.draw.draw_list[1].triangle, &scene.objects[0].polygons[2]);
 }
 
 TEST_F(RenderFixture, MorphTargetsAreNeverQueued) {
@@ -197,7 +197,7 @@ TEST_F(RenderFixture, MorphTargetsAreNeverQueued) {
   ASSERT_EQ(scene.objects[1].is_morph_target, 1);
   scene_render_frame(scene, 192);
   ASSERT_EQ(frame_state().draw_count, 1);
-  EXPECT_EQ(scene.draw_list[0].triangle, &scene.objects[0].polygons[0]);
+  EXPECT_EQ(scene.draw.draw_list[0].triangle, &scene.objects[0].polygons[0]);
 }
 
 TEST_F(RenderFixture, PrecalculationBuildOnlyEvaluatesAndRecords) {
@@ -220,7 +220,7 @@ TEST_F(RenderFixture, PrecalculationBuildOnlyEvaluatesAndRecords) {
 TEST_F(RenderFixture, DrawListOverflowDropsAndCounts) {
   add_triangle_object("front.lwo", 5, true);
   load();
-  scene.draw_list.resize(0);
+  scene.draw.draw_list.resize(0);
   long long before = frame_state().dropped;
   log_clear();
   scene_render_frame(scene, 192);
@@ -320,7 +320,7 @@ TEST_F(RenderFixture, ACubeShowsTheFacesTowardTheCameraThroughAParentChain) {
   // Seen from the origin, the cube's front and its left side face the camera.
   ASSERT_EQ(frame_state().draw_count, 4);
   for (int i = 0; i < 4; ++i) {
-    const DrawEntry& e = scene.draw_list[i];
+    const DrawEntry& e = scene.draw.draw_list[i];
     EXPECT_EQ(e.triangle->color[2], 200);
     for (const Vertex* v : {e.vertex0, e.vertex1, e.vertex2}) {
       EXPECT_NEAR(v->x, 3, 1.0001);

@@ -11,13 +11,14 @@
 
 #include "image/image.h"
 #include "support/image_support.h"
+#include "support/shared_data.h"
 
 namespace fs = std::filesystem;
 using namespace orvl;
 
 namespace {
 
-const std::string kImages = std::string(ORVL_TESTDATA_DIR) + "/images/";
+const std::string kImages = orvl::test::shared_testdata("images/");
 
 struct CmdResult {
   int status;
@@ -52,6 +53,7 @@ struct TempDir {
 }  // namespace
 
 TEST(ImageCommand, InfoReportsTypeSizeAndResult) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   CmdResult r = orvl_run("image info " + kImages + "tga10_24_bl_rle200x4.tga");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("type      : tga (2)"), std::string::npos) << r.out;
@@ -72,6 +74,7 @@ TEST(ImageCommand, InfoReportsTypeSizeAndResult) {
 }
 
 TEST(ImageCommand, ConvertThroughEveryWriter) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   TempDir t;
   // Lossless: IFF to PPM gives the reference pixels byte for byte.
   CmdResult r = orvl_run("image convert " + kImages + "ilbm24_none_noise13x7.iff " + t.path("n.ppm"));
@@ -108,12 +111,13 @@ TEST(ImageCommand, BadArgumentsAndInputsFail) {
   TempDir t;
   EXPECT_EQ(orvl_run("image").status, 2);
   EXPECT_EQ(orvl_run("image frobnicate x").status, 2);
-  EXPECT_EQ(orvl_run("image convert " + kImages + "bmp24_w1x3.bmp " + t.path("x.gif")).status, 2);
-  EXPECT_EQ(orvl_run("image convert " + kImages + "bmp24_w1x3.bmp " + t.path("x.jpg") + " --quality 0").status, 2);
-  EXPECT_EQ(orvl_run("image convert " + kImages + "bmp24_w1x3.bmp " + t.path("x.jpg") + " --quality").status, 2);
   // A damaged input: exit 1 and nothing written.
   std::ofstream(t.path("bad.jpg"), std::ios::binary) << "\xFF\xD8garbage";
   EXPECT_EQ(orvl_run("image convert " + t.path("bad.jpg") + " " + t.path("out.tga")).status, 1);
   EXPECT_FALSE(fs::exists(t.path("out.tga")));
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  EXPECT_EQ(orvl_run("image convert " + kImages + "bmp24_w1x3.bmp " + t.path("x.gif")).status, 2);
+  EXPECT_EQ(orvl_run("image convert " + kImages + "bmp24_w1x3.bmp " + t.path("x.jpg") + " --quality 0").status, 2);
+  EXPECT_EQ(orvl_run("image convert " + kImages + "bmp24_w1x3.bmp " + t.path("x.jpg") + " --quality").status, 2);
   EXPECT_EQ(orvl_run("image convert " + kImages + "bmp24_w1x3.bmp /nonexistent/dir/x.tga").status, 1);
 }

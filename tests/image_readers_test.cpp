@@ -11,6 +11,7 @@
 #include "image/image.h"
 #include "platform/log.h"
 #include "support/image_support.h"
+#include "support/shared_data.h"
 
 namespace fs = std::filesystem;
 using namespace orvl;
@@ -18,7 +19,7 @@ using orvl::test::Picture;
 
 namespace {
 
-const std::string kImages = std::string(ORVL_TESTDATA_DIR) + "/images/";
+const std::string kImages = orvl::test::shared_testdata("images/");
 
 std::vector<uint8_t> file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -83,6 +84,7 @@ struct Reference {
 class ReferenceImages : public ::testing::TestWithParam<Reference> {};
 
 TEST_P(ReferenceImages, DecodePixelExact) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   const Reference ref = GetParam();
   const std::string path = kImages + ref.file;
   Picture expected;
@@ -135,6 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(ReferenceImagesExtra, ColourMappedTargaIsRefused) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   Img img;
   expect_refused(img, ImgFileType::tga, file_bytes(kImages + "tga1_cmap_odd7x5.tga"), ImgError::unsupported_bpp);
 }
@@ -573,6 +576,13 @@ TEST(Jpeg, LibraryErrorsReturnBadFormatAndLogTheMessage) {
   ASSERT_FALSE(log_lines().empty());
   EXPECT_NE(log_lines().back().find("Not a JPEG file"), std::string::npos) << log_lines().back();
 
+  // A marker whose length runs past the end of the data: skipped to the end, no overread.
+  std::vector<uint8_t> skip = {0xFF, 0xD8, 0xFF, 0xE1, 0x7F, 0xFF, 0x00, 0x01};
+  expect_refused(img, ImgFileType::jpeg, skip, ImgError::bad_format);
+
+  log_set_echo(true);
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  log_set_echo(false);
   // Header cut short: an error, not an exit.
   auto good = file_bytes(kImages + "jpeg_q90_420_grad64x48.jpg");
   expect_refused(img, ImgFileType::jpeg, std::vector<uint8_t>(good.begin(), good.begin() + 100), ImgError::bad_format);
@@ -585,16 +595,13 @@ TEST(Jpeg, LibraryErrorsReturnBadFormatAndLogTheMessage) {
   for (const auto& l : log_lines()) warnings += l.find("Premature end of JPEG file") != std::string::npos;
   EXPECT_EQ(warnings, 1);
 
-  // A marker whose length runs past the end of the data: skipped to the end, no overread.
-  std::vector<uint8_t> skip = {0xFF, 0xD8, 0xFF, 0xE1, 0x7F, 0xFF, 0x00, 0x01};
-  expect_refused(img, ImgFileType::jpeg, skip, ImgError::bad_format);
-
   // The decoder still works after an error.
   ASSERT_EQ(decode_bytes(img, ImgFileType::jpeg, good), ImgError::ok);
   log_set_echo(true);
 }
 
 TEST(Jpeg, OversizedPictureIsRefusedBeforeAllocating) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   auto good = file_bytes(kImages + "jpeg_q90_420_grad64x48.jpg");
   // Patch the SOF0 frame size to 20000 x 48.
   for (size_t i = 0; i + 8 < good.size(); ++i)
@@ -612,6 +619,7 @@ TEST(Jpeg, OversizedPictureIsRefusedBeforeAllocating) {
 // An effect that loads a plasma source or a video frame tests `pixels` after decoding; a
 // failure must not leave the previous picture (or a half-filled buffer) behind.
 TEST(DecodeFailure, LeavesNoPixelsEvenWhenThePreviousDecodeSucceeded) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   log_set_echo(false);
   const std::pair<ImgFileType, std::string> goods[] = {
       {ImgFileType::bmp, "bmp24_w5x3.bmp"}, {ImgFileType::tga, "tga10_24_tl_rle200x4.tga"},

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codec/lz_codec.h"
+#include "support/shared_data.h"
 
 namespace fs = std::filesystem;
 using namespace orvl;
@@ -21,7 +22,7 @@ Bytes read_file(const fs::path& p) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-fs::path vector_dir() { return fs::path(ORVL_TESTDATA_DIR) / "lzari"; }
+fs::path vector_dir() { return orvl::test::shared_testdata("lzari"); }
 
 std::vector<std::string> vector_names() {
   std::vector<std::string> names;
@@ -64,6 +65,7 @@ Bytes some_text(size_t n) {
 }  // namespace
 
 TEST(LzCodec, EveryReferenceVectorMatchesByteForByte) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   auto names = vector_names();
   ASSERT_GE(names.size(), 19u);
   for (const auto& name : names) {
@@ -78,6 +80,7 @@ TEST(LzCodec, EveryReferenceVectorMatchesByteForByte) {
 }
 
 TEST(LzCodec, ClassStateProducesTheSameBlockAsTheHelper) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   // Two runs on one codec must not leak window bytes from the first into the second:
   // reset clears the stale area that short inputs compare against.
   Bytes a = read_file(vector_dir() / "text4096.in");

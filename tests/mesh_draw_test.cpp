@@ -26,10 +26,10 @@ struct DrawFixture : ::testing::Test {
     gl_recorder().reset();
     tris.reserve(64);
     verts.reserve(64 * 3);
-    scene.draw_list.resize(64);
-    scene.sort_keys.resize(64);
-    scene.sort_scratch.resize(64);
-    scene.sort_histogram.resize(257);
+    scene.draw.draw_list.resize(64);
+    scene.draw.sort_keys.resize(64);
+    scene.draw.sort_scratch.resize(64);
+    scene.draw.sort_histogram.resize(257);
     scene.flags = SceneFlags::DEPTH_BUFFER;
     frame_state().draw_count = 0;
   }
@@ -87,7 +87,7 @@ TEST_F(DrawFixture, PaintsPositiveKeysFirstThenFarthestToNearest) {
   queue_entry(scene, &tris.back(), &v[0], &v[1], &v[2], kStaticImageKey);
   add(0, -100.0f / 256, 3);  // key -100
   add(0, -100.0f / 256, 4);  // equal key keeps queue order
-  EXPECT_EQ(scene.sort_keys[0].key, -2688);
+  EXPECT_EQ(scene.draw.sort_keys[0].key, -2688);
   draw_frame(scene);
   std::vector<int> reds;
   for (const GlCall* c : gl_recorder().of(GlFunc::Color4ub)) reds.push_back(int(c->arg(0)));

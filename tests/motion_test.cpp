@@ -152,7 +152,7 @@ TEST_F(MotionClock, VirtualClockDrivesTheFrameAndTheCameraEnds) {
 TEST_F(MotionClock, PrecalculationAdvancesOncePerFrame) {
   Scene& s = h.scene;
   s.flags = SceneFlags::BUILD_PRECALC;
-  s.precalc_step = 2;
+  s.precalc.precalc_step = 2;
   for (int frame = 0; frame < 15; ++frame) {
     s.motions[0].advanced = 0;
     evaluate_motion(s, 0);
@@ -172,19 +172,19 @@ TEST_F(MotionClock, PrecalculationAdvancesOncePerFrame) {
 
 TEST_F(MotionClock, VisibilityCursorFollowsTheFrameTable) {
   Scene& s = h.scene;
-  s.visibility.assign(100, 0);
-  s.frame_table = {0, 10, 20, 30};
-  s.precalc_file_step = 10;
+  s.precalc.visibility.assign(100, 0);
+  s.precalc.frame_table = {0, 10, 20, 30};
+  s.precalc.precalc_file_step = 10;
   evaluate_motion(s, 0);
   clock_advance_virtual(1000);  // frame 30 -> entry 3
   evaluate_motion(s, 0);
-  EXPECT_EQ(s.visibility_cursor, 30u);
+  EXPECT_EQ(s.precalc.visibility_cursor, 30u);
   clock_advance_virtual(500);  // frame 45: beyond the table reads nothing
   evaluate_motion(s, 0);
-  EXPECT_EQ(s.visibility_cursor, 100u);
-  s.precalc_file_step = 0;  // a broken file must not divide by zero
+  EXPECT_EQ(s.precalc.visibility_cursor, 100u);
+  s.precalc.precalc_file_step = 0;  // a broken file must not divide by zero
   evaluate_motion(s, 0);
-  EXPECT_EQ(s.visibility_cursor, 100u);
+  EXPECT_EQ(s.precalc.visibility_cursor, 100u);
 }
 
 TEST_F(MotionClock, MissingOrOutOfPoolKeysGiveTheRestPose) {

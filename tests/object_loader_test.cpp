@@ -9,6 +9,7 @@
 #include "object/object_loader.h"
 #include "platform/log.h"
 #include "support/object_fixtures.h"
+#include "support/shared_data.h"
 
 using namespace orvl;
 using namespace orvl::testing;
@@ -36,6 +37,7 @@ class ObjectLoader : public ::testing::Test {
     return false;
   }
   Scene scene;
+  ObjectLoadContext context;
 };
 
 TEST(IffReader, ReadsBigEndianAndRefusesReadsPastTheEnd) {
@@ -227,8 +229,8 @@ TEST_F(ObjectLoader, OtherFormTypesAreRefused) {
   w.form_type = "LWO2";
   EXPECT_EQ(load_written(scene, w), LoadStatus::bad_format);
   EXPECT_EQ(scene.object_count, 0);
-  EXPECT_EQ(load_object_data(scene, {'F', 'O', 'R', 'M'}), LoadStatus::bad_format);
-  EXPECT_EQ(load_object_data(scene, {}), LoadStatus::bad_format);
+  EXPECT_EQ(load_object_data(scene, context, {'F', 'O', 'R', 'M'}), LoadStatus::bad_format);
+  EXPECT_EQ(load_object_data(scene, context, {}), LoadStatus::bad_format);
 }
 
 TEST_F(ObjectLoader, NameIsShortenedInPlaceOnTheFirstAttemptOnly) {
@@ -239,33 +241,22 @@ TEST_F(ObjectLoader, NameIsShortenedInPlaceOnTheFirstAttemptOnly) {
   ASSERT_TRUE(w.write(file));
 
   std::string missing = kPrefix + dir.path("absent.lwo");
-  EXPECT_EQ(load_object(scene, missing, false), LoadStatus::not_found);
+  EXPECT_EQ(load_object(scene, context, missing, false), LoadStatus::not_found);
   EXPECT_EQ(missing, dir.path("absent.lwo"));
   EXPECT_EQ(scene.loaded, 0);
 
   scene.loaded = 1;
   std::string name = kPrefix + file;
-  ASSERT_EQ(load_object(scene, name, false), LoadStatus::ok);
+  ASSERT_EQ(load_object(scene, context, name, false), LoadStatus::ok);
   EXPECT_EQ(name, file);
   std::string again = file;
-  ASSERT_EQ(load_object(scene, again, true), LoadStatus::ok);
+  ASSERT_EQ(load_object(scene, context, again, true), LoadStatus::ok);
   EXPECT_EQ(again, file);
   EXPECT_EQ(scene.object_count, 2);
 
   std::string shorter = "short.lwo";
-  EXPECT_EQ(load_object(scene, shorter, false), LoadStatus::not_found);
+  EXPECT_EQ(load_object(scene, context, shorter, false), LoadStatus::not_found);
   EXPECT_EQ(shorter, "");
-}
-
-TEST_F(ObjectLoader, ResetsTheNextMotionHeader) {
-  scene.next_motion = 3;
-  scene.motions[3].frame = 7;
-  scene.motions[3].reserved = 9;
-  LwobWriter w;
-  quad_object(w);
-  ASSERT_EQ(load_written(scene, w), LoadStatus::ok);
-  EXPECT_EQ(scene.motions[3].frame, 0.0f);
-  EXPECT_EQ(scene.motions[3].reserved, 0);
 }
 
 TEST_F(ObjectLoader, TexturedSurfacesGetSceneWideNumbersAndPlanarCoordinates) {
@@ -309,9 +300,9 @@ TEST_F(ObjectLoader, TexturedSurfacesGetSceneWideNumbersAndPlanarCoordinates) {
 TEST_F(ObjectLoader, MissingImageFailsTheObjectUnlessInspecting) {
   LwobWriter w;
   quad_object(w).timg(kPrefix + "images/nowhere.tga");
-  EXPECT_EQ(load_written(scene, w), LoadStatus::not_found);
-  EXPECT_EQ(scene.image_missing, 1);
-  EXPECT_EQ(scene.error_path, "images/nowhere.tga");
+  EXPECT_EQ(load_written(scene, w, {}, &context), LoadStatus::not_found);
+  EXPECT_TRUE(context.image_missing);
+  EXPECT_EQ(context.error_path, "images/nowhere.tga");
   EXPECT_EQ(scene.loaded, 0);
   EXPECT_EQ(scene.object_count, 0);
 
@@ -471,6 +462,7 @@ struct RealObject {
 };
 
 TEST_F(ObjectLoader, EveryRealTestObjectLoads) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   const RealObject objects[] = {
       {"ConcavePolygon.lwo", 64, 64, 1, LoadStatus::ok},
       {"QuickDraw--Laserbeam.lwo", 2424, 4844, 1, LoadStatus::ok},
@@ -495,17 +487,17 @@ TEST_F(ObjectLoader, EveryRealTestObjectLoads) {
   };
   for (const RealObject& r : objects) {
     SCOPED_TRACE(r.file);
-    std::string path = std::string(ORVL_TESTDATA_DIR) + "/lightwave/" + r.file;
+    std::string path = orvl::test::shared_testdata(std::string("lightwave/") + r.file);
     Scene strict;
     prepare_object_scene(strict);
     std::string name = path;
-    EXPECT_EQ(load_object(strict, name, true), r.strict);
+    EXPECT_EQ(load_object(strict, context, name, true), r.strict);
     Scene loose;
     prepare_object_scene(loose);
     ObjectLoadOptions opt;
     opt.images_required = false;
     name = path;
-    ASSERT_EQ(load_object(loose, name, true, opt), LoadStatus::ok);
+    ASSERT_EQ(load_object(loose, context, name, true, opt), LoadStatus::ok);
     const SceneObject& o = loose.objects[0];
     EXPECT_EQ(o.vertex_count, r.vertices);
     EXPECT_EQ(o.polygon_count, r.triangles);

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "object/texture_upload.h"
+#include "object/surface_image.h"
+#include "render/texture_upload.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"

@@ -9,13 +9,14 @@
 #include "object/object_loader.h"
 #include "platform/log.h"
 #include "scene/scene.h"
+#include "support/shared_data.h"
 #include "tools/lws_writer.h"
 
 using namespace orvl;
 
 namespace {
 
-const std::string kLightwave = std::string(ORVL_TESTDATA_DIR) + "/lightwave/";
+const std::string kLightwave = orvl::test::shared_testdata("lightwave/");
 
 std::unique_ptr<Scene> fresh_scene() {
   auto scene = std::make_unique<Scene>();
@@ -113,9 +114,9 @@ TEST(SceneParser, TimingComesFromPreviewRangeOrRenderRange) {
   EXPECT_EQ(scene->motions[0].last_frame, 50);
   EXPECT_EQ(scene->motions[0].frame_step, 2);
   EXPECT_EQ(scene->motions[0].frames_per_second, 25);
-  EXPECT_TRUE(scene->text.empty());  // the text is released after parsing
-  EXPECT_EQ(scene->draw_list.size(), 3u * 4096);
-  EXPECT_EQ(scene->sort_histogram.size(), 257u);
+  EXPECT_TRUE(scene->parse.text.empty());  // the text is released after parsing
+  EXPECT_EQ(scene->draw.draw_list.size(), 3u * 4096);
+  EXPECT_EQ(scene->draw.sort_histogram.size(), 257u);
 
   // Older scenes have no "FramesPerSecond": it reads as 0 and the objects still load.
   std::string text = write_lws(sc);
@@ -328,7 +329,7 @@ TEST(SceneParser, ChannelCountOtherThanNineFails) {
   EXPECT_EQ(load_text(*scene, text), SceneStatus::bad_motion);
   EXPECT_EQ(scene->loaded, 0);
   EXPECT_TRUE(scene->objects.empty());
-  EXPECT_TRUE(scene->text.empty());
+  EXPECT_TRUE(scene->parse.text.empty());
   // Nothing at all, or text that is not a scene, is refused before any motion is read.
   for (const char* text : {"", "LWS", "LWOB\n1\n", "FirstFrame 0\nLastFrame 2147483647\n"}) {
     scene = fresh_scene();
@@ -463,6 +464,7 @@ TEST(SceneParser, MissingObjectFailsWithTheShortenedName) {
 }
 
 TEST(SceneParser, RealScenesWithAbsentObjectsFailCleanly) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
   const struct {
     const char* file;
     const char* missing;
@@ -483,16 +485,8 @@ TEST(SceneParser, RealScenesWithAbsentObjectsFailCleanly) {
   }
 }
 
-// Needs the object loader; skipped while it cannot read the test objects yet.
 TEST(SceneParser, BallconeLoadsItsObjectsFromTheSceneFolder) {
-  {
-    auto probe = fresh_scene();
-    probe->objects.resize(kMaxObjects);
-    probe->motions.resize(kMaxMotions);
-    probe->keys.resize(kMaxKeys);
-    std::string path = kLightwave + "ballcone/redcone.lwo";
-    if (load_object(*probe, path, true) != LoadStatus::ok) GTEST_SKIP() << "object loader not available";
-  }
+  ORVL_REQUIRE_SHARED_TESTDATA();
   auto scene = fresh_scene();
   log_clear();
   ASSERT_EQ(scene_load(*scene, kLightwave + "ballcone/ballcone.lws"), SceneStatus::ok) << scene->error_path;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "object/surface_image.h"
 #include "scene/scene.h"
 
 using namespace orvl;
@@ -20,7 +21,6 @@ TEST(SceneRecord, ConstructGivesDefaultsAndTintTable) {
   scene.ambient_intensity = 9;
   scene.scale = 3;
   scene.error_path = "x";
-  tint_table[0] = 7;
   scene_construct(scene);
   EXPECT_EQ(scene.loaded, 1);
   EXPECT_FLOAT_EQ(scene.scale, 1.0f);
@@ -31,7 +31,7 @@ TEST(SceneRecord, ConstructGivesDefaultsAndTintTable) {
   const float expected[36] = {1, .5f, .5f, 1, .75f, .5f, 1, 1, .5f, .75f, 1, .5f,
                               .5f, 1, .5f, .5f, 1, .75f, .5f, 1, 1, .5f, .75f, 1,
                               .5f, .5f, 1, .75f, .5f, 1, 1, .5f, 1, 1, .5f, .75f};
-  for (int i = 0; i < 36; ++i) EXPECT_FLOAT_EQ(tint_table[i], expected[i]) << i;
+  for (int i = 0; i < 36; ++i) EXPECT_FLOAT_EQ(kTintTable[i], expected[i]) << i;
 }
 
 TEST(SceneRecord, ConfigureTakesTextureBaseFromCounter) {
@@ -47,7 +47,7 @@ TEST(SceneRecord, ConfigureTakesTextureBaseFromCounter) {
   EXPECT_EQ(scene.width, 640);
   EXPECT_EQ(scene.height, 480);
   EXPECT_EQ(scene.max_texture_size, 1024);
-  EXPECT_EQ(scene.precalc_step, 2);
+  EXPECT_EQ(scene.precalc.precalc_step, 2);
   EXPECT_EQ(scene.now, 0);
   EXPECT_EQ(scene.finished, 0);
 }
@@ -64,7 +64,7 @@ TEST(SceneRecord, DestroyIsSafeTwiceAndLeavesNothingToIndex) {
   scene.objects.resize(kMaxObjects);
   scene.motions.resize(kMaxMotions);
   scene.keys.resize(kMaxKeys);
-  scene.draw_list.resize(100);
+  scene.draw.draw_list.resize(100);
   scene.object_count = 3;
   scene.motion_count = 4;
   scene.next_key = 10;
@@ -72,7 +72,7 @@ TEST(SceneRecord, DestroyIsSafeTwiceAndLeavesNothingToIndex) {
   EXPECT_TRUE(scene.objects.empty());
   EXPECT_EQ(scene.objects.capacity(), 0u);
   EXPECT_TRUE(scene.keys.empty());
-  EXPECT_TRUE(scene.draw_list.empty());
+  EXPECT_TRUE(scene.draw.draw_list.empty());
   EXPECT_EQ(scene.object_count, 0);
   EXPECT_EQ(scene.next_key, 0);
   scene_destroy(scene);

@@ -8,7 +8,7 @@
 #include "platform/window.h"
 #include "render/display.h"
 #include "render/gl_api.h"
-#include "scene/show.h"
+#include "app/show.h"
 #include "support/object_fixtures.h"
 #include "tools/lws_writer.h"
 

@@ -28,14 +28,16 @@ class SurfaceImage : public ::testing::Test {
     SceneObject& o = scene.objects[size_t(scene.object_count)];
     o.surfaces.assign(1, Surface{});
     o.surfaces[0].name = name;
-    scene.surface_cursor = &o.surfaces[0];
+    cursor = &o.surfaces[0];
     return o.surfaces[0];
   }
   SurfaceImageStatus load(const std::string& path, int slot = 0) {
     std::string p = path;
-    return load_surface_image(scene, p, slot);
+    return load_surface_image(scene, context, *cursor, p, slot);
   }
   Scene scene;
+  ObjectLoadContext context;
+  Surface* cursor = nullptr;
   TempDir dir{"surface_image"};
 };
 
@@ -58,7 +60,7 @@ TEST_F(SurfaceImage, ShortensThePathAndNumbersTheImage) {
   texture_counter = 7;
   scene.image_count = 2;
   std::string p = kPrefix + file;
-  ASSERT_EQ(load_surface_image(scene, p, 0), SurfaceImageStatus::ok);
+  ASSERT_EQ(load_surface_image(scene, context, s, p, 0), SurfaceImageStatus::ok);
   EXPECT_EQ(p, file);
   EXPECT_EQ(s.image_path, file);
   EXPECT_EQ(s.texture, 3);
@@ -79,11 +81,11 @@ TEST_F(SurfaceImage, ScrollCodesAnywhereInThePath) {
   const std::string left = dir.touch("SCLT.tga");
   SceneObject& o = scene.objects[0];
   o.surfaces.resize(3);
-  scene.surface_cursor = &o.surfaces[0];
+  cursor = &o.surfaces[0];
   ASSERT_EQ(load(kPrefix + diag), SurfaceImageStatus::ok);
-  scene.surface_cursor = &o.surfaces[1];
+  cursor = &o.surfaces[1];
   ASSERT_EQ(load(kPrefix + still), SurfaceImageStatus::ok);
-  scene.surface_cursor = &o.surfaces[2];
+  cursor = &o.surfaces[2];
   ASSERT_EQ(load(kPrefix + left), SurfaceImageStatus::ok);
   // A reflection image adds its codes to those of the colour image.
   ASSERT_EQ(load(kPrefix + diag, 1), SurfaceImageStatus::ok);
@@ -107,8 +109,8 @@ TEST_F(SurfaceImage, ScrollCodesAnywhereInThePath) {
 TEST_F(SurfaceImage, MissingImageNamesTheShortenedPath) {
   current("S");
   EXPECT_EQ(load(kPrefix + "images/gone.tga"), SurfaceImageStatus::missing);
-  EXPECT_EQ(scene.image_missing, 1);
-  EXPECT_EQ(scene.error_path, "images/gone.tga");
+  EXPECT_TRUE(context.image_missing);
+  EXPECT_EQ(context.error_path, "images/gone.tga");
   EXPECT_EQ(scene.loaded, 0);
   EXPECT_EQ(scene.image_count, 0);
   EXPECT_EQ(texture_counter, 0);
@@ -141,7 +143,7 @@ TEST_F(SurfaceImage, LooksBelowTheRootThenThePathAsWritten) {
   EXPECT_EQ(scene.image_count, 4);
   // When everything fails, the error names the shortened path as before.
   EXPECT_EQ(load("images/nowhere.tga"), SurfaceImageStatus::missing);
-  EXPECT_EQ(scene.error_path, "e.tga");
+  EXPECT_EQ(context.error_path, "e.tga");
 }
 
 TEST_F(SurfaceImage, ImagesAreSharedBetweenObjectsButNotWithinOne) {
@@ -149,9 +151,9 @@ TEST_F(SurfaceImage, ImagesAreSharedBetweenObjectsButNotWithinOne) {
   // Object 0, already loaded: one surface using the image for reflection, one for colour.
   SceneObject& first = scene.objects[0];
   first.surfaces.resize(2);
-  scene.surface_cursor = &first.surfaces[0];
+  cursor = &first.surfaces[0];
   ASSERT_EQ(load(kPrefix + file, 1), SurfaceImageStatus::ok);
-  scene.surface_cursor = &first.surfaces[1];
+  cursor = &first.surfaces[1];
   ASSERT_EQ(load(kPrefix + file, 0), SurfaceImageStatus::ok);  // same object: loaded again
   EXPECT_EQ(first.surfaces[0].reflection_texture, 1);
   EXPECT_EQ(first.surfaces[1].texture, 2);

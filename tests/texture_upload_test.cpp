@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "object/texture_upload.h"
+#include "object/surface_image.h"
+#include "render/texture_upload.h"
 #include "render/gl_api.h"
 
 using namespace orvl;

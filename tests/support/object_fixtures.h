@@ -9,6 +9,7 @@
 #include <string>
 
 #include "object/object_loader.h"
+#include "object/surface_image.h"
 #include "scene/scene.h"
 #include "tools/lwob_writer.h"
 
@@ -25,8 +26,10 @@ inline void prepare_object_scene(Scene& scene, int width = 640, int height = 480
 }
 
 inline LoadStatus load_written(Scene& scene, const LwobWriter& w,
-                               const ObjectLoadOptions& options = {}) {
-  return load_object_data(scene, w.bytes(), options);
+                               const ObjectLoadOptions& options = {},
+                               ObjectLoadContext* context = nullptr) {
+  ObjectLoadContext local;
+  return load_object_data(scene, context ? *context : local, w.bytes(), options);
 }
 
 // A unit quad in the plane z = 0 (points 0..3 counter-clockwise from the lower left) on

@@ -1,14 +1,15 @@
-#include "scene/show.h"
+#include "app/show.h"
 
 #include <memory>
 #include <vector>
 
-#include "object/texture_upload.h"
+#include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
+#include "render/texture_upload.h"
 
 namespace orvl {
 
@@ -51,13 +52,15 @@ void call(const F& f, A&&... args) {
 
 using SceneList = std::vector<std::unique_ptr<Scene>>;
 
+// The record's own destructor releases whatever scene_destroy left; one call is enough.
+void destroy_scene(std::unique_ptr<Scene>& s) {
+  if (!s) return;
+  scene_destroy(*s);
+  s.reset();
+}
+
 void destroy_scenes(SceneList& scenes) {
-  for (auto& s : scenes) {
-    if (!s) continue;
-    scene_destroy(*s);
-    scene_destroy(*s);
-    s.reset();
-  }
+  for (auto& s : scenes) destroy_scene(s);
 }
 
 // A scene that failed to load has no tables left: its slot shows the cleared backdrop.
@@ -67,15 +70,8 @@ void present_cleared(const ShowSettings& settings) {
   g.Clear(GL_COLOR_BUFFER_BIT | (settings.z_buffer ? GL_DEPTH_BUFFER_BIT : 0));
 }
 
-}  // namespace
-
-ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown) {
-  if (scenes_shown) *scenes_shown = 0;
-  const bool precalc = settings.mode == ShowMode::build_precalc;
-
-  call(host.loading_open, std::string("Wait while loading and precalculating ...."));
-  const int precalc_step = settings.precalc_step_index + 1;
-
+// Writes the settings to the log; returns the colour depth the display is opened with.
+int log_settings(const ShowSettings& settings) {
   log_clear();
   log_line("ORVL states :");
   log_line("Newtek LightWave 5.X root path : " + settings.lightwave_root);
@@ -96,14 +92,19 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
   }
   log_line("Wanted resolution : " + std::to_string(mode_w) + " x " + std::to_string(mode_h) + " (" +
            std::to_string(bpp) + " bpp) " + (settings.full_screen ? "(fullscreen)" : "(windowed)"));
+  return bpp;
+}
 
+// Loads the eight scenes; a scene that fails keeps its slot with `loaded` = 0.
+SceneList load_scenes(const ShowSettings& settings, ShowHost& host) {
   const uint32_t flags = show_scene_flags(settings);
+  const int precalc_step = settings.precalc_step_index + 1;
   log_blank();
   call(host.remember_track_bar, settings.track_bar_position);
   log_line(std::to_string(kShowScenes) + " scenes to load :");
 
   // Whatever mode was chosen, the scenes are made for 640 x 480; only the depth stays.
-  texture_counter = 0;
+  reset_texture_counter();
   call(host.control_window_repaint);
   log_blank();
   log_line("Scene index : 1");
@@ -121,65 +122,67 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     (void)scene_load(s, kShowTable[k].path);
     if (kShowTable[k].scaled) scene_scale(s, kShowScale);
   }
+  return scenes;
+}
 
-  std::string music = kShowMusic;
+// Opens the music unless building the precalculation; false: the show is abandoned.
+bool start_music(std::string& music, bool precalc, ShowHost& host) {
   log_blank();
   if (music.empty() || precalc) {
     log_line("No music played.");
-  } else {
-    log_line("Wanted played music while rendering : " + music);
-    if (host.music_start && !host.music_start(music)) {
-      destroy_scenes(scenes);
-      call(host.loading_close);
-      call(host.control_window_focus);
-      return ShowResult::abandoned;
-    }
+    return true;
   }
+  log_line("Wanted played music while rendering : " + music);
+  return !host.music_start || host.music_start(music);
+}
 
-  log_blank();
-  log_line("Initializing 2D effects.");
-  for (auto& s : scenes) call(host.effects_init, *s);
-  log_blank();
-  call(host.loading_close);
-
-  int stop = 0;
-  if (precalc) {
+// Opens the output: the precalculation dialog, or the display window with the textures
+// uploaded and the music playing. False (scenes already destroyed): the window failed.
+bool open_output(const ShowSettings& settings, ShowHost& host, int bpp, SceneList& scenes,
+                 const std::string& music, int& stop) {
+  if (settings.mode == ShowMode::build_precalc) {
     call(host.precalc_dialog_open, std::string("Wait while building precalculation file ...."));
-  } else {
-    log_line("Initializing OpenGL internal library.");
-    display_reset();
-    display_bind_key(kEscapeKey, &stop, kKeyBindingQuit);
-    call(host.close_splash);
-    log_line("Creating OpenGL output window.");
-    uint32_t display_options = 0;
-    if (settings.full_screen) display_options |= DisplayOptions::FULL_SCREEN;
-    if (settings.z_buffer) display_options |= DisplayOptions::DEPTH_BUFFER;
-    if (settings.wait_vsync) display_options |= DisplayOptions::WAIT_VSYNC;
-    const DisplayResult r = display_open(display_options, kShowWidth, kShowHeight, bpp, 0, 0, 0, "ORVL output window");
-    if (r == DisplayResult::no_pixel_format) {
-      log_line("Removing scenes from memory.");
-      destroy_scenes(scenes);
-      log_line("8bpp desktop video mode not supported.");
-      call(host.message_box,
-           std::string("Your desktop configuration must be surely set to a 8 bits video mode.\nPlease use higher video mode."),
-           std::string("OpenGL window initialization failure"), MessageKind::error);
-      call(host.control_window_focus);
-      return ShowResult::display_failed;
-    }
-    if (r != DisplayResult::ok) {
-      log_line("Removing scenes from memory.");
-      destroy_scenes(scenes);
-      call(host.message_box, std::string("Please verify your OpenGL installation (perhaps a DLL problem)."),
-           std::string("OpenGL window initialization failure"), MessageKind::error);
-      delete_textures();
-      call(host.control_window_focus);
-      return ShowResult::display_failed;
-    }
-    log_line("Uploading textures to OpenGL.");
-    for (auto& s : scenes) upload_textures(*s);
-    if (!music.empty()) call(host.music_play);
+    return true;
   }
+  log_line("Initializing OpenGL internal library.");
+  display_reset();
+  display_bind_key(kEscapeKey, &stop, kKeyBindingQuit);
+  call(host.close_splash);
+  log_line("Creating OpenGL output window.");
+  uint32_t display_options = 0;
+  if (settings.full_screen) display_options |= DisplayOptions::FULL_SCREEN;
+  if (settings.z_buffer) display_options |= DisplayOptions::DEPTH_BUFFER;
+  if (settings.wait_vsync) display_options |= DisplayOptions::WAIT_VSYNC;
+  const DisplayResult r = display_open(display_options, kShowWidth, kShowHeight, bpp, 0, 0, 0, "ORVL output window");
+  if (r == DisplayResult::no_pixel_format) {
+    log_line("Removing scenes from memory.");
+    destroy_scenes(scenes);
+    log_line("8bpp desktop video mode not supported.");
+    call(host.message_box,
+         std::string("Your desktop configuration must be surely set to a 8 bits video mode.\nPlease use higher video mode."),
+         std::string("OpenGL window initialization failure"), MessageKind::error);
+    call(host.control_window_focus);
+    return false;
+  }
+  if (r != DisplayResult::ok) {
+    log_line("Removing scenes from memory.");
+    destroy_scenes(scenes);
+    call(host.message_box, std::string("Please verify your OpenGL installation (perhaps a DLL problem)."),
+         std::string("OpenGL window initialization failure"), MessageKind::error);
+    delete_textures();
+    call(host.control_window_focus);
+    return false;
+  }
+  log_line("Uploading textures to OpenGL.");
+  for (auto& s : scenes) upload_textures(*s);
+  if (!music.empty()) call(host.music_play);
+  return true;
+}
 
+// Announces the first scene, then shows each scene until its end moment on one clock.
+// Returns how many scenes got at least one frame.
+int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const int& stop) {
+  const bool precalc = settings.mode == ShowMode::build_precalc;
   log_blank();
   const std::string first_path = scenes[0]->path;
   if (precalc) {
@@ -194,18 +197,19 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     if (settings.mode == ShowMode::common_rendering)
       title = "Common buffer used";
     else
-      title = first_path + (scenes[0]->visibility.empty() ? "" : " (precalculated)");
+      title = first_path + (scenes[0]->precalc.visibility.empty() ? "" : " (precalculated)");
     display_set_title(title);
     log_line(title);
   }
 
+  int shown = 0;
   const uint32_t t0 = clock_now_ms();
   for (int k = 0; k < kShowScenes; ++k) {
     Scene& s = *scenes[k];
     scene_reset_motions(s);
     const uint32_t end = t0 + kShowTable[k].end_ms;
     if (clock_now_ms() >= end) continue;  // an overrun: this scene's moment has passed
-    if (scenes_shown) ++*scenes_shown;
+    ++shown;
     bool go_on = true;
     do {
       if (!precalc) display_frame();
@@ -219,7 +223,10 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     } while (go_on && clock_now_ms() < end);
     if (!go_on) break;
   }
+  return shown;
+}
 
+void tear_down(bool precalc, ShowHost& host, SceneList& scenes, const std::string& music) {
   log_blank();
   log_line("Removing 2D effects from memory.");
   call(host.effects_release, *scenes[0]);
@@ -236,10 +243,39 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
 
   for (int i = 0; i < kShowScenes; ++i) {
     log_line("Removing " + scenes[i]->path + " from memory (scene index : " + std::to_string(i) + ").");
-    scene_destroy(*scenes[i]);
-    scene_destroy(*scenes[i]);
-    scenes[i].reset();
+    destroy_scene(scenes[i]);
   }
+}
+
+}  // namespace
+
+ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_shown) {
+  if (scenes_shown) *scenes_shown = 0;
+  const bool precalc = settings.mode == ShowMode::build_precalc;
+
+  call(host.loading_open, std::string("Wait while loading and precalculating ...."));
+  const int bpp = log_settings(settings);
+  SceneList scenes = load_scenes(settings, host);
+
+  std::string music = kShowMusic;
+  if (!start_music(music, precalc, host)) {
+    destroy_scenes(scenes);
+    call(host.loading_close);
+    call(host.control_window_focus);
+    return ShowResult::abandoned;
+  }
+
+  log_blank();
+  log_line("Initializing 2D effects.");
+  for (auto& s : scenes) call(host.effects_init, *s);
+  log_blank();
+  call(host.loading_close);
+
+  int stop = 0;
+  if (!open_output(settings, host, bpp, scenes, music, stop)) return ShowResult::display_failed;
+  const int shown = play(settings, host, scenes, stop);
+  if (scenes_shown) *scenes_shown = shown;
+  tear_down(precalc, host, scenes, music);
   return ShowResult::played;
 }
 

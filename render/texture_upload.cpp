@@ -1,5 +1,6 @@
-#include "object/texture_upload.h"
+#include "render/texture_upload.h"
 
+#include "object/surface_image.h"
 #include "platform/log.h"
 #include "render/gl_api.h"
 
