@@ -90,7 +90,7 @@ def make_inputs(work, orvl, source, rng, env):
 
     # Random bytes under every extension a command looks at.
     for ext in ("tga", "bmp", "jpg", "iff", "lws", "lwo", "pak", "lzw", "lz", "mp3", "wav", "xm"):
-        for n in (1, 16, 5000):
+        for n in (16, 5000):
             put("random", "rand%d.%s" % (n, ext), bytes(rng.getrandbits(8) for _ in range(n)))
     # Names that are not UTF-8, hold newlines, shell text or look like options.
     for name in (b"caf\xe9.tga", b"new\nline.tga", b"$(touch INJ).tga", b"'; touch INJ2; '.tga", b"-dash.tga"):
@@ -187,8 +187,10 @@ def main():
             for p in paths:
                 cmds = commands_for(p)
                 if kind == "special":  # every command meets every special file
-                    cmds = [c for e in (".tga", ".lws", ".lwo", ".pak", ".lz", ".lzw", ".bin", ".mp3")
-                            for c in commands_for("x" + e)]
+                    cmds = [commands_for("x" + e)[0] for e in (".tga", ".lws", ".lwo", ".pak", ".lz", ".lzw",
+                                                                ".bin", ".mp3")]
+                    cmds += [["image", "convert", "x.tga", "out/o.png"], ["pack", "extract", "x.pak", "out/x"],
+                             ["render", "x.lws", "--out", "out/r", "--max-frames", "3", "--quiet"]]
                     cmds = [[p if a.startswith("x.") else a for a in c] for c in cmds]
                 for c in cmds:
                     jobs.append((kind, c))
