@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/command.h"
+#include "effects/effects.h"
 #include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -87,11 +88,14 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
     return false;
   }
   if (run.scene_scale != 1) scene_scale(scene, run.scene_scale);
+  particles_setup_scene(scene);
+  effects_init(scene);
   upload_textures(scene);
   return true;
 }
 
 void close_scene(Scene& scene) {
+  effects_free(scene);
   delete_textures();
   (void)display_close();
   scene_destroy(scene);

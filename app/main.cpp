@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "effects/effects.h"
 #include "image/image.h"
 
 namespace {
@@ -44,6 +45,7 @@ int run_main(int argc, char** argv) {
   // an error to report, not a reason to die silently.
   std::signal(SIGPIPE, SIG_IGN);
   if (!apply_pixel_budget()) return 2;
+  orvl::effects_install_hooks();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     if (const auto* show = orvl::find_command("show")) return show->run(args);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "effects/effects.h"
 #include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -10,6 +11,7 @@
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
 #include "render/texture_upload.h"
+#include "scene/precalc_file.h"
 
 namespace orvl {
 
@@ -55,6 +57,7 @@ using SceneList = std::vector<std::unique_ptr<Scene>>;
 // The record's own destructor releases whatever scene_destroy left; one call is enough.
 void destroy_scene(std::unique_ptr<Scene>& s) {
   if (!s) return;
+  effects_free(*s);  // whatever a failed start prepared goes with it
   scene_destroy(*s);
   s.reset();
 }
@@ -120,9 +123,22 @@ SceneList load_scenes(const ShowSettings& settings, ShowHost& host) {
     scene_set_lightwave_root(s, settings.lightwave_root);
     // The status is not examined: a scene that failed keeps its slot (loaded = 0).
     (void)scene_load(s, kShowTable[k].path);
+    particles_setup_scene(s);
     if (kShowTable[k].scaled) scene_scale(s, kShowScale);
   }
   return scenes;
+}
+
+// One warning box naming every scene whose file was built for another output size.
+void warn_other_sizes(ShowHost& host, const SceneList& scenes) {
+  std::string which;
+  for (const auto& s : scenes)
+    if (s->precalc.precalc_resolution_differs) which += "\n" + s->path;
+  if (which.empty()) return;
+  call(host.message_box,
+       "These scenes have a precalculation file built for another resolution than " + std::to_string(kShowWidth) +
+           " x " + std::to_string(kShowHeight) + "; they play without it:" + which,
+       std::string("Precalculation file"), MessageKind::warning);
 }
 
 // Opens the music unless building the precalculation; false: the show is abandoned.
@@ -202,34 +218,54 @@ int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const 
     log_line(title);
   }
 
+  // Building: the recorder writes each scene's file right after its last frame.
+  auto* const saved_recorder = frame_hooks().precalc_record_frame;
+  if (precalc) frame_hooks().precalc_record_frame = precalc_record_frame;
   int shown = 0;
+  bool stopped = false;
   const uint32_t t0 = clock_now_ms();
   for (int k = 0; k < kShowScenes; ++k) {
     Scene& s = *scenes[k];
     scene_reset_motions(s);
     const uint32_t end = t0 + kShowTable[k].end_ms;
-    if (clock_now_ms() >= end) continue;  // an overrun: this scene's moment has passed
-    ++shown;
-    bool go_on = true;
-    do {
-      if (!precalc) display_frame();
-      go_on = stop == 0;
-      if (s.loaded) {
-        scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
-      } else if (!precalc) {
-        present_cleared(settings);
-      }
-      call(host.after_frame, k, static_cast<const Scene&>(s));
-    } while (go_on && clock_now_ms() < end);
-    if (!go_on) break;
+    if (clock_now_ms() < end) {  // else an overrun: this scene's moment has passed
+      ++shown;
+      bool go_on = true;
+      do {
+        if (!precalc) display_frame();
+        go_on = stop == 0;
+        if (s.loaded) {
+          scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
+          if (precalc) call(host.precalc_progress, k, s.progress);
+        } else if (!precalc) {
+          present_cleared(settings);
+        }
+        call(host.after_frame, k, static_cast<const Scene&>(s));
+        // A finished recording has nothing left to do in the rest of its slot.
+      } while (go_on && clock_now_ms() < end && !(precalc && s.precalc.precalc_started && !s.precalc.precalc_open));
+      stopped = !go_on;
+    }
+    if (precalc) {
+      (void)precalc_abandon(s);  // the slot ended before the last frame: no file
+      call(host.precalc_result, k, s.path, s.precalc.precalc_outcome == 1);
+    }
+    if (stopped) {
+      // The remaining scenes are skipped; in building mode they are reported as not built.
+      for (int rest = k + 1; precalc && rest < kShowScenes; ++rest)
+        call(host.precalc_result, rest, scenes[rest]->path, false);
+      break;
+    }
   }
+  frame_hooks().precalc_record_frame = saved_recorder;
   return shown;
 }
 
 void tear_down(bool precalc, ShowHost& host, SceneList& scenes, const std::string& music) {
   log_blank();
   log_line("Removing 2D effects from memory.");
-  call(host.effects_release, *scenes[0]);
+  // Every scene's: an effect kind prepared only for a later scene would otherwise stay.
+  for (auto& s : scenes)
+    if (s) effects_free(*s);
 
   if (precalc) {
     call(host.precalc_dialog_close);
@@ -265,9 +301,12 @@ ShowResult show_run(const ShowSettings& settings, ShowHost& host, int* scenes_sh
     return ShowResult::abandoned;
   }
 
+  if (!precalc && settings.warn_resolution_mismatch) warn_other_sizes(host, scenes);
+
   log_blank();
   log_line("Initializing 2D effects.");
-  for (auto& s : scenes) call(host.effects_init, *s);
+  effects_install_hooks();
+  for (auto& s : scenes) effects_init(*s);
   log_blank();
   call(host.loading_close);
 

@@ -5,12 +5,16 @@
 // end of the previous one to its own end moment on a clock that starts with the first
 // frame; Escape or a closed window ends the show after the frame in progress. Every step
 // writes its line to the log. In build-precalculation mode there is no display and no
-// music: the scenes are only evaluated and recorded.
+// music: the scenes are only evaluated and recorded; each scene's file is written as soon
+// as its last frame is recorded, and a scene whose time slot (or the show) ends first
+// leaves its old file alone and is reported as not built.
 //
 // The sequencer owns its eight Scenes for one run. What belongs to the shell (sound
-// output, dialogs, the splash, the control window, message boxes, the 2D effects) is
-// reached through `ShowHost`, so tests can run a whole show headless on the virtual clock
-// and check every call. Display, renderer and texture upload are called directly.
+// output, dialogs, the splash, the control window, message boxes) is reached through
+// `ShowHost`, so tests can run a whole show headless on the virtual clock and check every
+// call. Display, renderer, texture upload and the 2D effects are called directly: each
+// scene's particle emitters are set up as it loads, every scene's effects are prepared
+// once all are loaded, and the effects of every scene are released at the end.
 // Single-threaded.
 #pragma once
 
@@ -49,6 +53,9 @@ struct ShowSettings {
   int precalc_step_index = 1;  // selected line of the precalculation-step list (0..7)
   int max_texture_size = 1024;
   int track_bar_position = 0;
+  // "Warn when current resolution differs from precalculated file": one warning box for
+  // all scenes whose file was built for another output size.
+  bool warn_resolution_mismatch = false;
 };
 
 enum class MessageKind : int { error = 0, warning = 1 };
@@ -60,14 +67,16 @@ struct ShowHost {
   std::function<bool(std::string& music_path)> music_start;
   std::function<void()> music_play;
   std::function<void()> music_end;
-  std::function<void(Scene&)> effects_init;
-  std::function<void(Scene&)> effects_release;
   std::function<void(const std::string& text)> loading_open;
   std::function<void(int scene, int count, const std::string& path)> loading_progress;
   std::function<void()> loading_close;
   std::function<void(const std::string& text)> precalc_dialog_open;
   std::function<void(const std::string& scene_path)> precalc_dialog_scene;
   std::function<void()> precalc_dialog_close;
+  // Building: the scene being recorded and how far it has got (its `progress`, 0..100).
+  std::function<void(int scene_index, float percent)> precalc_progress;
+  // Building: once per scene, whether its file was written.
+  std::function<void(int scene_index, const std::string& path, bool written)> precalc_result;
   std::function<void()> close_splash;
   std::function<void(bool enabled)> control_window_enable;
   std::function<void()> control_window_focus;

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -43,6 +44,8 @@ class HeadlessOutput {
  public:
   void start(const RunOptions& run, ShowHost& host) {
     fps_ = std::max(1, run.fps);
+    // A build draws nothing; its own progress bar replaces the speed lines.
+    quiet_ = run.mode == ShowMode::build_precalc;
     clock_set_virtual(1000);
     start_ = clock_now_ms();
     const int every = std::max(1, run.every);
@@ -85,7 +88,7 @@ class HeadlessOutput {
     const uint32_t target = start_ + static_cast<uint32_t>(frames_ * 1000 / fps_);
     clock_advance_virtual(target - clock_now_ms());
     const int second = static_cast<int>((clock_now_ms() - start_) / 1000);
-    if (second == last_report_second_ || second % 5 != 0) return;
+    if (quiet_ || second == last_report_second_ || second % 5 != 0) return;
     last_report_second_ = second;
     // Rendering speed in real time, over the frames since the last report.
     const auto now = std::chrono::steady_clock::now();
@@ -98,6 +101,7 @@ class HeadlessOutput {
   }
 
   int fps_ = 30;
+  bool quiet_ = false;
   long long frames_ = 0;
   uint32_t start_ = 0;
   int last_report_second_ = -1;
@@ -129,6 +133,7 @@ ShowSettings show_settings_for(const RunOptions& run, const Options& opt, const 
   settings.precalc_step_index = cw.precalc_selection;
   settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
   settings.track_bar_position = cw.track_bar;
+  settings.warn_resolution_mismatch = opt.warn_resolution_mismatch;
   return settings;
 }
 
@@ -159,6 +164,38 @@ void attach_shell(ShowHost& host, MusicState& music, const Options& opt, Control
   };
   host.precalc_dialog_open = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
 }
+
+// The precalculation dialog on a terminal: a bar redrawn as each scene advances (its
+// progress percentage), then one line per scene saying whether its file was written.
+class PrecalcReport {
+ public:
+  void attach(ShowHost& host) {
+    bar_ = isatty(STDERR_FILENO) != 0;
+    host.precalc_progress = [this](int k, float percent) { progress(k, percent); };
+    host.precalc_result = [this](int k, const std::string& path, bool written) { result(k, path, written); };
+  }
+  int failures() const { return failures_; }
+
+ private:
+  void progress(int k, float percent) {
+    const int p = std::max(0, std::min(100, int(percent)));
+    if (!bar_ || p == drawn_) return;
+    drawn_ = p;
+    std::fprintf(stderr, "\rscene %d [%-40s] %3d%%", k + 1, std::string(size_t(p * 40 / 100), '#').c_str(), p);
+    std::fflush(stderr);
+  }
+  void result(int k, const std::string& path, bool written) {
+    if (bar_ && drawn_ >= 0) std::fputc('\n', stderr);
+    drawn_ = -1;
+    std::fprintf(stderr, "scene %d: %s: %s\n", k + 1, path.c_str(),
+                 written ? "precalculation file written" : "NO precalculation file written");
+    if (!written) ++failures_;
+  }
+
+  bool bar_ = false;
+  int drawn_ = -1;
+  int failures_ = 0;
+};
 
 // Sound library and GL context; on failure everything started is undone and the exit
 // code returned.
@@ -207,6 +244,8 @@ int program_main(const RunOptions& run) {
   MusicState music;
   ShowHost host;
   attach_shell(host, music, opt, cw, splash);
+  PrecalcReport precalc_report;
+  precalc_report.attach(host);
   HeadlessOutput output;
   if (headless) output.start(run, host);
 
@@ -217,7 +256,9 @@ int program_main(const RunOptions& run) {
   control_window_destroy();
   sound_library_release();
   if (stop_requested()) return stop_exit_code();
-  return headless && output.video_failed() ? 1 : 0;
+  if (headless && output.video_failed()) return 1;
+  // A build that left scenes without their file is not a success.
+  return run.mode == ShowMode::build_precalc && precalc_report.failures() > 0 ? 1 : 0;
 }
 
 }  // namespace orvl

@@ -9,6 +9,7 @@
 #include "render/gl_api.h"
 #include "render/mesh_draw.h"
 #include "scene/motion.h"
+#include "scene/precalc_file.h"
 
 namespace orvl {
 namespace {
@@ -257,7 +258,17 @@ int scene_render_frame(Scene& scene, int clear_bits) {
 
   g_frame.draw_count = 0;
   scene.draw.bit_mask = 1;
-  const bool from_stream = !scene.precalc.visibility.empty();
+  bool from_stream = !scene.precalc.visibility.empty();
+  if (from_stream && !precalc_frame_usable(scene)) {
+    // Past the file's table, or the scene no longer matches the file: this frame is
+    // decided by the renderer's own tests rather than by bits that belong elsewhere.
+    from_stream = false;
+    if (!scene.draw.warned_precalc_fallback) {
+      scene.draw.warned_precalc_fallback = true;
+      log_line(scene.path + ": its precalculation file does not answer frame " + std::to_string(scene.current_frame) +
+               " (built for a shorter or different scene); such frames use the renderer's own visibility tests.");
+    }
+  }
   if (!from_stream) {
     for (int i = 0; i < scene.object_count && i < kMaxMetaformRanges; ++i)
       scene.draw.metaform_ranges[i][0] = scene.draw.metaform_ranges[i][1] = 0;

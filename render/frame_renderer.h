@@ -12,6 +12,11 @@
 // null means that feature is not part of the build: its surfaces keep their last texture
 // contents and nothing is queued for them.
 //
+// A scene loaded with a precalculation file draws, per object, exactly the triangles whose
+// bit is set for the current frame. A frame the file does not answer (past its table, or a
+// scene that no longer matches it) is drawn with the renderer's own tests instead, with one
+// log line per scene.
+//
 // Capacities: the draw list holds 3 x (polygon_total + 4096) entries (allocated with the
 // Scene). A frame that would queue more drops the excess and counts it in
 // `FrameState::dropped` (one log line per scene); the frame itself still draws. Only eight

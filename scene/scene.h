@@ -115,6 +115,7 @@ struct PrecalcState {
   std::vector<uint32_t> frame_table_out;
   bool precalc_started = false;
   bool precalc_open = false;
+  int precalc_outcome = 0;  // last build of this scene: 0 none, 1 file written, 2 failed
 };
 
 // The renderer's per-frame work buffers, sized when the scene loads.
@@ -131,6 +132,7 @@ struct DrawBuffers {
   // Renderer limits already reported for this scene (one log line each).
   bool warned_draw_list_full = false;
   bool warned_extra_lights = false;
+  bool warned_precalc_fallback = false;
 };
 
 // The scene parser's input: the scene file in memory and the read position.

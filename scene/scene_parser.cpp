@@ -20,6 +20,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "scene/lws_tokenizer.h"
+#include "scene/precalc_file.h"
 #include "scene/scene.h"
 
 namespace orvl {
@@ -572,7 +573,10 @@ SceneStatus Parser::run() {
   if (s_.parse.text.size() < 4 || std::memcmp(s_.parse.text.data(), "LWSC", 4) != 0)
     return fail(SceneStatus::not_a_scene);
   s_.precalc.precalc_invalid = false;
-  if (s_.flags & SceneFlags::BUILD_PRECALC) s_.precalc.build_precalc = true;
+  if (s_.flags & SceneFlags::BUILD_PRECALC)
+    s_.precalc.build_precalc = true;
+  else
+    (void)precalc_read(s_);  // a missing or unusable file never fails the load
   try {
     s_.motions.assign(kMaxMotions, Motion());
     s_.objects.assign(kMaxObjects, SceneObject());

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "effects/effects.h"
 #include "image/image.h"
 #include "object/mesh.h"
 #include "platform/clock.h"
@@ -276,9 +277,10 @@ TEST_F(DemoShow, TexturesUseEveryMapping) {
         if (f.name.find("__STATIC_IMAGE__") != std::string::npos) {
           ++static_images;
           EXPECT_EQ(o.static_image, f.texture);
-          EXPECT_EQ(f.image_width, 200);  // kept at its size, not squared
-          EXPECT_EQ(f.image_height, 112);
-          EXPECT_EQ(f.texture_width, 256);
+          const bool title = f.name.rfind("Title", 0) == 0;  // the other one is a video
+          EXPECT_EQ(f.image_width, title ? 200 : 128);  // kept at its size, not squared
+          EXPECT_EQ(f.image_height, title ? 112 : 96);
+          EXPECT_EQ(f.texture_width, title ? 256 : 128);
           EXPECT_EQ(o.polygon_count, 2);
           EXPECT_EQ(o.vertex_count, 4);
           EXPECT_GE(o.dissolve_envelope, 0);  // fades out: while opaque it hides the scene
@@ -302,8 +304,8 @@ TEST_F(DemoShow, TexturesUseEveryMapping) {
   EXPECT_GT(reflection_only, 0);
   EXPECT_GT(both, 0);
   EXPECT_GT(shared, 0);
-  EXPECT_EQ(static_images, 1);
-  EXPECT_EQ(particle_surfaces, 1);
+  EXPECT_EQ(static_images, 2);
+  EXPECT_EQ(particle_surfaces, 3);
   EXPECT_TRUE(scroll & 0xC) << "sideways scrolling";
   EXPECT_EQ(keywords.size(), 4u);
 }
@@ -356,6 +358,68 @@ TEST_F(DemoShow, ClosedShapesFaceOutwards) {
     if (p.x * p.nx + p.y * p.ny + p.z * p.nz > 0) ++outward;
   }
   EXPECT_EQ(outward, ball->vertex_count);
+}
+
+// Every 2D effect and particles with and without their two flags are in the show; the
+// falling sparks stay on screen in their first frames yet visibly sink within a second.
+TEST_F(DemoShow, EveryEffectIsInTheShowAndFallingSparksSinkInView) {
+  std::set<EffectKind> kinds;
+  std::set<bool> video_flips;
+  std::set<std::pair<int, int>> particle_flags;  // {fall, downsize}
+  for (const auto& sp : show_->scenes) {
+    Scene& s = *sp;
+    particles_setup_scene(s);
+    for (int i = 0; i < s.object_count; ++i) {
+      const SceneObject& o = s.objects[i];
+      if (o.emitter && o.emitter->count > 0) particle_flags.insert({o.emitter->fall, o.emitter->downsize});
+      for (const Surface& surf : o.surfaces) {
+        if (surf.effect_pixels.empty()) continue;
+        const EffectName n = parse_effect_name(surf.name);
+        kinds.insert(n.kind);
+        if (n.kind == EffectKind::video) {
+          video_flips.insert(n.flip);
+          EXPECT_EQ(n.frame_count, 8);
+        }
+      }
+    }
+  }
+  EXPECT_EQ(kinds, (std::set<EffectKind>{EffectKind::star_field, EffectKind::sinus_dots, EffectKind::plasma,
+                                         EffectKind::video}));
+  EXPECT_EQ(video_flips, (std::set<bool>{false, true}));
+  EXPECT_EQ(particle_flags, (std::set<std::pair<int, int>>{{1, 0}, {0, 1}, {0, 0}}));
+
+  Scene& s = *show_->scenes[2];
+  int emitter = -1;
+  for (int i = 0; i < s.object_count; ++i)
+    if (s.objects[i].emitter && s.objects[i].emitter->fall) emitter = i;
+  ASSERT_GE(emitter, 0);
+  SceneObject& o = s.objects[emitter];
+  scene_reset_motions(s);
+  effect_random_seed(1);
+  double deepest_drop_px = 0;
+  for (int frame = 0; frame < 30; ++frame) {
+    clock_set_virtual(200000 + static_cast<uint32_t>(std::lround(frame * 1000.0 / 30)));
+    evaluate_objects(s);
+    evaluate_camera(s);
+    s.object_index = emitter;
+    transform_object(s);
+    particles_step(*o.emitter, o.polygons[0], o.transformed.data(), o.transformed.size(), nullptr, nullptr);
+    const float* e = o.emitter->corners;
+    for (int i = 0; i < o.emitter->count; ++i) {
+      const Particle& p = particle_pool()[i];
+      if (p.life < 0) continue;
+      const float depth = -p.corners[0].z;
+      ASSERT_GT(depth, 1.0f);
+      // Half the screen height is 0.5 x depth in camera space, 240 pixels.
+      deepest_drop_px = std::max(deepest_drop_px, (e[1] - p.corners[0].y) / (0.5 * depth) * 240);
+      if (frame < 5)
+        for (const Vertex& c : p.corners)
+          EXPECT_TRUE(std::fabs(c.x) < 0.667f * depth && std::fabs(c.y) < 0.5f * depth) << "frame " << frame;
+    }
+  }
+  clock_use_real();
+  EXPECT_GT(deepest_drop_px, 30.0);
+  EXPECT_LT(deepest_drop_px, 240.0);
 }
 
 // The picture writers refuse a picture whose pixels do not match its size instead of

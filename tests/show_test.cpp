@@ -3,13 +3,17 @@
 
 #include <algorithm>
 
+#include "effects/effects.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/window.h"
 #include "render/display.h"
 #include "render/gl_api.h"
 #include "app/show.h"
+#include "platform/file.h"
+#include "scene/precalc_file.h"
 #include "support/object_fixtures.h"
+#include "tools/image_writer.h"
 #include "tools/lws_writer.h"
 
 using namespace orvl;
@@ -175,6 +179,51 @@ TEST_F(ShowFixture, PrecalculationModeHasNoMusicAndNoDisplay) {
   EXPECT_THAT(scenes_with_frames(), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
 }
 
+TEST_F(ShowFixture, BuiltFilesArePlayedAndAnotherSizeWarnsOnce) {
+  settings.mode = ShowMode::build_precalc;
+  std::vector<int> built;
+  host.precalc_result = [&](int k, const std::string&, bool written) {
+    if (written) built.push_back(k);
+  };
+  // One second per frame: only scene 6's slot (33 s) holds the 30 frames of a 60-frame
+  // scene at step 2; the others stop early and leave no file.
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_THAT(built, ElementsAre(5));
+  EXPECT_FALSE(std::filesystem::exists(dir.path("scene/1vex.PRK")));
+  EXPECT_TRUE(logged("Precalculation of scene\\1vex.lws stopped after 22 frames, before its last frame: no file written."));
+
+  built.clear();
+  step_ms = 100;
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_THAT(built, ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+  for (int k = 1; k <= kShowScenes; ++k) EXPECT_TRUE(std::filesystem::exists(dir.path("scene/" + std::to_string(k) + "vex.PRK")));
+
+  // Two files built for 800 x 600: ignored, and with the option one box names both.
+  PrecalcFile other;
+  other.width = 800;
+  other.height = 600;
+  other.step = 2;
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(precalc_encode(other, bytes), PrecalcStatus::ok);
+  ASSERT_TRUE(write_whole_file(dir.path("scene/3vex.PRK"), bytes.data(), bytes.size()));
+  ASSERT_TRUE(write_whole_file(dir.path("scene/5vex.PRK"), bytes.data(), bytes.size()));
+  std::vector<std::string> boxes;
+  host.message_box = [&](const std::string& text, const std::string&, MessageKind kind) {
+    EXPECT_EQ(kind, MessageKind::warning);
+    boxes.push_back(text);
+  };
+  settings.mode = ShowMode::rendering;
+  settings.warn_resolution_mismatch = true;
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("scene\\3vex.lws\nscene\\5vex.lws"), std::string::npos) << boxes[0];
+  EXPECT_TRUE(logged("scene\\1vex.lws (precalculated)"));  // the window title
+
+  settings.warn_resolution_mismatch = false;
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_EQ(boxes.size(), 1u);
+}
+
 TEST_F(ShowFixture, MissingScenesKeepTheirSlotsAndNoSelectionUsesTheDesktopDepth) {
   std::filesystem::remove(dir.path("scene/4vex.lws"));
   settings.mode_selected = false;
@@ -214,4 +263,49 @@ TEST_F(ShowFixture, OtherDisplayFailuresAskToCheckTheOpenGLInstallation) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], "Please verify your OpenGL installation (perhaps a DLL problem).");
   EXPECT_FALSE(logged("Uploading textures to OpenGL."));
+}
+
+// Scene 3 holds a plasma and scene 4 a particle emitter: the emitter is set up as its scene
+// loads, both effects run while their scenes play, and the plasma prepared for a scene
+// other than the first is released when the show ends.
+TEST_F(ShowFixture, EffectsOfEveryScenePlayAndAreReleasedAtTheEnd) {
+  std::filesystem::create_directories(dir.root / "images");
+  RgbPicture pic;
+  pic.width = pic.height = 16;
+  for (uint32_t i = 0; i < 256; ++i) pic.pixels.push_back(i * 0x010203u & 0xFFFFFF);
+  ASSERT_TRUE(write_tga_picture(pic, dir.path("images/plasma.tga")));
+  LwobWriter plasma;
+  plasma.add_point(0, 0, 5);
+  plasma.add_point(0, 1, 5);
+  plasma.add_point(1, 0, 5);
+  plasma.add_polygon({0, 1, 2}, 1);
+  plasma.add_surface("__2DEFFECT_PLASMA__").ctex().timg(kPrefix + "images\\plasma.tga").rtex().timg(
+      kPrefix + "images\\plasma.tga");
+  ASSERT_TRUE(plasma.write(dir.path("objects/plasma.lwo")));
+  LwobWriter sparks;
+  for (float y : {0.f, 1.f})
+    for (float x : {0.f, 1.f}) sparks.add_point(x, y, 5);
+  sparks.add_polygon({0, 1, 3, 2}, 1);
+  sparks.add_surface("Sparks__PARTICLES_9__");
+  ASSERT_TRUE(sparks.write(dir.path("objects/sparks.lwo")));
+  for (auto [k, file] : {std::pair<int, const char*>{3, "plasma.lwo"}, {4, "sparks.lwo"}}) {
+    LwsScene lws;
+    LwsObject o;
+    o.load_path = kPrefix + "objects\\" + file;
+    lws.objects.push_back(o);
+    ASSERT_TRUE(write_lws_file(dir.path("scene/" + std::to_string(k) + "vex.lws"), lws));
+  }
+  effects_install_hooks();
+  bool plasma_ran = false;
+  int particles = -1;
+  host.after_frame = [&](int k, const Scene& s) {
+    if (k == 2) plasma_ran = plasma_ready() && plasma_state().phase_sin > 0;
+    if (k == 3 && s.objects[0].emitter) particles = s.objects[0].emitter->count;
+    clock_advance_virtual(step_ms);
+  };
+  ASSERT_EQ(show_run(settings, host), ShowResult::played);
+  EXPECT_TRUE(plasma_ran);
+  EXPECT_EQ(particles, 9);
+  EXPECT_TRUE(plasma_state().source.empty());
+  EXPECT_TRUE(logged("Removing 2D effects from memory."));
 }

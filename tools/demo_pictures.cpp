@@ -200,6 +200,51 @@ RgbPicture title_picture() {
   });
 }
 
+// The plasma's source: its first row is the band every row of the plasma copies (shifted
+// by two waves), so it carries bright colour stripes; the rest only has to be there.
+RgbPicture plasma_picture() {
+  return picture(256, 256, [](uint32_t x, uint32_t y) {
+    const double t = (x + 7 * y) * 2 * kPi / 64.0;
+    return rgb(int(128 + 127 * std::sin(t)), int(128 + 127 * std::sin(t + 2.1)), int(128 + 127 * std::sin(t + 4.2)));
+  });
+}
+
+// Frame k of the demo's video: a bright ball circling a clock face with a hand, and an
+// arrow pointing up in the corner so any turned-over frame shows.
+template <int K>
+RgbPicture clip_picture() {
+  return picture(128, 96, [](uint32_t x, uint32_t y) {
+    const double a = 2 * kPi * K / kVideoFrames;
+    const double cx = 64 + 30 * std::sin(a), cy = 48 - 30 * std::cos(a);
+    const double d = std::hypot(x - cx, y - cy);
+    if (d < 10) return rgb(255, 230 - int(d * 8), 60);
+    // The hand from the centre to the ball.
+    const double hx = cx - 64, hy = cy - 48, t = std::clamp(((x - 64.0) * hx + (y - 48.0) * hy) / (hx * hx + hy * hy), 0.0, 1.0);
+    if (std::hypot(x - 64 - t * hx, y - 48 - t * hy) < 2) return rgb(240, 240, 255);
+    // Arrow up in the top-left corner.
+    if (x >= 10 && x < 14 && y >= 8 && y < 30) return rgb(255, 60, 60);
+    if (y >= 8 && y < 16 && int(x) >= 12 - int(y - 8) && int(x) <= 12 + int(y - 8)) return rgb(255, 60, 60);
+    const double r = std::hypot(x - 64.0, y - 48.0);
+    if (std::abs(r - 40) < 1.5) return rgb(90, 160, 255);
+    return rgb(10, 20 + int(y / 3), 50 + int(x / 4));
+  });
+}
+
+// What sinus dots and star fields draw on: their buffer is as large as this picture, which
+// itself is never seen (the effect's buffer replaces it).
+// (A faint frame keeps them from being blank files.)
+RgbPicture screen_picture() {
+  return picture(128, 128, [](uint32_t x, uint32_t y) {
+    return (x == 0 || y == 0 || x == 127 || y == 127) ? rgb(40, 40, 60) : rgb(0, 0, 0);
+  });
+}
+
+RgbPicture dots_picture() {
+  return picture(64, 64, [](uint32_t x, uint32_t y) {
+    return (x == 0 || y == 0 || x == 63 || y == 63) ? rgb(40, 40, 60) : rgb(0, 0, 0);
+  });
+}
+
 enum class PictureFormat { bmp, tga, jpeg, ilbm_packed, ilbm_plain };
 
 struct PictureFile {
@@ -223,7 +268,19 @@ const PictureFile kPictures[] = {
     {"chrome.jpg", PictureFormat::jpeg, chrome_picture},
     {"panel.iff", PictureFormat::ilbm_plain, panel_picture},
     {"spark.tga", PictureFormat::tga, spark_picture},
+    {"plasma.tga", PictureFormat::tga, plasma_picture},
+    {"screen.tga", PictureFormat::tga, screen_picture},
+    {"dots.tga", PictureFormat::tga, dots_picture},
+    {"clip0.tga", PictureFormat::tga, clip_picture<0>},
+    {"clip1.tga", PictureFormat::tga, clip_picture<1>},
+    {"clip2.tga", PictureFormat::tga, clip_picture<2>},
+    {"clip3.tga", PictureFormat::tga, clip_picture<3>},
+    {"clip4.tga", PictureFormat::tga, clip_picture<4>},
+    {"clip5.tga", PictureFormat::tga, clip_picture<5>},
+    {"clip6.tga", PictureFormat::tga, clip_picture<6>},
+    {"clip7.tga", PictureFormat::tga, clip_picture<7>},
 };
+static_assert(kVideoFrames == 8, "one clip picture per video frame");
 
 }  // namespace
 

@@ -15,6 +15,9 @@ constexpr uint16_t kAxisX = 0x1;
 constexpr uint16_t kAxisY = 0x2;
 constexpr uint16_t kAxisZ = 0x4;
 
+// Frames of the demo's video (clip0.tga .. clip7.tga).
+constexpr int kVideoFrames = 8;
+
 // Image paths inside the objects carry the same 13-character author prefix as the objects.
 std::string image_path(const std::string& file);
 

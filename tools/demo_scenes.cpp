@@ -156,6 +156,24 @@ class SceneMaker {
   double last_heading_ = 0;
 };
 
+// A w x h rectangle across the x and y axes around `c`, seen from -z: a screen for a 2D
+// effect, or a particle emitter (whose first triangle, three corners of the rectangle, is
+// where the particles are born, and whose second gives the particle quads their other half).
+void screen_rect(Mesh& m, V3 c, double w, double h, int surf) {
+  m.face({m.add(c + V3{-w / 2, -h / 2, 0}), m.add(c + V3{w / 2, -h / 2, 0}), m.add(c + V3{w / 2, h / 2, 0}),
+          m.add(c + V3{-w / 2, h / 2, 0})},
+         surf, {0, 0, -1});
+}
+
+// A particle emitter of `size` units with the spark picture (twelve tinted copies).
+Mesh particle_emitter(const SceneMaker& sc, const std::string& surface_name, double size) {
+  Mesh m = sc.mesh();
+  int surf = m.surface(surface_name, 255, 255, 255, kAdditive | kDoubleSided);
+  colour_image(m.surf(surf), kAxisZ, "spark.tga");
+  screen_rect(m, {0, 0, 0}, size, size, surf);
+  return m;
+}
+
 // Scene 1, 0 to 22 s: a ship arrives at a ringed planet past its moon.
 void scene_arrival(Output& out) {
   SceneMaker sc(out, 0);
@@ -351,6 +369,20 @@ void scene_morph(Output& out) {
 
   int pivot_null = sc.add_null("CameraRig", {sc.key(0, {0, 0, 0}, {0, 0, 0}),
                                              sc.linear(sc.key(end, {0, 0, 0}, {300, 0, 0}))});
+
+  // A plasma floor under the ball: its rows wave with two sines every frame.
+  Mesh floor = sc.mesh();
+  int plasma = floor.surface("Floor__2DEFFECT_PLASMA__", 255, 255, 255, kDoubleSided);
+  colour_image(floor.surf(plasma), kAxisY, "plasma.tga");
+  reflection_image(floor.surf(plasma), "plasma.tga");  // the plasma's source picture
+  floor.face({floor.add({-45, -20, -45}), floor.add({45, -20, -45}), floor.add({45, -20, 45}),
+              floor.add({-45, -20, 45})},
+             plasma, {0, 1, 0});
+  sc.add(floor, "plasma_floor", {sc.key(0, {0, 0, 0})});
+
+  // Sparks falling from above the ball, on the camera's rig so they always face it.
+  Mesh sparks = particle_emitter(sc, "Sparks_FALL__PARTICLES_160__", 2.5);
+  sc.object(sc.add(sparks, "falling_sparks", {sc.key(0, {0, 17, 0})})).parent = pivot_null;
   sc.s.camera.motion = {sc.look(0, {0, 12, -48}, {0, 0, 0}),
                         sc.tcb(sc.look(sc.bar(26), {0, -8, -40}, {0, 0, 0}), 0, 0, -0.5),
                         sc.look(end, {0, 20, -55}, {0, 0, 0})};
@@ -403,6 +435,13 @@ void scene_tunnel(Output& out) {
                   (k + s) % 4 == 0 ? wall_b : wall_a, V3{-std::cos(a), -std::sin(a), 0});
     }
   sc.add(tunnel, "tunnel", {sc.key(0, {0, 0, 0}), sc.linear(sc.key(end, {0, 0, -300}))});
+
+  // Down the tunnel a star field rushes towards the viewer, filling the screen at the end.
+  Mesh exit = sc.mesh();
+  int stars = exit.surface("Exit__2DEFFECT__STARFIELD_", 255, 255, 255, kDoubleSided);
+  colour_image(exit.surf(stars), kAxisZ, "screen.tga");
+  screen_rect(exit, {0, 0, 260}, 28, 28, stars);
+  sc.add(exit, "tunnel_exit", {sc.key(0, {0, 0, 0}), sc.linear(sc.key(end, {0, 0, -300}))});
 
   Mesh rings = sc.mesh();
   int glow = rings.surface("Glow", 255, 120, 40, kAdditive);
@@ -468,6 +507,17 @@ void scene_landscape(Output& out) {
   Mesh ship = sc.mesh();
   spaceship(ship, 220, 120, 60);
   int ship_obj = sc.add(ship, "ship", ship_keys);
+  // Embers left behind the ship: they keep their place on screen and shrink to its centre.
+  Mesh embers = particle_emitter(sc, "Embers_DOWNSIZE__PARTICLES_120__", 1.6);
+  sc.object(sc.add(embers, "embers", {sc.key(0, {0, 0, -10})})).parent = ship_obj;
+
+  // A billboard ahead plays the clip (frames turned upside down as loaded, like any video
+  // on a model).
+  Mesh board = sc.mesh();
+  int clip = board.surface("Billboard__2DEFFECT__VIDEO_8_", 255, 255, 255, kDoubleSided);
+  colour_image(board.surf(clip), kAxisZ, "clip0.tga");
+  screen_rect(board, {0, 120, 1000}, 320, 240, clip);
+  sc.add(board, "billboard", {sc.key(0, {0, 0, 0})});
   Mesh flames = sc.mesh();
   ship_flames(flames);
   sc.object(sc.add(flames, "flames", {sc.key(0, {0, 0, 0})})).parent = ship_obj;
@@ -636,9 +686,9 @@ void scene_fleet(Output& out) {
   // Sparks round the station: a particle surface's image (twelve tinted copies). The emitter
   // gets a single small triangle, so nothing of the scene hangs on its drawing.
   Mesh sparks = sc.mesh();
-  int spark_surf = sparks.surface("Sparks__PARTICLES_", 255, 255, 255, kAdditive);
+  int spark_surf = sparks.surface("Sparks__PARTICLES_150__", 255, 255, 255, kAdditive);
   colour_image(sparks.surf(spark_surf), kAxisZ, "spark.tga");
-  sparks.face({sparks.add({-1, 0, 0}), sparks.add({1, 0, 0}), sparks.add({0, 1.5, 0})}, spark_surf, {0, 0, -1});
+  screen_rect(sparks, {0, 0, 0}, 6, 6, spark_surf);
   sc.add(sparks, "sparks", {sc.key(0, station_at + V3{0, 40, 0})});
 
   Mesh blast = sc.mesh();
@@ -727,6 +777,24 @@ void scene_finale(Output& out) {
   Mesh globe = sc.mesh();
   sphere(globe, at({0, 0, 0}), {60, 60, 60}, 24, 12, globe.surface("Globe__WIREFRAME2", 80, 160, 255, 0));
   sc.add(globe, "globe", {sc.key(0, {0, 0, 60}, {0, 0, 0}), sc.linear(sc.key(end, {0, 0, 60}, {-120, 30, 0}))});
+
+  // Sinus dots on a screen behind the title.
+  Mesh dots = sc.mesh();
+  int curve = dots.surface("Curve__2DEFFECT__SINUSDOTS_", 255, 255, 255, kDoubleSided);
+  colour_image(dots.surf(curve), kAxisZ, "dots.tga");
+  screen_rect(dots, {0, 0, 105}, 64, 48, curve);
+  sc.add(dots, "dots_screen", {sc.key(0, {0, 0, 0})});
+
+  // The clip again, over the whole screen as the finale opens (a static image: frames kept
+  // as loaded), fading out like the title card of the first scene.
+  Mesh clip = sc.mesh();
+  int full = clip.surface("Clip__STATIC_IMAGE____2DEFFECT__VIDEO_8__STATIC_IMAGE_", 255, 255, 255, 0);
+  colour_image(clip.surf(full), kAxisZ, "clip0.tga");
+  clip.face({clip.add({-1, 1, 0}), clip.add({-1, -1, 0}), clip.add({1, -1, 0}), clip.add({1, 1, 0})}, full,
+            {0, 0, -1});
+  int clip_obj = sc.add(clip, "clip", {sc.key(0, {0, 0, 0})});
+  sc.object(clip_obj).dissolve = SceneMaker::envelope(
+      {{0, 0.0f}, {sc.frame_at(142.0), 0.0f}, {sc.frame_at(144.0), 1.0f}, {end, 1.0f}}, 1);
 
   const uint8_t colours[4][3] = {{255, 90, 60}, {255, 200, 60}, {80, 220, 120}, {80, 160, 255}};
   for (int l = 0; l < 4; ++l) {
