@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/json_text.h"
 #include "app/command.h"
 #include "app/scene_json.h"
 #include "object/object_loader.h"
@@ -92,7 +93,7 @@ int dump_object(const std::vector<std::string>& arguments) {
   }
   const SceneObject& o = scene.objects[0];
   if (json)
-    std::printf("%s\n", to_json(o, missing, file).dump(1).c_str());
+    std::printf("%s\n", json_dump(to_json(o, missing, file), 1).c_str());
   else
     print_text(o, missing, file);
   return 0;

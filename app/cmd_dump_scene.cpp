@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/command.h"
+#include "app/json_text.h"
 #include "app/scene_json.h"
 #include "platform/log.h"
 #include "scene/scene.h"
@@ -38,7 +39,7 @@ int dump_scene(const std::vector<std::string>& argv) {
   if (detail.empty() && orvl::log_lines().size() > log_before) detail = orvl::log_lines().back();
 
   if (as_json) {
-    std::string text = orvl::scene_json(*scene, status).dump(2);
+    std::string text = orvl::json_dump(orvl::scene_json(*scene, status), 2);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
   } else if (status == orvl::SceneStatus::ok) {

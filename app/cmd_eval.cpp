@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/json_text.h"
 #include "app/command.h"
 #include "app/scene_json.h"
 #include "platform/clock.h"
@@ -132,7 +133,7 @@ void print_json(const Scene& scene, const std::string& file, unsigned long at_ms
                   {"light_angles", json_floats(lights[i].angles, 3)},
                   {"light_matrix", json_floats(lights[i].matrix, 9)}});
   j["lights"] = std::move(jl);
-  std::printf("%s\n", j.dump(2).c_str());
+  std::printf("%s\n", json_dump(j, 2).c_str());
 }
 
 int run_eval(const std::vector<std::string>& in) {

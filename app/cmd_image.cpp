@@ -1,6 +1,6 @@
 // `orvl image info FILE` and `orvl image convert IN OUT`: the image library's readers and
 // writers from the command line, for users checking their textures and for tests.
-#include <png.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/json_text.h"
 #include "image/image.h"
 #include "platform/file.h"
 #include "platform/log.h"
+#include "render/png_writer.h"
 
 namespace {
 
@@ -63,42 +65,46 @@ std::vector<uint8_t> rgb_rows(const Img& img) {
   return rgb;
 }
 
-bool write_ppm(const std::string& path, const Img& img) {
+bool write_ppm(const std::string& path, const Img& img, std::string* why) {
   std::string header = "P6\n" + std::to_string(img.width) + " " + std::to_string(img.height) + "\n255\n";
   std::vector<uint8_t> bytes(header.begin(), header.end());
   const auto rgb = rgb_rows(img);
   bytes.insert(bytes.end(), rgb.begin(), rgb.end());
-  return orvl::write_whole_file(path, bytes.data(), bytes.size());
+  return orvl::write_whole_file(path, bytes.data(), bytes.size(), why);
 }
 
-// libpng reports errors by longjmp to png_jmpbuf; nothing with a destructor is created
-// between setjmp and the calls that may jump.
-bool png_guarded(png_structp png, png_infop info, FILE* f, const Img& img, std::vector<png_bytep>* rows) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_init_io(png, f);
-  png_set_IHDR(png, info, img.width, img.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  png_write_image(png, rows->data());
-  png_write_end(png, nullptr);
-  return true;
+bool write_png(const std::string& path, const Img& img, std::string* why) {
+  std::vector<uint8_t> rgba(static_cast<size_t>(img.width) * img.height * 4);
+  uint8_t* p = rgba.data();
+  for (uint32_t y = 0; y < img.height; ++y)
+    for (uint32_t x = 0; x < img.width; ++x, p += 4) {
+      const uint32_t v = img.pixels[static_cast<size_t>(y) * img.pitch + x];
+      p[0] = static_cast<uint8_t>(v >> 16);
+      p[1] = static_cast<uint8_t>(v >> 8);
+      p[2] = static_cast<uint8_t>(v);
+      p[3] = 255;
+    }
+  return orvl::png_write_frame(path, rgba.data(), int(img.width), int(img.height), size_t(img.width) * 4, why);
 }
 
-bool write_png(const std::string& path, const Img& img) {
-  auto rgb = rgb_rows(img);
-  std::vector<png_bytep> rows(img.height);
-  for (uint32_t y = 0; y < img.height; ++y) rows[y] = rgb.data() + static_cast<size_t>(y) * img.width * 3;
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (!png) return false;
-  png_infop info = png_create_info_struct(png);
-  const bool ok = info && png_guarded(png, info, f.get(), img, &rows);
-  png_destroy_write_struct(&png, info ? &info : nullptr);
-  return ok && std::fflush(f.get()) == 0;
+// The library says "File not found" for every file it could not read; the file layer
+// knows whether it was missing, a directory, empty or too large.
+std::string unreadable_reason(const std::string& file) {
+  orvl::FileStatus st = orvl::FileStatus::ok;
+  uint64_t size = 0;
+  const int fd = orvl::open_regular_file(orvl::resolve_data_path(file), st, &size);
+  if (fd < 0) return orvl::file_status_text(st);
+  ::close(fd);
+  if (size == 0) return "the file is empty";
+  if (size > orvl::kMaxWholeFileBytes) return orvl::file_status_text(orvl::FileStatus::too_large);
+  return orvl::file_status_text(orvl::FileStatus::read_error);
 }
 
 int fail(const std::string& file, ImgError e) {
+  if (e == ImgError::file_not_found) {
+    std::fprintf(stderr, "orvl image: %s: %s (%d)\n", file.c_str(), unreadable_reason(file).c_str(), code_of(e));
+    return 1;
+  }
   std::fprintf(stderr, "orvl image: %s: %s (%d)\n", file.c_str(), orvl::img_error_text(e), code_of(e));
   return 1;
 }
@@ -122,7 +128,7 @@ int run_info(std::vector<std::string> args) {
                         {"height", img.height},
                         {"code", code_of(result)},
                         {"message", orvl::img_error_text(result)}};
-    std::printf("%s\n", j.dump(2).c_str());
+    std::printf("%s\n", orvl::json_dump(j, 2).c_str());
   } else {
     std::printf("file      : %s\n", path.c_str());
     std::printf("type      : %s (%d)\n", orvl::img_file_type_name(img.type), static_cast<int>(img.type));
@@ -162,18 +168,24 @@ int run_convert(std::vector<std::string> args) {
   if (r.decode != ImgError::ok) return fail(in, r.decode);
 
   ImgError e = ImgError::ok;
+  std::string why;
   if (ext == ".tga") {
     orvl::TgaCodec tga;
     (void)tga.bind(&img);
-    e = tga.write(out);
+    e = tga.write(out, &why);
   } else if (ext == ".jpg" || ext == ".jpeg") {
     orvl::JpegCodec jpeg;
     (void)jpeg.bind(&img);
-    e = jpeg.write(out, static_cast<int>(orvl::JpegDct::slow_integer), static_cast<int8_t>(quality), true);
+    e = jpeg.write(out, static_cast<int>(orvl::JpegDct::slow_integer), static_cast<int8_t>(quality), true, &why);
   } else if (ext == ".ppm") {
-    e = write_ppm(out, img) ? ImgError::ok : ImgError::undefined;
+    e = write_ppm(out, img, &why) ? ImgError::ok : ImgError::undefined;
   } else {
-    e = write_png(out, img) ? ImgError::ok : ImgError::undefined;
+    e = write_png(out, img, &why) ? ImgError::ok : ImgError::undefined;
+  }
+  // A file that could not be written says why, not just "Undefined error".
+  if (e != ImgError::ok && !why.empty()) {
+    std::fprintf(stderr, "orvl image: %s: %s\n", out.c_str(), why.c_str());
+    return 1;
   }
   if (e != ImgError::ok) return fail(out, e);
   std::printf("%s -> %s (%u x %u)\n", in.c_str(), out.c_str(), img.width, img.height);

@@ -24,6 +24,10 @@ int run_lz(const std::vector<std::string>& argv) {
   const bool expand = a.expand;
   const size_t size = a.size;
 
+  if (expand && size > orvl::kMaxLzBlock) {
+    std::fprintf(stderr, "orvl lz: --size %zu is too large: a block holds at most 1 GiB\n", size);
+    return 1;
+  }
   std::vector<uint8_t> in;
   orvl::FileStatus fs = orvl::read_whole_file(in_path, in);
   if (fs != orvl::FileStatus::ok) {
@@ -37,8 +41,9 @@ int run_lz(const std::vector<std::string>& argv) {
     std::fprintf(stderr, "orvl lz: %s: %s\n", in_path.c_str(), orvl::lz_status_text(st));
     return 1;
   }
-  if (!orvl::write_whole_file(out_path, out.data(), out.size())) {
-    std::fprintf(stderr, "orvl lz: %s: cannot be written\n", out_path.c_str());
+  std::string why;
+  if (!orvl::write_whole_file(out_path, out.data(), out.size(), &why)) {
+    std::fprintf(stderr, "orvl lz: %s: %s\n", out_path.c_str(), why.c_str());
     return 1;
   }
   std::printf("%s %zu bytes -> %zu bytes\n", expand ? "expanded" : "compressed", in.size(), out.size());

@@ -9,6 +9,7 @@
 
 #include "app/command.h"
 #include "codec/lzw_codec.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -96,10 +97,11 @@ int run_lzw(const std::vector<std::string>& argv) {
     }
     out_size = uint32_t(size);
   }
-  std::FILE* f = std::fopen(out_path.c_str(), "wb");
-  bool ok = f && (out_size == 0 || std::fwrite(buf, 1, out_size, f) == out_size);
-  if (f && std::fclose(f) != 0) ok = false;
-  if (!ok) return fail(out_path, orvl::LzwStatus::cannot_create);
+  std::string why;
+  if (!orvl::write_whole_file(out_path, buf, out_size, &why)) {
+    std::fprintf(stderr, "orvl lzw: %s: %s\n", out_path.c_str(), why.c_str());
+    return 1;
+  }
   std::printf("%s %u bytes -> %u bytes\n", expand ? "expanded" : "compressed", in_size, out_size);
   return 0;
 }

@@ -1,6 +1,8 @@
 // orvl play-music FILE [--seconds S]: plays one music file the way the show does (the sound
 // library out of the executable, the default output or the silent fallback, the same log
 // lines), until it ends or for S seconds. A quick check of a machine's sound set-up.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -8,8 +10,11 @@
 
 #include "app/command.h"
 #include "app/sound_output.h"
+#include "platform/file.h"
 
 namespace {
+
+constexpr double kMaxSeconds = 86400;
 
 int play_music(const std::vector<std::string>& argv) {
   std::vector<std::string> args = argv;
@@ -18,10 +23,20 @@ int play_music(const std::vector<std::string>& argv) {
   bool timed = orvl::take_option(args, "--seconds", seconds_text, &missing);
   char* end = nullptr;
   double seconds = timed ? std::strtod(seconds_text.c_str(), &end) : 0.0;
-  if (args.size() != 1 || missing || (timed && (end == seconds_text.c_str() || *end || seconds < 0))) {
-    std::fprintf(stderr, "usage: orvl play-music FILE [--seconds S]\n");
+  // !(a <= b) also catches NaN; a day is far more than any tune.
+  if (args.size() != 1 || missing ||
+      (timed && (end == seconds_text.c_str() || *end || !(seconds >= 0) || !(seconds <= kMaxSeconds)))) {
+    std::fprintf(stderr, "usage: orvl play-music FILE [--seconds S]  (S from 0 to %.0f)\n", kMaxSeconds);
     return 2;
   }
+  // The sound library opens the file itself and would wait forever on a FIFO or device.
+  orvl::FileStatus fs = orvl::FileStatus::ok;
+  const int fd = orvl::open_regular_file(args[0], fs);
+  if (fd < 0) {
+    std::fprintf(stderr, "orvl play-music: %s: %s\n", args[0].c_str(), orvl::file_status_text(fs));
+    return 1;
+  }
+  ::close(fd);
 
   orvl::SoundLoadStatus status = orvl::sound_library_load();
   if (status != orvl::SoundLoadStatus::ok) {

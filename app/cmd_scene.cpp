@@ -13,6 +13,7 @@
 #include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/signals.h"
 #include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
@@ -42,6 +43,10 @@ bool parse_size(const std::string& text, int& w, int& h) {
   h = int(b);
   return true;
 }
+
+// Without an explicit end a render stops after this many frames (about 55 minutes at 30
+// frames per second).
+constexpr double kDefaultMaxFrames = 100000;
 
 int usage(const char* cmd, const std::string& what) {
   std::fprintf(stderr, "orvl %s: %s\n", cmd, what.c_str());
@@ -121,6 +126,7 @@ bool common_options(std::vector<std::string>& args, SceneRun& run, std::string& 
     if (!parse_number(value, 1e-6, 1e6, scale)) return error = "--scene-scale wants a positive number", false;
     run.scene_scale = float(scale);
   }
+  if (missing) return error = "an option is missing its value", false;
   if (take_option(args, "--zbuffer", value, &missing)) {
     if (value != "on" && value != "off") return error = "--zbuffer wants on or off", false;
     run.z_buffer = value == "on";
@@ -129,13 +135,24 @@ bool common_options(std::vector<std::string>& args, SceneRun& run, std::string& 
   return true;
 }
 
+constexpr const char* kRenderUsage =
+    "usage: orvl render FILE.lws [--root DIR] (--out DIR | --window) [--fps N] [--seconds S] [--every K] "
+    "[--scale F] [--quiet] [--from MS] [--to MS] [--size WxH] [--max-frames N] [--zbuffer on|off]";
+
+int play_window(SceneRun& run, bool full, int window_scale, double seconds);
+
 int run_render(const std::vector<std::string>& input) {
   std::vector<std::string> args = input;
   SceneRun run;
   std::string error, out_dir, value;
   bool missing = false;
-  double fps = 30, from = 0, to = -1;
+  double fps = 30, from = 0, to = -1, seconds = -1, every = 1, scale = 1, max_frames = kDefaultMaxFrames;
   const bool quiet = take_flag(args, "--quiet");
+  const bool window = take_flag(args, "--window");
+  if (take_option(args, "--scale", value, &missing)) {
+    if (!parse_number(value, 1e-6, 1e6, scale)) return usage("render", "--scale wants a positive number");
+    run.scene_scale = float(scale);
+  }
   if (!common_options(args, run, error)) return usage("render", error);
   take_option(args, "--out", out_dir, &missing);
   if (take_option(args, "--fps", value, &missing) && !parse_number(value, 1, 1000, fps))
@@ -144,50 +161,119 @@ int run_render(const std::vector<std::string>& input) {
     return usage("render", "--from wants milliseconds");
   if (take_option(args, "--to", value, &missing) && !parse_number(value, 0, 1e9, to))
     return usage("render", "--to wants milliseconds");
+  if (take_option(args, "--seconds", value, &missing) && !parse_number(value, 0, 1e6, seconds))
+    return usage("render", "--seconds wants a number of seconds from 0 to 1000000");
+  if (take_option(args, "--every", value, &missing) &&
+      (!parse_number(value, 1, 1e6, every) || every != std::floor(every)))
+    return usage("render", "--every wants a whole number from 1");
+  if (take_option(args, "--max-frames", value, &missing) &&
+      (!parse_number(value, 1, 1e9, max_frames) || max_frames != std::floor(max_frames)))
+    return usage("render", "--max-frames wants a whole number from 1 to 1000000000");
   if (take_option(args, "--size", value, &missing) && !parse_size(value, run.width, run.height))
     return usage("render", "--size wants WIDTHxHEIGHT (16 to 8192)");
-  if (missing || args.size() != 1 || out_dir.empty())
-    return usage("render", "usage: orvl render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH]");
+  if (missing || args.size() != 1 || out_dir.empty() == !window) return usage("render", kRenderUsage);
+  if (to >= 0 && seconds >= 0) return usage("render", "--to and --seconds both set the end; give one");
   run.file = args[0];
+  // --seconds counts from --from.
+  if (seconds >= 0) to = from + seconds * 1000.0;
 
+  stop_signals_install();  // Ctrl-C ends the run after the frame in progress
+  if (window) {
+    log_set_echo(!quiet);
+    return play_window(run, false, 1, to >= 0 ? to / 1000.0 : -1);
+  }
   log_echo_to_stderr(true);
   log_set_echo(!quiet);
+  // The folder is made (or found) first: a folder that cannot be written is one error
+  // naming it, not one per frame.
   std::error_code ec;
   std::filesystem::create_directories(out_dir, ec);
+  if (ec || !std::filesystem::is_directory(out_dir, ec)) {
+    std::fprintf(stderr, "orvl render: %s: cannot make the output folder: %s\n", out_dir.c_str(),
+                 ec ? ec.message().c_str() : "a file of that name is in the way");
+    return 1;
+  }
   display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
   Scene scene;
   if (!open_scene(run, run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0, scene)) return 1;
+  const bool bounded = to < 0;
   if (to < 0) to = scene_length_ms(scene);
 
   // Frame n shows the moment n * 1000 / fps; the pictures are named by that number.
   const long long first = std::llround(from * fps / 1000.0);
-  const long long last = std::max(first, static_cast<long long>(std::floor(to * fps / 1000.0 + 1e-9)));
+  long long last = std::max(first, static_cast<long long>(std::floor(to * fps / 1000.0 + 1e-9)));
+  // A scene's own length can be anything its author (or an attacker) wrote; without an
+  // explicit end the run stops after --max-frames frames and says so.
+  const long long wanted = last - first + 1;
+  const long long limit = static_cast<long long>(max_frames);
+  if (bounded && wanted > limit) {
+    last = first + limit - 1;
+    std::fprintf(stderr,
+                 "orvl render: the scene runs for %lld frames; stopping after %lld (--max-frames; --to or "
+                 "--seconds set the end)\n",
+                 wanted, limit);
+  }
   const uint32_t base = 1000;
   clock_set_virtual(base);
   start_motions_at(scene, base);
   const bool progress = isatty(STDERR_FILENO) != 0;
+  const long long step = static_cast<long long>(every);
   std::vector<uint8_t> rgba;
   int written = 0, failed = 0;
   for (long long n = first; n <= last; ++n) {
     clock_set_virtual(base + static_cast<uint32_t>(std::llround(n * 1000.0 / fps)));
     scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
-    int w = 0, h = 0;
-    char name[32];
-    std::snprintf(name, sizeof name, "frame_%06lld.png", n);
-    std::string err;
-    if (display_read_frame(rgba, w, h) &&
-        png_write_frame((std::filesystem::path(out_dir) / name).string(), rgba.data(), w, h, size_t(w) * 4, &err)) {
-      ++written;
-    } else if (failed++ == 0) {
-      std::fprintf(stderr, "orvl render: %s not written: %s\n", name, err.c_str());
+    if ((n - first) % step == 0) {
+      int w = 0, h = 0;
+      char name[32];
+      std::snprintf(name, sizeof name, "frame_%06lld.png", n);
+      const std::string path = (std::filesystem::path(out_dir) / name).string();
+      std::string err;
+      if (!display_read_frame(rgba, w, h)) {
+        err = "the frame could not be read back";
+      } else if (png_write_frame(path, rgba.data(), w, h, size_t(w) * 4, &err)) {
+        ++written;
+        err.clear();
+      }
+      if (!err.empty() && failed++ == 0) std::fprintf(stderr, "orvl render: %s: %s\n", path.c_str(), err.c_str());
     }
     if (progress) std::fprintf(stderr, "\rframe %lld of %lld", n - first + 1, last - first + 1);
+    if (stop_requested()) break;
   }
   if (progress) std::fprintf(stderr, "\n");
   clock_use_real();
   close_scene(scene);
-  std::fprintf(stderr, "%d pictures written to %s\n", written, out_dir.c_str());
+  std::fprintf(stderr, "%d pictures written to %s%s\n", written, out_dir.c_str(),
+               failed ? (", " + std::to_string(failed) + " could not be written").c_str() : "");
+  if (stop_requested()) return stop_exit_code();
   return failed ? 1 : 0;
+}
+
+// A window on the real clock until Escape, the scene's end or `seconds` (when not negative).
+int play_window(SceneRun& run, bool full, int window_scale, double seconds) {
+  display_setup(DisplaySetup{DisplayBackend::automatic, window_scale, false});
+  int stop = 0;
+  uint32_t options = run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0;
+  if (full) options |= DisplayOptions::FULL_SCREEN;
+  Scene scene;
+  if (!open_scene(run, options, scene)) return 1;
+  display_bind_key(27, &stop, 1);  // Escape (after the display reset inside open_scene)
+  display_set_title(run.file);
+  const double length = seconds >= 0 ? seconds * 1000.0 : scene_length_ms(scene);
+  const uint32_t start = clock_now_ms();
+  start_motions_at(scene, start);
+  long long frames = 0;
+  while (true) {
+    display_frame();
+    if (stop || stop_requested() || clock_now_ms() - start > length) break;
+    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+    ++frames;
+  }
+  const double secs = (clock_now_ms() - start) / 1000.0;
+  close_scene(scene);
+  std::fprintf(stderr, "%lld frames in %.1f s (%.1f frames per second)%s\n", frames, secs,
+               secs > 0 ? frames / secs : 0.0, stop || stop_requested() ? ", stopped" : "");
+  return stop_requested() ? stop_exit_code() : 0;
 }
 
 int run_play(const std::vector<std::string>& input) {
@@ -205,34 +291,15 @@ int run_play(const std::vector<std::string>& input) {
   if (missing || args.size() != 1)
     return usage("play", "usage: orvl play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]");
   run.file = args[0];
-
-  display_setup(DisplaySetup{DisplayBackend::automatic, int(scale), false});
-  int stop = 0;
-  uint32_t options = run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0;
-  if (full) options |= DisplayOptions::FULL_SCREEN;
-  Scene scene;
-  if (!open_scene(run, options, scene)) return 1;
-  display_bind_key(27, &stop, 1);  // Escape (after the display reset inside open_scene)
-  display_set_title(run.file);
-  const double length = scene_length_ms(scene);
-  const uint32_t start = clock_now_ms();
-  start_motions_at(scene, start);
-  long long frames = 0;
-  while (true) {
-    display_frame();
-    if (stop || clock_now_ms() - start > length) break;
-    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
-    ++frames;
-  }
-  const double seconds = (clock_now_ms() - start) / 1000.0;
-  close_scene(scene);
-  std::fprintf(stderr, "%lld frames in %.1f s (%.1f frames per second)%s\n", frames, seconds,
-               seconds > 0 ? frames / seconds : 0.0, stop ? ", stopped" : "");
-  return 0;
+  stop_signals_install();
+  return play_window(run, full, int(scale), -1);
 }
 
 const CommandRegistrar render_cmd(
-    {"render", "render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH] [--root DIR]", run_render});
+    {"render",
+     "render FILE.lws (--out DIR | --window) [--fps N] [--seconds S] [--every K] [--scale F] [--quiet] [--from MS] "
+     "[--to MS] [--size WxH] [--max-frames N] [--root DIR] [--zbuffer on|off]",
+     run_render});
 const CommandRegistrar play_cmd(
     {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]", run_play});
 

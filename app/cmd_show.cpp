@@ -51,7 +51,7 @@ int run_show(const std::vector<std::string>& input) {
 
 const orvl::CommandRegistrar show_cmd(
     {"show",
-     "show [--windowed] [--scale N] [--headless] [--out DIR] [--fps N] [--every K] [--video F.mp4] [--precalc|--common]",
+     "show [--windowed] [--scale N] [--window|--headless] [--out DIR] [--fps N] [--every K] [--video F.mp4] [--precalc|--common]",
      run_show});
 
 }  // namespace

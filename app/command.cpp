@@ -1,6 +1,7 @@
 #include "app/command.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace orvl {
@@ -65,9 +66,13 @@ bool parse_codec_args(std::vector<std::string> args, CodecArgs& out) {
   out.in_path = args[1];
   out.out_path = args[2];
   if (out.has_size) {
-    if (size_text.empty() || size_text.size() > 12 || size_text.find_first_not_of("0123456789") != std::string::npos)
-      return false;
-    out.size = size_t(std::stoull(size_text));
+    if (size_text.empty() || size_text.find_first_not_of("0123456789") != std::string::npos) return false;
+    // A whole number too large for any buffer is still a number: the command refuses it
+    // as too large (exit 1), not as a usage error. It saturates instead of wrapping.
+    const size_t digits = size_text.find_first_not_of('0');
+    out.size = digits == std::string::npos       ? 0
+               : size_text.size() - digits > 18 ? SIZE_MAX
+                                                : size_t(std::stoull(size_text));
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/panel_model.h"
+#include "platform/atomic_file.h"
 #include "platform/file.h"
 
 namespace orvl {
@@ -106,20 +107,9 @@ bool panel_config_write(const std::string& path, const std::string& text, std::s
   std::error_code ec;
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  // The one place the panel writes a file; it goes through a temporary file renamed over
-  // the old one, so a crash leaves the old configuration or the new one, never half.
-  const std::string temp = path + ".tmp";
-  if (!write_whole_file(temp, text.data(), text.size())) {
-    if (error) *error = "cannot write " + temp;
-    return false;
-  }
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    if (error) *error = "cannot replace " + path;
-    return false;
-  }
-  return true;
+  // Through the atomic writer: a crash or a full disk leaves the old configuration or the
+  // new one, never half of it.
+  return write_file_atomic(path, text.data(), text.size(), error);
 }
 
 }  // namespace orvl

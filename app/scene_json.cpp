@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/json_text.h"
 #include "object/object_loader.h"
 
 namespace orvl {
@@ -39,36 +40,7 @@ SceneJson json_floats(const float* v, int n) {
   return a;
 }
 
-namespace {
-
-bool valid_utf8(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
-
-}  // namespace
-
-SceneJson json_text(const std::string& text) {
-  if (valid_utf8(text)) return text;
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+SceneJson json_text(const std::string& text) { return utf8_text(text); }
 
 void add_object_counts(SceneJson& j, const SceneObject& o) {
   j["polygon_count"] = o.polygon_count;

@@ -121,6 +121,9 @@ SoundLoadStatus sound_library_load(const SoundLoadEnv& env) {
     ::unlink(path.c_str());
     return fail(SoundLoadStatus::cannot_load, "Can't load BASS.DLL", "Critical error");
   }
+  // Loaded: the file has done its job. Removing it now leaves nothing behind in $TMPDIR
+  // however the program ends (a signal, a crash).
+  ::unlink(path.c_str());
   lib.handle = handle;
   lib.path = path;
   lib.api = api;
@@ -130,7 +133,6 @@ SoundLoadStatus sound_library_load(const SoundLoadEnv& env) {
 void sound_library_release() {
   LoadedLibrary& lib = loaded();
   if (lib.handle) ::dlclose(lib.handle);
-  if (!lib.path.empty()) ::unlink(lib.path.c_str());
   lib.handle = nullptr;
   lib.path.clear();
   lib.api = SoundApi{};

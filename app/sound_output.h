@@ -4,8 +4,9 @@
 // writes it to a fresh temporary file named ORV* in the temporary directory ($TMPDIR, else
 // /tmp), loads it with dlopen and looks its 13 entry points up by name into a SoundApi
 // table. Each failure shows its critical message box and returns a status; the caller then
-// ends the process with kSoundLoadFailureExitCode. sound_library_release (exit) unloads the
-// library and deletes the file.
+// ends the process with kSoundLoadFailureExitCode. The file is deleted as soon as dlopen
+// has loaded it, so nothing is left in the temporary directory however the process ends;
+// sound_library_release (exit) unloads the library.
 //
 // The show sequencer drives the music with sound_show_start / sound_show_play /
 // sound_show_end on a MusicState it owns; every step writes its log line, and the warning
@@ -60,12 +61,14 @@ struct SoundLoadEnv {
 
 // Loads the library (once; a second call while loaded returns ok and changes nothing).
 SoundLoadStatus sound_library_load(const SoundLoadEnv& env = {});
-// Unloads the library and deletes its temporary file; nothing when not loaded.
+// Unloads the library (its temporary file was deleted as soon as it was loaded); nothing
+// when not loaded.
 void sound_library_release();
 bool sound_library_loaded();
 // The table of the loaded library (all null when not loaded).
 const SoundApi& sound_api();
-// Where the loaded library was written (empty when not loaded).
+// Where the loaded library was written, the name it is loaded under (the file itself is
+// already gone; empty when not loaded).
 const std::string& sound_library_path();
 // Any other symbol of the loaded library (its diagnostics), or null.
 void* sound_library_symbol(const char* name);

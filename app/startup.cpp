@@ -14,10 +14,12 @@
 #include "app/message_box.h"
 #include "app/options.h"
 #include "app/sound_output.h"
+#include "app/video_pipe.h"
 #include "app/splash.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/log.h"
+#include "platform/signals.h"
 #include "platform/window.h"
 #include "render/gl_caps.h"
 #include "render/png_writer.h"
@@ -35,37 +37,6 @@ int desktop_bits_per_pixel() {
 }
 
 namespace {
-
-// Feeds every frame to ffmpeg as raw RGBA and muxes the show's music next to it.
-class VideoPipe {
- public:
-  bool open(const std::string& path, int fps, const std::string& music) {
-    std::string cmd = "ffmpeg -loglevel error -y -f rawvideo -pix_fmt rgba -s " + std::to_string(kShowWidth) +
-                      "x" + std::to_string(kShowHeight) + " -r " + std::to_string(fps) + " -i -";
-    if (!music.empty()) cmd += " -i '" + music + "' -c:a aac -b:a 160k -shortest";
-    cmd += " -c:v libx264 -preset veryfast -crf 20 -pix_fmt yuv420p '" + path + "'";
-    pipe_ = popen(cmd.c_str(), "w");
-    return pipe_ != nullptr;
-  }
-  void write(const DisplayFrame& f) {
-    if (!pipe_ || failed_ || f.width != kShowWidth || f.height != kShowHeight) return;
-    const size_t bytes = size_t(f.width) * f.height * 4;
-    if (std::fwrite(f.rgba, 1, bytes, pipe_) != bytes) failed_ = true;
-  }
-  bool close() {
-    if (!pipe_) return false;
-    int rc = pclose(pipe_);
-    pipe_ = nullptr;
-    return rc == 0 && !failed_;
-  }
-  ~VideoPipe() {
-    if (pipe_) pclose(pipe_);
-  }
-
- private:
-  FILE* pipe_ = nullptr;
-  bool failed_ = false;
-};
 
 // Headless output: a fixed frame rate on the virtual clock, frames to pictures and video.
 // Lives for the whole show: the frame sink and the host's after-frame hook refer to it.
@@ -85,15 +56,17 @@ class HeadlessOutput {
       pictures = png_frame_sink(run.out_dir, "frame_");
     }
     if (!run.video_path.empty()) {
-      video_open_ = video_.open(run.video_path, fps_, resolve_data_path(kShowMusic));
-      if (!video_open_) std::fprintf(stderr, "orvl: cannot start ffmpeg for %s\n", run.video_path.c_str());
+      video_open_ = video_.open(run.video_path, kShowWidth, kShowHeight, fps_, resolve_data_path(kShowMusic));
+      if (!video_open_)
+        std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s\n", run.video_path.c_str(), video_.error().c_str());
     }
     // Only frames a picture or the video takes are read back from OpenGL.
     const bool any_pictures = static_cast<bool>(pictures);
     display_set_frame_sink(
         [this, pictures, every](const DisplayFrame& f) {
           if (pictures && f.index % static_cast<uint32_t>(every) == 0) pictures(f);
-          if (video_open_) video_.write(f);
+          if (video_open_ && f.width == kShowWidth && f.height == kShowHeight)
+            (void)video_.write(f.rgba, size_t(f.width) * f.height * 4);
         },
         [this, any_pictures, every](uint32_t index) {
           return video_open_ || (any_pictures && index % static_cast<uint32_t>(every) == 0);
@@ -103,15 +76,15 @@ class HeadlessOutput {
 
   void finish(const RunOptions& run) {
     display_set_frame_sink({});
-    if (video_open_) {
-      if (video_.close())
-        std::fprintf(stderr, "Video written to %s\n", run.video_path.c_str());
-      else
-        std::fprintf(stderr, "orvl: ffmpeg failed to write %s\n", run.video_path.c_str());
-    }
+    if (video_open_ && video_.close()) std::fprintf(stderr, "Video written to %s\n", run.video_path.c_str());
+    if (!run.video_path.empty() && video_.failed())
+      std::fprintf(stderr, "orvl: %s: ffmpeg stopped: %s; no video was written\n", run.video_path.c_str(),
+                   video_.error().c_str());
     if (!run.out_dir.empty()) std::fprintf(stderr, "Pictures written to %s\n", run.out_dir.c_str());
     clock_use_real();
   }
+  // The video was asked for and could not be written.
+  bool video_failed() const { return video_.failed(); }
 
  private:
   // After frame n of scene k: the clock moves to frame n + 1, progress every 5 s of show.
@@ -258,6 +231,7 @@ bool start_libraries(bool headless, Splash& splash, int& exit_code) {
 }  // namespace
 
 int program_main(const RunOptions& run) {
+  stop_signals_install();  // SIGINT and SIGTERM end the show like Escape
   Options& opt = options();
   options_set_startup_flags(opt);
   control_window_create();
@@ -292,6 +266,8 @@ int program_main(const RunOptions& run) {
   splash.close();
   control_window_destroy();
   sound_library_release();
+  if (stop_requested()) return stop_exit_code();
+  if (headless && output.video_failed()) return 1;
   // A build that left scenes without their file is not a success.
   return run.mode == ShowMode::build_precalc && precalc_report.failures() > 0 ? 1 : 0;
 }

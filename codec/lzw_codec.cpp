@@ -1,10 +1,15 @@
 #include "codec/lzw_codec.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
+
+#include "platform/atomic_file.h"
+#include "platform/file.h"
 
 namespace orvl {
 
@@ -18,6 +23,8 @@ const char* lzw_status_text(LzwStatus s) {
     case 5: return "archive entry is stored uncompressed";
     case 6: return "archive entry not found";
     case 7: return "damaged data";
+    case 8: return "not a regular file";
+    case 9: return "file too large";
   }
   return "unknown status";
 }
@@ -71,6 +78,22 @@ long remaining_bytes(std::FILE* f) {
   return end - here;
 }
 
+// Opens an input file for reading; a FIFO or device is refused rather than waited on.
+std::FILE* open_input(const std::string& file_name, LzwStatus& why) {
+  FileStatus fs = FileStatus::ok;
+  const int fd = open_regular_file(file_name, fs);
+  if (fd < 0) {
+    why = fs == FileStatus::not_regular ? LzwStatus::not_regular : LzwStatus::cannot_open;
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    why = LzwStatus::cannot_open;
+  }
+  return f;
+}
+
 }  // namespace
 
 // --- input ----------------------------------------------------------------------------
@@ -94,11 +117,12 @@ LzwStatus LzwCodec::set_input(const uint8_t* buffer, size_t size) {
 LzwStatus LzwCodec::load_input(const std::string& file_name) {
   reset_positions();
   ready_ = false;
-  File f(std::fopen(file_name.c_str(), "rb"));
-  if (!f) return LzwStatus::cannot_open;
+  LzwStatus why = LzwStatus::ok;
+  File f(open_input(file_name, why));
+  if (!f) return why;
   long size = remaining_bytes(f.get());
   if (size < 0) return LzwStatus::cannot_open;
-  if (uint64_t(size) > kMaxLzwOutput) return LzwStatus::out_of_memory;
+  if (uint64_t(size) > kMaxLzwOutput) return LzwStatus::too_large;
   if (!try_alloc([&] { input_.assign(size_t(size), 0); })) return LzwStatus::out_of_memory;
   if (std::fread(input_.data(), 1, input_.size(), f.get()) != input_.size()) {
     input_.clear();
@@ -109,11 +133,12 @@ LzwStatus LzwCodec::load_input(const std::string& file_name) {
 }
 
 LzwStatus LzwCodec::load_entry(const std::string& entry_name, const std::string& archive_file_name) {
-  File f(std::fopen(archive_file_name.c_str(), "rb"));
+  LzwStatus why = LzwStatus::ok;
+  File f(open_input(archive_file_name, why));
   if (!f) {
     reset_positions();
     ready_ = false;
-    return LzwStatus::cannot_open;
+    return why;
   }
   return load_entry(entry_name, f.get());
 }
@@ -480,21 +505,11 @@ void LzwCodec::take_output(std::vector<uint8_t>& out) {
 
 LzwStatus LzwCodec::save_output(const std::string& file_name) {
   output_file_name_ = file_name;
-  File f(std::fopen(file_name.c_str(), "wb"));
-  if (!f) return LzwStatus::cannot_create;
-  if (output_length_ && std::fwrite(output_.data(), 1, output_length_, f.get()) != output_length_)
-    return LzwStatus::cannot_create;
-  if (std::fclose(f.release()) != 0) return LzwStatus::cannot_create;
-  return LzwStatus::ok;
+  return write_file_atomic(file_name, output_.data(), output_length_) ? LzwStatus::ok : LzwStatus::cannot_create;
 }
 
 LzwStatus LzwCodec::save_input(const std::string& file_name) {
-  File f(std::fopen(file_name.c_str(), "wb"));
-  if (!f) return LzwStatus::cannot_create;
-  if (!input_.empty() && std::fwrite(input_.data(), 1, input_.size(), f.get()) != input_.size())
-    return LzwStatus::cannot_create;
-  if (std::fclose(f.release()) != 0) return LzwStatus::cannot_create;
-  return LzwStatus::ok;
+  return write_file_atomic(file_name, input_.data(), input_.size()) ? LzwStatus::ok : LzwStatus::cannot_create;
 }
 
 // --- one-shot helpers -----------------------------------------------------------------

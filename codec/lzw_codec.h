@@ -50,6 +50,8 @@ enum class [[nodiscard]] LzwStatus : int {
   entry_stored = 5,     // the archive entry is stored uncompressed (the input holds it)
   entry_not_found = 6,
   bad_data = 7,  // damaged stream or archive
+  not_regular = 8,  // the input is a directory, FIFO or device
+  too_large = 9,    // the input holds more than kMaxLzwOutput bytes
 };
 const char* lzw_status_text(LzwStatus s);
 

@@ -40,6 +40,7 @@ ImgError BmpReader::read() {
   }
   if (bpp != 24) return fail(img, ImgError::unknown_variant);
   if (!dimensions_ok(w, h)) return fail(img, ImgError::bad_format);
+  if (!within_budget(w, h)) return fail(img, ImgError::too_large);
 
   // Row bytes are 3w rounded up to four, i.e. 3w plus (w mod 4) bytes of padding.
   const size_t row_bytes = static_cast<size_t>(w) * 3 + (w % 4);

@@ -1,11 +1,13 @@
 #include "image/file_source.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <new>
 
 #include "codec/lz_codec.h"
+#include "platform/atomic_file.h"
 #include "platform/file.h"
 
 namespace orvl {
@@ -54,8 +56,6 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
 
 bool read_exact(std::FILE* f, void* dst, size_t n) { return n == 0 || std::fread(dst, 1, n, f) == n; }
 
-bool write_exact(std::FILE* f, const void* src, size_t n) { return n == 0 || std::fwrite(src, 1, n, f) == n; }
-
 // An LZ block of `stored` bytes claiming to expand to `size` bytes: could the compressor
 // have written it?
 bool plausible_expansion(uint32_t stored, uint32_t size) {
@@ -67,7 +67,7 @@ bool plausible_expansion(uint32_t stored, uint32_t size) {
 FileSource::FileSource() = default;
 
 FileSource::~FileSource() {
-  if (file_) (void)pack_close();
+  if (pack_is_open()) (void)pack_close();
 }
 
 LzCodec& FileSource::codec() {
@@ -106,6 +106,7 @@ bool FileSource::use_pack(const std::string& pack_name) {
 
 PackStatus FileSource::fail_open(PackStatus s) {
   file_.reset();
+  out_.reset();
   writing_ = false;
   entries_.clear();
   directory_size_ = 0;
@@ -113,17 +114,22 @@ PackStatus FileSource::fail_open(PackStatus s) {
 }
 
 PackStatus FileSource::pack_open(const std::string& pack_name) {
-  if (file_) return PackStatus::already_open;
-  file_.reset(std::fopen(resolve_data_path(pack_name).c_str(), "rb"));
-  if (!file_) return PackStatus::cannot_open;
+  if (pack_is_open()) return PackStatus::already_open;
+  FileStatus fs = FileStatus::ok;
+  uint64_t file_size = 0;
+  const int fd = open_regular_file(resolve_data_path(pack_name), fs, &file_size);
+  if (fd < 0) return PackStatus::cannot_open;
+  file_.reset(::fdopen(fd, "rb"));
+  if (!file_) {
+    ::close(fd);
+    return PackStatus::cannot_open;
+  }
   writing_ = false;
 
-  struct stat st {};
-  if (fstat(fileno(file_.get()), &st) != 0 || !S_ISREG(st.st_mode)) return fail_open(PackStatus::cannot_open);
   uint8_t magic[4];
   if (!read_exact(file_.get(), magic, 4) || std::memcmp(magic, kPackMagic, 4) != 0)
     return fail_open(PackStatus::bad_magic);
-  PackStatus s = read_directory(uint64_t(st.st_size));
+  PackStatus s = read_directory(file_size);
   return s == PackStatus::ok ? s : fail_open(s);
 }
 
@@ -233,11 +239,11 @@ bool FileSource::pack_read(const std::string& name, std::vector<uint8_t>& out) {
 // --- writing --------------------------------------------------------------------------
 
 PackStatus FileSource::pack_create(const std::string& pack_name) {
-  if (file_) return PackStatus::already_open;
-  file_.reset(std::fopen(pack_name.c_str(), "wb"));
-  if (!file_) return PackStatus::cannot_create;
-  // A failed write here shows up again, and is reported, when the pack is closed.
-  (void)write_exact(file_.get(), kPackMagic, 4);
+  if (pack_is_open()) return PackStatus::already_open;
+  write_error_.clear();
+  auto out = std::make_unique<AtomicFile>();
+  if (!out->open(pack_name, &write_error_)) return PackStatus::cannot_create;
+  out_ = std::move(out);
   writing_ = true;
   entries_.clear();
   directory_size_ = 0;
@@ -245,7 +251,7 @@ PackStatus FileSource::pack_create(const std::string& pack_name) {
 }
 
 PackStatus FileSource::pack_add_buffer(const std::string& given_name, std::vector<uint8_t> buffer) {
-  if (!file_) return PackStatus::not_open;
+  if (!pack_is_open()) return PackStatus::not_open;
   if (!writing_) return PackStatus::not_writing;
   // The directory stores names NUL-terminated.
   std::string name = given_name.substr(0, given_name.find('\0'));
@@ -277,7 +283,7 @@ PackStatus FileSource::pack_add_buffer(const std::string& given_name, std::vecto
 }
 
 PackStatus FileSource::pack_add_file(const std::string& path) {
-  if (!file_) return PackStatus::not_open;
+  if (!pack_is_open()) return PackStatus::not_open;
   if (!writing_) return PackStatus::not_writing;
   std::vector<uint8_t> data;
   if (read_whole_file(path, data, kMaxPackBlock) != FileStatus::ok) return PackStatus::unreadable_file;
@@ -302,18 +308,21 @@ PackStatus FileSource::write_pack() {
   std::vector<uint8_t> sizes;
   put_u32(sizes, uint32_t(directory.size()));
   put_u32(sizes, packed_size);
-  std::FILE* f = file_.get();
-  bool ok = write_exact(f, sizes.data(), sizes.size()) && write_exact(f, lz.output().data(), packed_size);
-  for (const PackEntry& e : entries_) ok = ok && write_exact(f, e.data.data(), e.data.size());
+  AtomicFile& f = *out_;
+  bool ok = f.write(kPackMagic, 4) && f.write(sizes.data(), sizes.size()) && f.write(lz.output().data(), packed_size);
+  for (const PackEntry& e : entries_) ok = ok && f.write(e.data.data(), e.data.size());
   lz.reset();
-  return ok && !std::ferror(f) ? PackStatus::ok : PackStatus::write_failed;
+  // The commit flushes, checks the close and only then puts the pack in place.
+  ok = ok && f.commit(&write_error_);
+  if (!ok && write_error_.empty()) write_error_ = f.error();
+  return ok ? PackStatus::ok : PackStatus::write_failed;
 }
 
 PackStatus FileSource::pack_close() {
-  if (!file_) return PackStatus::not_open;
+  if (!pack_is_open()) return PackStatus::not_open;
   PackStatus s = writing_ ? write_pack() : PackStatus::ok;
-  // fclose flushes what is still buffered: its failure loses data too.
-  if (std::fclose(file_.release()) != 0 && writing_) s = PackStatus::write_failed;
+  file_.reset();
+  out_.reset();  // an uncommitted temporary is removed here
   writing_ = false;
   entries_.clear();
   entries_.shrink_to_fit();

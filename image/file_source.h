@@ -24,7 +24,9 @@
 // Reading: pack_open (or use_pack), lookups and reads, pack_close. Writing: pack_create,
 // pack_add_buffer / pack_add_file (everything stays in memory), pack_close, which writes
 // the whole file. Destroying a source closes its pack the same way, so a pack being
-// written is written then.
+// written is written then. The pack is written through the atomic writer: until
+// pack_close succeeds an existing file of that name is left as it was, and a pack that
+// fails to write leaves nothing behind.
 //
 // Bad input: the LZ decoder cannot tell damaged data from good, so a pack is checked
 // against its sizes when it is opened and refused as a whole (`bad_directory`,
@@ -43,6 +45,7 @@
 
 namespace orvl {
 
+class AtomicFile;
 class LzCodec;
 
 // The pack's own result codes. 0 and 5 to 14 are the archive's classic numbering; 15 and
@@ -107,6 +110,8 @@ class FileSource {
   bool using_pack() const { return use_pack_; }
 
   PackStatus pack_open(const std::string& pack_name);
+  // Creates the pack's temporary beside `pack_name` (cannot_create when it cannot be
+  // made); the name itself is only replaced by a successful pack_close.
   PackStatus pack_create(const std::string& pack_name);
   // Adds an entry under `name` (kept as given; cut at an embedded NUL). The pack takes
   // the buffer: it keeps either the compressed bytes or, when compression does not make
@@ -117,8 +122,10 @@ class FileSource {
   // nothing.
   PackStatus pack_add_file(const std::string& path);
   // Reading: closes the file. Writing: writes the whole pack first (write_failed if that
-  // fails; the source is closed either way).
+  // fails, with the reason in pack_write_error(); the source is closed either way).
   PackStatus pack_close();
+  // Why the last pack_create or pack_close failed ("No space left on device").
+  const std::string& pack_write_error() const { return write_error_; }
 
   // The entry's uncompressed bytes into `out`; false when the pack is not open for
   // reading, the name is not in it, or the file cannot be read back.
@@ -126,7 +133,7 @@ class FileSource {
   uint32_t pack_size_of(const std::string& name) const;
   uint32_t pack_stored_size_of(const std::string& name) const;
 
-  bool pack_is_open() const { return file_ != nullptr; }
+  bool pack_is_open() const { return file_ != nullptr || out_ != nullptr; }
   bool pack_writing() const { return writing_; }
   // Entries in directory order (for listing and extraction).
   const std::vector<PackEntry>& pack_entries() const { return entries_; }
@@ -141,7 +148,9 @@ class FileSource {
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::unique_ptr<std::FILE, FileCloser> file_;  // reading
+  std::unique_ptr<AtomicFile> out_;              // writing
+  std::string write_error_;
   bool writing_ = false;
   // While writing: the running total of name length + 9 over the entries added.
   uint32_t directory_size_ = 0;

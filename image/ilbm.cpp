@@ -143,6 +143,7 @@ ImgError IffReader::read() {
       // here: refuse rather than hand back a blank picture.
       if (hd.planes != kPlanes) return fail(img, ImgError::unknown_variant);
       if (!dimensions_ok(hd.width, hd.height)) return fail(img, ImgError::bad_format);
+      if (!within_budget(hd.width, hd.height)) return fail(img, ImgError::too_large);
       if (ImgError e = decode_body(cd, chunk_size, hd, img); e != ImgError::ok) return fail(img, e);
       have_body = true;
     }

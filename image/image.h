@@ -28,8 +28,8 @@
 // `unsupported_bpp`. What is written: uncompressed 32-bit Targa and baseline JPEG.
 //
 // Bad input: nothing is read past `file_data` nor written past `pixels`. Widths or heights
-// of 0 or above kMaxImageDimension are refused with `bad_format` before anything is
-// allocated, as are files too short for the pixels their header promises (run-length
+// of 0 or above kMaxImageDimension are refused with `bad_format`, and pictures above the
+// pixel budget with `too_large`, before anything is allocated, as are files too short for the pixels their header promises (run-length
 // bodies are bounded by what their bytes could expand to). A libjpeg error returns
 // `bad_format` and logs libjpeg's own message; it never ends the process. Whenever a
 // decode fails, `pixels` is left empty and width/height/pitch are 0, so a caller (a plasma
@@ -60,13 +60,14 @@ enum class [[nodiscard]] ImgError : int {
   undefined = 11,         // writers: the output file could not be created or written
   null_pointer = 12,
   out_of_range = 13,
+  too_large = 14,         // "Image too large": the header asks for more pixels than the budget
 };
-constexpr int kImgErrorCount = 14;
+constexpr int kImgErrorCount = 15;
 
-// The fixed message of a code ("No error", "File not found", ...); "" for codes of 14 or
+// The fixed message of a code ("No error", "File not found", ...); "" for codes of 15 or
 // more.
 const char* img_error_text(ImgError e);
-// Table lookup by number: a code of 14 or more returns out_of_range and leaves `out`
+// Table lookup by number: a code of 15 or more returns out_of_range and leaves `out`
 // untouched; otherwise `out` receives the message.
 ImgError img_error_text(int code, std::string& out);
 
@@ -84,6 +85,16 @@ const char* img_file_type_name(ImgFileType t);
 
 // Widest and tallest picture any reader accepts (and any pixel operation produces).
 constexpr uint32_t kMaxImageDimension = 16384;
+
+// What one decoded picture may cost, in pixels (width x height). Every reader compares
+// the size its header declares with it before allocating anything and refuses a larger
+// picture with `too_large`; the JPEG reader also caps libjpeg's own memory by it
+// (progressive files keep every coefficient in memory). A few hundred bytes of header
+// cannot then ask for gigabytes. The default, 64 Mpx, costs 256 MiB of pixels; the
+// program lets the user change it (ORVL_MAX_PIXELS). Process-wide; 0 restores the default.
+constexpr uint64_t kDefaultPixelBudget = uint64_t(64) << 20;
+void img_set_pixel_budget(uint64_t pixels);
+uint64_t img_pixel_budget();
 
 struct PixelFormat {
   uint32_t alpha_bits = 0, blue_bits = 0, green_bits = 0, red_bits = 0;
@@ -182,8 +193,9 @@ class TgaCodec {
   ImgError read();
   // Uncompressed 32-bit Targa, bottom row first (bytes blue, green, red, 0).
   ImgError encode(std::vector<uint8_t>& out) const;
-  // encode() into a new file; undefined when the file cannot be created.
-  ImgError write(const std::string& file_name) const;
+  // encode() into the file through the atomic writer: undefined when it cannot be
+  // written (the reason in `error`), an existing file being left as it was.
+  ImgError write(const std::string& file_name, std::string* error = nullptr) const;
 
  private:
   Img* img_ = nullptr;
@@ -217,7 +229,9 @@ class JpegCodec {
   // Baseline JPEG of the pixels. `dct` 0 slow integer, 1 fast integer, 2 float, anything
   // else libjpeg's default; quality as a signed 8-bit value (libjpeg clamps it to 1..100).
   ImgError encode(std::vector<uint8_t>& out, int dct, int8_t quality, bool optimise) const;
-  ImgError write(const std::string& file_name, int dct, int8_t quality, bool optimise) const;
+  // encode() into the file, as TgaCodec::write.
+  ImgError write(const std::string& file_name, int dct, int8_t quality, bool optimise,
+                 std::string* error = nullptr) const;
 
  private:
   Img* img_ = nullptr;

@@ -25,6 +25,8 @@ inline bool dimensions_ok(uint32_t w, uint32_t h) {
   return w > 0 && h > 0 && w <= kMaxImageDimension && h <= kMaxImageDimension;
 }
 
+inline bool within_budget(uint32_t w, uint32_t h) { return uint64_t(w) * h <= img_pixel_budget(); }
+
 // Leaves a decode target in the "nothing decoded" state every failure ends in.
 inline ImgError fail(Img& img, ImgError e) {
   std::vector<uint32_t>().swap(img.pixels);
@@ -35,6 +37,7 @@ inline ImgError fail(Img& img, ImgError e) {
 // Sets the size and the id-14 format and allocates width x height zeroed words.
 // The dimensions must already have passed dimensions_ok (so the product cannot overflow).
 inline ImgError start_pixels(Img& img, uint32_t w, uint32_t h) {
+  if (!within_budget(w, h)) return fail(img, ImgError::too_large);
   img.width = w;
   img.height = h;
   img.pitch = w;

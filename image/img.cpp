@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <new>
@@ -26,7 +27,10 @@ const char* const kMessages[kImgErrorCount] = {
     "Undefined error",
     "Cannot work with null pointer",
     "Parameter is out of range",
+    "Image too large",
 };
+
+std::atomic<uint64_t> g_pixel_budget{kDefaultPixelBudget};
 
 bool is_format32(const PixelFormat& f) { return (f.id & 0xFF) == kPixelFormat32; }
 
@@ -40,6 +44,9 @@ ImgError pixel_op_check(const Img& img) {
 }
 
 }  // namespace
+
+void img_set_pixel_budget(uint64_t pixels) { g_pixel_budget = pixels ? pixels : kDefaultPixelBudget; }
+uint64_t img_pixel_budget() { return g_pixel_budget; }
 
 const char* img_error_text(ImgError e) {
   int code = static_cast<int>(e);

@@ -6,6 +6,8 @@
 // (writing). The guarded functions keep their state in the structures they were handed,
 // never in locals changed after setjmp, and no C++ object with a destructor lives in a
 // frame the jump can skip.
+#include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <new>
@@ -140,10 +142,17 @@ struct DecodeJob {
 bool decode_guarded(j_decompress_ptr cinfo, DecodeJob* job) {
   if (setjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump)) return false;
   jpeg_create_decompress(cinfo);
+  // libjpeg's own allocations (a progressive file's coefficients: two bytes per sample
+  // for every component) stay within what the budget allows a picture to cost.
+  cinfo->mem->max_memory_to_use = long(std::min<uint64_t>(img_pixel_budget() * 8 + (16u << 20), LONG_MAX));
   set_memory_source(cinfo, *job->src, job->img->file_data.data(), job->img->file_data.size());
   jpeg_read_header(cinfo, TRUE);
   if (!dimensions_ok(cinfo->image_width, cinfo->image_height)) {
     job->result = ImgError::bad_format;
+    return false;
+  }
+  if (!within_budget(cinfo->image_width, cinfo->image_height)) {
+    job->result = ImgError::too_large;
     return false;
   }
   // Three components decode as RGB; one (greyscale) is kept as grey and widened to R=G=B
@@ -308,6 +317,11 @@ ImgError JpegCodec::read() {
   DecodeJob job{&img, &src, &row, ImgError::bad_format};
   const bool ok = decode_guarded(&cinfo, &job);
   jpeg_destroy_decompress(&cinfo);
+  // libjpeg stopped at its memory limit: the picture costs more than the budget allows.
+  const int code = em.pub.msg_code;
+  if (!ok && job.result == ImgError::bad_format &&
+      (code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE || code == JERR_TFILE_CREATE))
+    job.result = ImgError::too_large;
   if (!ok) return fail(img, job.result == ImgError::ok ? ImgError::bad_format : job.result);
   return ImgError::ok;
 }
@@ -342,10 +356,11 @@ ImgError JpegCodec::encode(std::vector<uint8_t>& out, int dct, int8_t quality, b
   return ImgError::ok;
 }
 
-ImgError JpegCodec::write(const std::string& file_name, int dct, int8_t quality, bool optimise) const {
+ImgError JpegCodec::write(const std::string& file_name, int dct, int8_t quality, bool optimise,
+                          std::string* error) const {
   std::vector<uint8_t> bytes;
   if (ImgError e = encode(bytes, dct, quality, optimise); e != ImgError::ok) return e;
-  if (!write_whole_file(file_name, bytes.data(), bytes.size())) return ImgError::undefined;
+  if (!write_whole_file(file_name, bytes.data(), bytes.size(), error)) return ImgError::undefined;
   return ImgError::ok;
 }
 

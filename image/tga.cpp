@@ -100,6 +100,7 @@ ImgError TgaCodec::read() {
   // back a blank picture as a success.
   if (depth != 16 && depth != 24 && depth != 32) return fail(img, ImgError::unknown_variant);
   if (!dimensions_ok(w, h)) return fail(img, ImgError::bad_format);
+  if (!within_budget(w, h)) return fail(img, ImgError::too_large);
 
   // A colour map may precede true-colour data too; it is skipped.
   uint64_t offset = kHeaderSize + id_length;
@@ -177,10 +178,10 @@ ImgError TgaCodec::encode(std::vector<uint8_t>& out) const {
   return ImgError::ok;
 }
 
-ImgError TgaCodec::write(const std::string& file_name) const {
+ImgError TgaCodec::write(const std::string& file_name, std::string* error) const {
   std::vector<uint8_t> bytes;
   if (ImgError e = encode(bytes); e != ImgError::ok) return e;
-  if (!write_whole_file(file_name, bytes.data(), bytes.size())) return ImgError::undefined;
+  if (!write_whole_file(file_name, bytes.data(), bytes.size(), error)) return ImgError::undefined;
   return ImgError::ok;
 }
 

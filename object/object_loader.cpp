@@ -561,7 +561,9 @@ LoadStatus load_object(ObjectTable& table, ObjectLoadContext& context, std::stri
   std::vector<uint8_t> data;
   switch (read_whole_file(name, data)) {
     case FileStatus::ok: break;
-    case FileStatus::not_found: table.loaded = 0; return LoadStatus::not_found;
+    case FileStatus::not_found:
+    case FileStatus::not_regular:
+    case FileStatus::no_access: table.loaded = 0; return LoadStatus::not_found;
     case FileStatus::read_error:
     case FileStatus::too_large:
       table.loaded = 0;

@@ -1,11 +1,16 @@
 #include "platform/file.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+
+#include "platform/atomic_file.h"
 
 namespace orvl {
 
@@ -15,6 +20,8 @@ const char* file_status_text(FileStatus s) {
     case FileStatus::not_found: return "file not found";
     case FileStatus::read_error: return "read error";
     case FileStatus::too_large: return "file too large";
+    case FileStatus::not_regular: return "not a regular file";
+    case FileStatus::no_access: return "permission denied";
   }
   return "unknown";
 }
@@ -77,34 +84,58 @@ std::string resolve_data_path(const std::string& path) {
 
 bool data_file_exists(const std::string& path) { return is_regular(resolve_data_path(path)); }
 
+int open_regular_file(const std::string& path, FileStatus& status, uint64_t* size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    status = errno == EACCES || errno == EPERM ? FileStatus::no_access
+             : errno == EISDIR                 ? FileStatus::not_regular
+                                               : FileStatus::not_found;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    status = FileStatus::not_regular;
+    ::close(fd);
+    return -1;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (size) *size = uint64_t(st.st_size);
+  status = FileStatus::ok;
+  return fd;
+}
+
 FileStatus read_whole_file(const std::string& path, std::vector<uint8_t>& out, size_t max_bytes) {
   out.clear();
-  std::string resolved = resolve_data_path(path);
-  if (!is_regular(resolved)) return FileStatus::not_found;
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(resolved.c_str(), "rb"), std::fclose);
-  if (!f) return FileStatus::not_found;
-  if (std::fseek(f.get(), 0, SEEK_END) != 0) return FileStatus::read_error;
-  long size = std::ftell(f.get());
-  if (size < 0) return FileStatus::read_error;
-  if (static_cast<unsigned long>(size) > max_bytes) return FileStatus::too_large;
-  std::rewind(f.get());
+  FileStatus status = FileStatus::ok;
+  uint64_t size = 0;
+  const int fd = open_regular_file(resolve_data_path(path), status, &size);
+  if (fd < 0) return status;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (size > max_bytes) return FileStatus::too_large;
   try {
     out.resize(static_cast<size_t>(size));
   } catch (...) {
     return FileStatus::read_error;
   }
-  if (size > 0 && std::fread(out.data(), 1, out.size(), f.get()) != out.size()) {
-    out.clear();
-    return FileStatus::read_error;
+  size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {  // an error, or the file shrank under us
+      out.clear();
+      return FileStatus::read_error;
+    }
+    done += size_t(n);
   }
   return FileStatus::ok;
 }
 
-bool write_whole_file(const std::string& path, const void* data, size_t size) {
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-  if (!f) return false;
-  if (size > 0 && std::fwrite(data, 1, size, f.get()) != size) return false;
-  return std::fflush(f.get()) == 0;
+bool write_whole_file(const std::string& path, const void* data, size_t size, std::string* error) {
+  return write_file_atomic(path, data, size, error);
 }
 
 std::string path_directory(const std::string& path) {

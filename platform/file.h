@@ -1,4 +1,10 @@
-// Platform file layer: whole-file reads and the lookup of paths that come from data files.
+// Platform file layer: whole-file reads and writes, and the lookup of paths that come from
+// data files.
+//
+// Every input is opened through `open_regular_file`: without blocking (a FIFO with no
+// writer or a device would otherwise hang the program) and refused as `not_regular`
+// unless the descriptor names a regular file. Every output goes through the atomic
+// writer of platform/atomic_file.h; `write_whole_file` is its short form.
 //
 // LightWave content was made on Windows, so paths inside scene and object files use '\'
 // and whatever letter case the author typed. `resolve_data_path` maps '\' to '/' and,
@@ -19,6 +25,8 @@ enum class [[nodiscard]] FileStatus : int {
   not_found = 1,   // the path does not name a readable regular file
   read_error = 2,  // opened, but reading failed or memory ran out
   too_large = 3,   // larger than the caller's limit
+  not_regular = 4, // a directory, FIFO, device or socket
+  no_access = 5,   // exists, but permission is denied
 };
 
 const char* file_status_text(FileStatus s);
@@ -27,12 +35,18 @@ const char* file_status_text(FileStatus s);
 // that a hostile size cannot exhaust memory.
 constexpr size_t kMaxWholeFileBytes = size_t(1) << 30;
 
+// Opens `path` (as given) read-only for a whole-file read: O_NONBLOCK while opening, then
+// fstat on the descriptor. Returns the descriptor (blocking again, close-on-exec) or -1
+// with the reason in `status`; `size` receives the file's size.
+int open_regular_file(const std::string& path, FileStatus& status, uint64_t* size = nullptr);
+
 // Reads the file at `path` (resolved with resolve_data_path) into `out`.
 FileStatus read_whole_file(const std::string& path, std::vector<uint8_t>& out,
                            size_t max_bytes = kMaxWholeFileBytes);
 
-// Writes `size` bytes to `path`, replacing it. Returns false on any failure.
-bool write_whole_file(const std::string& path, const void* data, size_t size);
+// Writes `size` bytes to `path` atomically (write_file_atomic): on any failure the old
+// file is left as it was and `error` receives the reason.
+bool write_whole_file(const std::string& path, const void* data, size_t size, std::string* error = nullptr);
 
 // '\' -> '/', then the path as written if it exists, else a case-insensitive match per
 // component. Returns the mapped path unchanged when nothing matches.

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/log.h"
+#include "platform/signals.h"
 #include "render/gl_api.h"
 
 namespace orvl {
@@ -247,7 +248,25 @@ DisplayResult display_open(uint32_t options, int width, int height, int bits_per
   return DisplayResult::ok;
 }
 
+namespace {
+int take_message();
+}  // namespace
+
+// A stop signal (SIGINT, SIGTERM) counts as Escape: whoever bound Escape ends the loop
+// after this frame, exactly as if the key had been pressed.
 int display_frame() {
+  const int r = take_message();
+  if (stop_requested()) {
+    WindowMessage esc{};
+    esc.kind = WindowMessageKind::key_down;
+    esc.code = 27;
+    (void)display_window_proc(esc);
+  }
+  return r;
+}
+
+namespace {
+int take_message() {
   DisplayState& s = state();
   if (s.backend) {
     end_frame(s);
@@ -275,6 +294,7 @@ int display_frame() {
   (void)display_window_proc(m);
   return 1;
 }
+}  // namespace
 
 void display_set_title(const std::string& title) {
   DisplayState& s = state();

@@ -8,10 +8,33 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/atomic_file.h"
 #include "platform/file.h"
 #include "platform/log.h"
 
 namespace orvl {
+
+namespace {
+
+// Encodes with libpng's simplified API into memory, then writes the file atomically.
+bool encode_and_write(png_image& image, const std::string& path, const void* pixels, png_int_32 stride,
+                      std::string* error) {
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {
+    if (error) *error = image.message[0] ? image.message : "cannot be encoded";
+    png_image_free(&image);
+    return false;
+  }
+  std::vector<uint8_t> bytes(size);
+  if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels, stride, nullptr)) {
+    if (error) *error = image.message[0] ? image.message : "cannot be encoded";
+    png_image_free(&image);
+    return false;
+  }
+  return write_whole_file(path, bytes.data(), size, error);
+}
+
+}  // namespace
 
 bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int height,
                     size_t stride, std::string* error) {
@@ -28,12 +51,7 @@ bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int
   image.width = png_uint_32(width);
   image.height = png_uint_32(height);
   image.format = PNG_FORMAT_RGBA;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgba, png_int_32(stride), nullptr)) {
-    std::string why = image.message[0] ? image.message : "write failed";
-    png_image_free(&image);
-    return fail(why);
-  }
-  return true;
+  return encode_and_write(image, path, rgba, png_int_32(stride), error);
 }
 
 namespace {
@@ -99,8 +117,9 @@ bool png_write_frame(const std::string& path, const uint8_t* rgba, int width, in
     if (error) *error = why;
     return false;
   }
-  if (!write_whole_file(path, encoded.data(), encoded.size())) {
-    if (error) *error = "cannot write the file";
+  // Through the atomic writer: a full disk never leaves half a picture under the real name.
+  if (!write_file_atomic(path, encoded.data(), encoded.size(), &why)) {
+    if (error) *error = why;
     return false;
   }
   return true;

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "codec/lzw_codec.h"
+#include "platform/atomic_file.h"
 #include "platform/file.h"
 #include "platform/log.h"
 #include "scene/motion.h"
@@ -47,47 +48,10 @@ void put_i32(std::vector<uint8_t>& out, int32_t v) {
 // A field that must hold a byte count: non-negative and at most kMaxPrecalcField.
 bool count_field(int32_t v) { return v >= 0 && static_cast<uint32_t>(v) <= kMaxPrecalcField; }
 
-// The one place this module writes a file (same contract as the platform's atomic writer,
-// which it can defer to): a temporary name in the same folder, written,
-// flushed to disk and then renamed over `path`, so readers see either the old file or the
-// complete new one.
+// The one place this module writes a file: through the platform's atomic writer, so readers
+// see either the old file or the complete new one.
 bool write_replacing(const std::string& path, const uint8_t* data, size_t size, std::string* error) {
-  auto fail = [&](const char* what, int err) {
-    if (error) *error = std::string(what) + ": " + std::strerror(err);
-    return false;
-  };
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return fail("cannot create a temporary file beside it", errno);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : ENOSPC;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return fail("write failed", err);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
-    const int err = errno;
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return fail("cannot flush", err);
-  }
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return fail("cannot close", err);
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return fail("cannot rename into place", err);
-  }
-  return true;
+  return write_file_atomic(path, data, size, error);
 }
 
 // Where a new file for `name` goes: over the existing file whatever its letter case, else

@@ -25,6 +25,7 @@ const char* scene_status_text(SceneStatus s) {
     case SceneStatus::out_of_memory: return "out of memory or capacity exceeded";
     case SceneStatus::bad_motion: return "bad motion";
     case SceneStatus::bad_object: return "object file not usable";
+    case SceneStatus::not_a_scene: return "not a LightWave scene (the file does not start with \"LWSC\")";
     case SceneStatus::bad_scene: return "damaged or unsupported scene file";
   }
   return "unknown";

@@ -41,7 +41,8 @@ enum class [[nodiscard]] SceneStatus : int {
   out_of_memory = 2,   // also: the scene file could not be read, or a capacity was exceeded
   bad_motion = 3,      // a motion block with a channel count other than 9
   bad_object = 4,      // the object loader's own failure (not an LWOB object), passed through
-  bad_scene = 5,       // a LightWave 6 scene that is damaged or of a layout not known
+  not_a_scene = 5,     // the text does not start with "LWSC": not a LightWave scene
+  bad_scene = 6,       // a LightWave 6 scene that is damaged or of a layout not known
 };
 const char* scene_status_text(SceneStatus s);
 // The scene's status for an object the loader could not load.

@@ -12,6 +12,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -571,6 +572,10 @@ SceneStatus Parser::camera() {
 }
 
 SceneStatus Parser::run() {
+  // Every LightWave scene starts with its magic word; anything else (an empty file, an
+  // object, noise) would otherwise be read as a scene of empty motions.
+  if (s_.parse.text.size() < 4 || std::memcmp(s_.parse.text.data(), "LWSC", 4) != 0)
+    return fail(SceneStatus::not_a_scene);
   s_.precalc.precalc_invalid = false;
   if (s_.flags & SceneFlags::BUILD_PRECALC)
     s_.precalc.build_precalc = true;
@@ -639,6 +644,8 @@ SceneStatus scene_load(Scene& scene, const std::string& file_name) {
   switch (read_whole_file(file_name, text)) {
     case FileStatus::ok: break;
     case FileStatus::not_found:
+    case FileStatus::not_regular:
+    case FileStatus::no_access:
       scene.error_path = file_name;
       scene.loaded = 0;
       return SceneStatus::file_not_found;

@@ -307,10 +307,11 @@ TEST(Targa, RunPastTheImageIsCutAndDamagedFilesAreRefused) {
   between.push_back(0);
   expect_refused(img, ImgFileType::tga, between, ImgError::bad_format);
 
-  // Huge pictures promised by a few bytes are refused before anything is allocated.
+  // Huge pictures promised by a few bytes are refused before anything is allocated: above
+  // the pixel budget as too large, whatever the body holds.
   auto huge_rle = tga_header(10, kMaxImageDimension, kMaxImageDimension, 24, 0);
   huge_rle.insert(huge_rle.end(), run, run + 4);
-  expect_refused(img, ImgFileType::tga, huge_rle, ImgError::bad_format);
+  expect_refused(img, ImgFileType::tga, huge_rle, ImgError::too_large);
   auto too_wide = tga_header(2, kMaxImageDimension + 1, 1, 24, 0);
   too_wide.resize(too_wide.size() + (kMaxImageDimension + 1) * 3);
   expect_refused(img, ImgFileType::tga, too_wide, ImgError::bad_format);
@@ -502,7 +503,7 @@ TEST(Ilbm, DamagedFilesAreRefused) {
   expect_refused(img, ImgFileType::iff, ilbm({{"BODY", body}, {"BMHD", bmhd(16, 2, 24, 0, 0)}}), ImgError::bad_format);
   expect_refused(img, ImgFileType::iff, ilbm({{"BMHD", std::vector<uint8_t>(10, 0)}, {"BODY", body}}), ImgError::bad_format);
   expect_refused(img, ImgFileType::iff, ilbm({{"BMHD", bmhd(60000, 60000, 24, 0, 1)}, {"BODY", packed}}), ImgError::bad_format);
-  expect_refused(img, ImgFileType::iff, ilbm({{"BMHD", bmhd(16384, 16384, 24, 0, 1)}, {"BODY", packed}}), ImgError::bad_format);
+  expect_refused(img, ImgFileType::iff, ilbm({{"BMHD", bmhd(16384, 16384, 24, 0, 1)}, {"BODY", packed}}), ImgError::too_large);
   expect_refused(img, ImgFileType::iff, ilbm({{"BMHD", bmhd(0, 2, 24, 0, 0)}, {"BODY", body}}), ImgError::bad_format);
 }
 

@@ -45,15 +45,15 @@ TEST(ImgError, MessagesWordForWord) {
                             "No IMG instance to work with", "Already loaded", "No buffer",
                             "Error in conversion", "Unsupported BPP", "Empty result operation",
                             "Unknown file type", "Undefined error", "Cannot work with null pointer",
-                            "Parameter is out of range"};
-  for (int c = 0; c < 14; ++c) {
+                            "Parameter is out of range", "Image too large"};
+  for (int c = 0; c < 15; ++c) {
     std::string text;
     EXPECT_EQ(img_error_text(c, text), ImgError::ok);
     EXPECT_EQ(text, expected[c]);
     EXPECT_STREQ(img_error_text(static_cast<ImgError>(c)), expected[c]);
   }
   std::string untouched = "keep";
-  EXPECT_EQ(img_error_text(14, untouched), ImgError::out_of_range);
+  EXPECT_EQ(img_error_text(15, untouched), ImgError::out_of_range);
   EXPECT_EQ(img_error_text(-1, untouched), ImgError::out_of_range);
   EXPECT_EQ(untouched, "keep");
 }

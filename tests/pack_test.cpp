@@ -1,7 +1,10 @@
 // Pack archives: round trips and name lookup, the modes, damaged and hostile packs,
 // images read through a pack, and the `orvl pack` command.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -221,11 +224,22 @@ TEST(Pack, AddFileNamesEntriesByPathAndReportsFailures) {
   EXPECT_TRUE(r.pack_read(file, out) && out == text_bytes(2000));
   EXPECT_TRUE(r.pack_read(empty, out) && out.empty());
 
-  if (fs::exists("/dev/full")) {  // a pack that cannot be written is not reported as written
-    ASSERT_EQ(w.pack_create("/dev/full"), PackStatus::ok);
+  {  // a pack that cannot be written (a file-size limit standing in for a full disk)
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_EQ(w.pack_create(t.path("full.pak")), PackStatus::ok);
     ASSERT_EQ(w.pack_add_buffer("x", random_bytes(100000, 3)), PackStatus::ok);
-    EXPECT_EQ(w.pack_close(), PackStatus::write_failed);
+    const PackStatus s = w.pack_close();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(s, PackStatus::write_failed);
+    EXPECT_NE(w.pack_write_error().find("File too large"), std::string::npos) << w.pack_write_error();
     EXPECT_FALSE(w.pack_is_open());
+    EXPECT_FALSE(fs::exists(t.path("full.pak")));  // nothing half-written is left
   }
 }
 

@@ -458,7 +458,7 @@ ResourceBytes substitute_resource(std::string_view name) {
 }
 ResourceBytes no_resource(std::string_view) { return {}; }
 
-TEST(SoundLibraryLoad, WritesAnOrvTemporaryFileAndRemovesItOnRelease) {
+TEST(SoundLibraryLoad, WritesAnOrvTemporaryFileAndRemovesItOnceLoaded) {
   TempDir tmp("load");
   MessageRecorder boxes;
   SoundLoadEnv env;
@@ -467,13 +467,14 @@ TEST(SoundLibraryLoad, WritesAnOrvTemporaryFileAndRemovesItOnRelease) {
   std::string path = sound_library_path();
   EXPECT_EQ(fs::path(path).parent_path(), tmp.root);
   EXPECT_EQ(fs::path(path).filename().string().substr(0, 3), "ORV");
-  EXPECT_EQ(fs::file_size(path), find_resource("IDR_BASS").size);
+  // Gone as soon as it is loaded, so a signal or a crash cannot leave it behind.
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(orv_files_in(tmp.root), 0u);
   EXPECT_TRUE(sound_version_ok(sound_api()));
   EXPECT_EQ(sound_library_load(env), SoundLoadStatus::ok) << "loading twice is harmless";
-  EXPECT_EQ(orv_files_in(tmp.root), 1u);
+  EXPECT_EQ(orv_files_in(tmp.root), 0u);
 
   sound_library_release();
-  EXPECT_FALSE(fs::exists(path));
   EXPECT_FALSE(sound_library_loaded());
   EXPECT_EQ(sound_api().init, nullptr);
   EXPECT_TRUE(boxes.boxes.empty());

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "image/image.h"
+#include "platform/file.h"
 
 namespace orvl {
 
@@ -153,9 +154,7 @@ std::vector<uint8_t> ilbm24_bytes(const RgbPicture& pic, bool byterun1) {
 
 bool write_file_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   if (bytes.empty()) return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out.flush());
+  return write_whole_file(path, bytes.data(), bytes.size());
 }
 
 bool write_tga_picture(const RgbPicture& pic, const std::string& path) {

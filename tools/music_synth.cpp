@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/atomic_file.h"
+
 namespace orvl {
 namespace {
 
@@ -129,9 +131,9 @@ bool encode_mp3(const std::vector<int16_t>& interleaved, int rate, const std::st
     error = "MP3 encoder refused its parameters";
     return false;
   }
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-  if (!f) {
-    error = "cannot write " + path;
+  AtomicFile f;
+  if (!f.open(path, &error)) {
+    error = path + ": " + error;
     return false;
   }
   const size_t frames = interleaved.size() / 2;
@@ -141,14 +143,18 @@ bool encode_mp3(const std::vector<int16_t>& interleaved, int rate, const std::st
     int n = static_cast<int>(std::min(chunk, frames - pos));
     int bytes = lame_encode_buffer_interleaved(lame.get(), const_cast<short*>(interleaved.data() + 2 * pos),
                                                n, buf.data(), static_cast<int>(buf.size()));
-    if (bytes < 0 || std::fwrite(buf.data(), 1, static_cast<size_t>(bytes), f.get()) != static_cast<size_t>(bytes)) {
-      error = "MP3 encoding failed";
+    if (bytes < 0 || !f.write(buf.data(), static_cast<size_t>(bytes))) {
+      error = bytes < 0 ? "MP3 encoding failed" : path + ": " + f.error();
       return false;
     }
   }
   int bytes = lame_encode_flush(lame.get(), buf.data(), static_cast<int>(buf.size()));
-  if (bytes < 0 || std::fwrite(buf.data(), 1, static_cast<size_t>(bytes), f.get()) != static_cast<size_t>(bytes)) {
-    error = "MP3 encoding failed";
+  if (bytes < 0 || !f.write(buf.data(), static_cast<size_t>(bytes))) {
+    error = bytes < 0 ? "MP3 encoding failed" : path + ": " + f.error();
+    return false;
+  }
+  if (!f.commit(&error)) {
+    error = path + ": " + error;
     return false;
   }
   return true;

@@ -9,6 +9,9 @@
 // own device lock while it runs our callback, which then takes `g_mix`.
 #include <SDL.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -168,8 +171,20 @@ bool read_source_bytes(int in_memory, const void* file, uint32_t offset, uint32_
     out.assign(p, p + length);
     return true;
   }
-  std::FILE* f = std::fopen(static_cast<const char*>(file), "rb");
-  if (!f) return false;
+  // Opened without blocking and refused unless regular: a FIFO or a device would hang
+  // the caller (the show waits for its music to open).
+  const int fd = ::open(static_cast<const char*>(file), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return false;
+  }
   bool ok = false;
   if (std::fseek(f, 0, SEEK_END) == 0) {
     long size = std::ftell(f);
