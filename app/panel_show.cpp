@@ -16,26 +16,7 @@ ShowResult panel_run_show(const ShowRequest& request, const SoundFormatChoice& f
                           ShowHost host) {
   const Options& opt = options();
   ControlWindow& cw = control_window();
-  ShowSettings settings;
-  settings.mode = request.mode;
-  settings.mipmap = opt.mipmap;
-  settings.bilinear = opt.bilinear;
-  settings.z_buffer = opt.z_buffer;
-  settings.wait_vsync = opt.wait_vsync;
-  settings.full_screen = opt.full_screen && !windowed;
-  settings.lightwave_root = opt.lightwave_root;
-  settings.mode_selected = cw.mode_selection >= 0 && cw.mode_selection < cw.modes.count;
-  if (settings.mode_selected) {
-    const DisplayMode& m = cw.modes.modes[cw.mode_selection];
-    settings.mode_width = m.width;
-    settings.mode_height = m.height;
-    settings.mode_bpp = m.bits_per_pixel;
-  }
-  settings.desktop_bpp = desktop_bits_per_pixel();
-  settings.precalc_step_index = std::clamp(cw.precalc_selection, 0, 7);
-  settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
-  settings.track_bar_position = cw.track_bar;
-  settings.warn_resolution_mismatch = opt.warn_resolution_mismatch;
+  ShowSettings settings = show_settings_from(request.mode, opt, cw, opt.full_screen && !windowed);
   if (request.playlist) {
     settings.playlist = request.scenes;
     settings.playlist_music = request.music;

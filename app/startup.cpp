@@ -120,27 +120,7 @@ class HeadlessOutput {
 // The show's settings from the options, the command line and the control window.
 ShowSettings show_settings_for(const RunOptions& run, const Options& opt, const ControlWindow& cw,
                                bool headless) {
-  ShowSettings settings;
-  settings.mode = run.mode;
-  settings.mipmap = opt.mipmap;
-  settings.bilinear = opt.bilinear;
-  settings.z_buffer = opt.z_buffer;
-  settings.wait_vsync = opt.wait_vsync;
-  settings.full_screen = opt.full_screen && !run.windowed && !headless;
-  settings.lightwave_root = opt.lightwave_root;
-  settings.mode_selected = cw.mode_selection >= 0;
-  if (settings.mode_selected) {
-    const DisplayMode& m = cw.modes.modes[cw.mode_selection];
-    settings.mode_width = m.width;
-    settings.mode_height = m.height;
-    settings.mode_bpp = m.bits_per_pixel;
-  }
-  settings.desktop_bpp = desktop_bits_per_pixel();
-  settings.precalc_step_index = cw.precalc_selection;
-  settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
-  settings.track_bar_position = cw.track_bar;
-  settings.warn_resolution_mismatch = opt.warn_resolution_mismatch;
-  return settings;
+  return show_settings_from(run.mode, opt, cw, opt.full_screen && !run.windowed && !headless);
 }
 
 // The shell's side of the show: music, dialogs (as lines on stderr), splash, control window.
@@ -270,6 +250,31 @@ int program_main(const RunOptions& run) {
   if (headless && output.video_failed()) return 1;
   // A build that left scenes without their file is not a success.
   return run.mode == ShowMode::build_precalc && precalc_report.failures() > 0 ? 1 : 0;
+}
+
+ShowSettings show_settings_from(ShowMode mode, const Options& opt, const ControlWindow& cw, bool full_screen) {
+  ShowSettings settings;
+  settings.mode = mode;
+  settings.mipmap = opt.mipmap;
+  settings.bilinear = opt.bilinear;
+  settings.z_buffer = opt.z_buffer;
+  settings.wait_vsync = opt.wait_vsync;
+  settings.full_screen = full_screen;
+  settings.lightwave_root = opt.lightwave_root;
+  // A selection the list does not hold (a stale index) means no mode was chosen.
+  settings.mode_selected = cw.mode_selection >= 0 && cw.mode_selection < cw.modes.count;
+  if (settings.mode_selected) {
+    const DisplayMode& m = cw.modes.modes[cw.mode_selection];
+    settings.mode_width = m.width;
+    settings.mode_height = m.height;
+    settings.mode_bpp = m.bits_per_pixel;
+  }
+  settings.desktop_bpp = desktop_bits_per_pixel();
+  settings.precalc_step_index = std::clamp(cw.precalc_selection, 0, 7);
+  settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
+  settings.track_bar_position = cw.track_bar;
+  settings.warn_resolution_mismatch = opt.warn_resolution_mismatch;
+  return settings;
 }
 
 }  // namespace orvl

@@ -30,6 +30,14 @@ struct RunOptions {
 // OpenGL context can be made, the sound library's own code when it cannot be loaded.
 int program_main(const RunOptions& run);
 
+struct Options;
+struct ControlWindow;
+
+// The show's settings from the options and the control window's selections (display mode,
+// precalculation step, track bar); `full_screen` is the option after what the command line
+// and the output allow. Start-up and the panel both start shows with these.
+ShowSettings show_settings_from(ShowMode mode, const Options& opt, const ControlWindow& cw, bool full_screen);
+
 // The colour depth of the desktop (32 when there is no desktop).
 int desktop_bits_per_pixel();
 

@@ -413,9 +413,11 @@ TEST_F(DemoShow, EveryEffectIsInTheShowAndFallingSparksSinkInView) {
       ASSERT_GT(depth, 1.0f);
       // Half the screen height is 0.5 x depth in camera space, 240 pixels.
       deepest_drop_px = std::max(deepest_drop_px, (e[1] - p.corners[0].y) / (0.5 * depth) * 240);
-      if (frame < 5)
-        for (const Vertex& c : p.corners)
+      if (frame < 5) {
+        for (const Vertex& c : p.corners) {
           EXPECT_TRUE(std::fabs(c.x) < 0.667f * depth && std::fabs(c.y) < 0.5f * depth) << "frame " << frame;
+        }
+      }
     }
   }
   clock_use_real();
