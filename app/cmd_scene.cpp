@@ -16,6 +16,7 @@
 #include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
+#include "render/mesh_draw.h"
 #include "render/png_writer.h"
 #include "render/texture_upload.h"
 #include "scene/scene.h"
@@ -136,6 +137,7 @@ int run_render(const std::vector<std::string>& input) {
   bool missing = false;
   double fps = 30, from = 0, to = -1;
   const bool quiet = take_flag(args, "--quiet");
+  set_exact_draw_order(take_flag(args, "--exact-order"));
   if (!common_options(args, run, error)) return usage("render", error);
   take_option(args, "--out", out_dir, &missing);
   if (take_option(args, "--fps", value, &missing) && !parse_number(value, 1, 1000, fps))
@@ -147,7 +149,7 @@ int run_render(const std::vector<std::string>& input) {
   if (take_option(args, "--size", value, &missing) && !parse_size(value, run.width, run.height))
     return usage("render", "--size wants WIDTHxHEIGHT (16 to 8192)");
   if (missing || args.size() != 1 || out_dir.empty())
-    return usage("render", "usage: orvl render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH]");
+    return usage("render", "usage: orvl render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH] [--exact-order]");
   run.file = args[0];
 
   log_echo_to_stderr(true);
@@ -232,7 +234,7 @@ int run_play(const std::vector<std::string>& input) {
 }
 
 const CommandRegistrar render_cmd(
-    {"render", "render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH] [--root DIR]", run_render});
+    {"render", "render FILE.lws --out DIR [--fps N] [--from MS] [--to MS] [--size WxH] [--root DIR] [--exact-order]", run_render});
 const CommandRegistrar play_cmd(
     {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]", run_play});
 
