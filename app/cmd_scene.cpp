@@ -17,6 +17,7 @@
 #include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
+#include "render/mesh_draw.h"
 #include "render/png_writer.h"
 #include "render/texture_upload.h"
 #include "scene/scene.h"
@@ -153,6 +154,7 @@ int run_render(const std::vector<std::string>& input) {
     if (!parse_number(value, 1e-6, 1e6, scale)) return usage("render", "--scale wants a positive number");
     run.scene_scale = float(scale);
   }
+  set_exact_draw_order(take_flag(args, "--exact-order"));
   if (!common_options(args, run, error)) return usage("render", error);
   take_option(args, "--out", out_dir, &missing);
   if (take_option(args, "--fps", value, &missing) && !parse_number(value, 1, 1000, fps))
@@ -298,7 +300,7 @@ int run_play(const std::vector<std::string>& input) {
 const CommandRegistrar render_cmd(
     {"render",
      "render FILE.lws (--out DIR | --window) [--fps N] [--seconds S] [--every K] [--scale F] [--quiet] [--from MS] "
-     "[--to MS] [--size WxH] [--max-frames N] [--root DIR] [--zbuffer on|off]",
+     "[--to MS] [--size WxH] [--max-frames N] [--root DIR] [--zbuffer on|off] [--exact-order]",
      run_render});
 const CommandRegistrar play_cmd(
     {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]", run_play});

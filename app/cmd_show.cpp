@@ -23,6 +23,7 @@ int run_show(const std::vector<std::string>& input) {
   if (orvl::take_flag(args, "--windowed")) run.windowed = true;
   if (orvl::take_flag(args, "--precalc")) run.mode = orvl::ShowMode::build_precalc;
   if (orvl::take_flag(args, "--common")) run.mode = orvl::ShowMode::common_rendering;
+  if (orvl::take_flag(args, "--exact-order")) run.exact_order = true;
   std::string value;
   bool missing = false;
   if (orvl::take_option(args, "--scale", value, &missing) && !parse_int(value, 1, run.scale)) {
@@ -51,7 +52,7 @@ int run_show(const std::vector<std::string>& input) {
 
 const orvl::CommandRegistrar show_cmd(
     {"show",
-     "show [--windowed] [--scale N] [--window|--headless] [--out DIR] [--fps N] [--every K] [--video F.mp4] [--precalc|--common]",
+     "show [--windowed] [--scale N] [--window|--headless] [--out DIR] [--fps N] [--every K] [--video F.mp4] [--precalc|--common] [--exact-order]",
      run_show});
 
 }  // namespace

@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kSection = "LWS PLAYLIST";
 constexpr const char* kConfigName = "Orvl.ini";
+constexpr const char* kDrawingSection = "Orvl";
 
 struct CaseInsensitiveLess {
   bool operator()(const std::string& a, const std::string& b) const {
@@ -29,6 +30,12 @@ using KeyValues = std::map<std::string, std::string, CaseInsensitiveLess>;
 int collect_playlist_keys(void* user, const char* section, const char* name, const char* value) {
   if (::strcasecmp(section, kSection) != 0) return 1;
   // Profile files let the first occurrence of a key win; emplace keeps the first.
+  static_cast<KeyValues*>(user)->emplace(name, value);
+  return 1;
+}
+
+int collect_drawing_keys(void* user, const char* section, const char* name, const char* value) {
+  if (::strcasecmp(section, kDrawingSection) != 0) return 1;
   static_cast<KeyValues*>(user)->emplace(name, value);
   return 1;
 }
@@ -105,6 +112,14 @@ PlaylistRestore options_read_playlist(const std::string& path) {
   return r;
 }
 
+void options_read_drawing(const std::string& path, Options& o) {
+  KeyValues keys;
+  if (path.empty() || !regular_file(path)) return;
+  ini_parse(path.c_str(), collect_drawing_keys, &keys);
+  auto exact = keys.find("ExactDrawOrder");
+  if (exact != keys.end()) o.exact_draw_order = profile_int(exact->second) != 0;
+}
+
 PlaylistRestore options_apply_defaults(Options& o) {
   o.rate_44100 = true;
   o.bits_16 = true;
@@ -114,7 +129,9 @@ PlaylistRestore options_apply_defaults(Options& o) {
   o.mipmap = true;
   o.z_buffer = true;
   o.wait_vsync = false;
-  return options_read_playlist(options_config_path());
+  const std::string path = options_config_path();
+  options_read_drawing(path, o);
+  return options_read_playlist(path);
 }
 
 }  // namespace orvl

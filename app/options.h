@@ -35,6 +35,9 @@ struct Options {
   std::string lightwave_root;  // ends with a separator when set
   bool common_rendering = false;
   bool precalc_build = false;
+  // Draw triangles in plain depth order instead of grouped by state (a check on the
+  // grouping): section "Orvl", key "ExactDrawOrder", any nonzero number.
+  bool exact_draw_order = false;
 };
 
 // The process's options.
@@ -59,8 +62,13 @@ struct PlaylistRestore {
 void options_set_startup_flags(Options& o);
 
 // The defaults pass: 44100 Hz, 16 bits, stereo, full screen, bilinear, mip-mapping and
-// Z-buffer on, vertical sync off; then the playlist from the configuration file.
+// Z-buffer on, vertical sync off; then the drawing settings and the playlist from the
+// configuration file.
 PlaylistRestore options_apply_defaults(Options& o);
+
+// Reads the drawing settings of section "Orvl" from the file at `path` into `o` (a missing
+// file or key leaves them as they are).
+void options_read_drawing(const std::string& path, Options& o);
 
 // Where Orvl.ini is read from ("" when there is none).
 std::string options_config_path();

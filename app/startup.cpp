@@ -22,6 +22,7 @@
 #include "platform/signals.h"
 #include "platform/window.h"
 #include "render/gl_caps.h"
+#include "render/mesh_draw.h"
 #include "render/png_writer.h"
 
 namespace orvl {
@@ -227,6 +228,7 @@ int program_main(const RunOptions& run) {
 
   control_fill_lists();
   PlaylistRestore playlist = options_apply_defaults(opt);
+  set_exact_draw_order(run.exact_order || opt.exact_draw_order);
   ControlWindow& cw = control_window();
   for (const auto& e : playlist.entries) cw.playlist.push_back(e.line);
   cw.rendering_enabled = cw.common_rendering_enabled = cw.remove_enabled = playlist.buttons_enabled;

@@ -140,8 +140,10 @@ void radix_sort_keys(SortKey* keys, SortKey* scratch, int32_t* histogram, int co
     for (int d = 1; d < 256; ++d) histogram[d] += histogram[d - 1];
     for (int i = 0; i < count; ++i) {
       const int d = from[i].key & 0xFF;
-      // Arithmetic shift keeps the sign; only the low byte of each pass is ever read.
-      to[histogram[d]++] = SortKey{from[i].key >> 8, from[i].index};
+      // Rotating brings the next byte down; after four passes every key is whole again,
+      // which the grouping step needs to see exact depth ties.
+      const uint32_t k = static_cast<uint32_t>(from[i].key);
+      to[histogram[d]++] = SortKey{static_cast<int32_t>((k >> 8) | (k << 24)), from[i].index};
     }
     SortKey* t = from;
     from = to;
@@ -277,7 +279,86 @@ void draw_reflection_pass(const GlApi& g, DrawState& st, const EntryView& e) {
   }
 }
 
+
+bool g_exact_order = false;
+
+// Dissolve level of the triangle's owner (255 when it has none).
+uint8_t alpha_of(const Triangle& t) { return t.dissolve_ref ? static_cast<uint8_t>(*t.dissolve_ref) : uint8_t(255); }
+
+constexpr uint32_t kFixedPlace = 0xFFFFFFFFu;
+
+// The drawing state of a triangle that may move within its run: depth-tested, opaque,
+// drawn in one pass with no outline and no inversion. Anything else keeps its place
+// (kFixedPlace). Bits: textured, lit, flat, replace mode, then the bound texture.
+uint32_t state_code(const Triangle& t) {
+  const uint32_t f = t.flags;
+  if (alpha_of(t) != 255) return kFixedPlace;
+  if (f & (TriangleFlags::ADDITIVE | TriangleFlags::INVERT | TriangleFlags::WIREFRAME)) return kFixedPlace;
+  if (t.texture != -1 && t.reflection_texture != -1) return kFixedPlace;
+  uint32_t code = 0;
+  const bool lit = (f & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) != 0;
+  if (lit) code |= 2u | ((f & TriangleFlags::FLAT_LIT) ? 4u : 0u);
+  if (f & TriangleFlags::TEXTURED) {
+    const bool reflection_only = (f & TriangleFlags::REFLECTION) && t.texture == -1;
+    const int16_t used = reflection_only ? t.reflection_texture : t.texture;
+    code |= 1u | ((f & TriangleFlags::EFFECT_TEXTURE) ? 8u : 0u);
+    code |= static_cast<uint32_t>(static_cast<uint16_t>(used)) << 4;
+  }
+  return code;
+}
+
+// Stable sort of a short run by state code.
+void insertion_sort(SortKey* a, int n) {
+  for (int i = 1; i < n; ++i) {
+    const SortKey x = a[i];
+    int j = i;
+    for (; j > 0 && static_cast<uint32_t>(a[j - 1].key) > static_cast<uint32_t>(x.key); --j) a[j] = a[j - 1];
+    a[j] = x;
+  }
+}
+
+// Builds in `order` (key: state code, index: draw-list index) the drawing order: the depth
+// order, except that each run of movable triangles is grouped by state, keeping depth order
+// inside each group. Within such a run only the depth test decides what shows, except where
+// two fragments have exactly equal depth; triangles with equal keys and different states
+// therefore end the run, so that their order stays the painter's order.
+void group_by_state(const SortKey* keys, const DrawEntry* list, SortKey* order, SortKey* scratch,
+                    int32_t* histogram, int count) {
+  constexpr int kAhead = 16;
+  for (int n = 0; n < count; ++n) {
+    if (n + kAhead < count) __builtin_prefetch(list[keys[n + kAhead].index].triangle);
+    order[n] = SortKey{static_cast<int32_t>(state_code(*list[keys[n].index].triangle)), keys[n].index};
+  }
+  int n = 0;
+  while (n < count) {
+    if (static_cast<uint32_t>(order[n].key) == kFixedPlace) {
+      ++n;
+      continue;
+    }
+    int end = n + 1;
+    bool mixed = false;
+    while (end < count && static_cast<uint32_t>(order[end].key) != kFixedPlace) {
+      if (order[end].key != order[end - 1].key) {
+        if (keys[end].key == keys[end - 1].key) break;
+        mixed = true;
+      }
+      ++end;
+    }
+    const int len = end - n;
+    if (mixed) {
+      if (len <= 32)
+        insertion_sort(order + n, len);
+      else
+        radix_sort_keys(order + n, scratch, histogram, len);
+    }
+    n = end;
+  }
+}
+
 }  // namespace
+
+void set_exact_draw_order(bool exact) { g_exact_order = exact; }
+bool exact_draw_order() { return g_exact_order; }
 
 void draw_frame(Scene& scene) {
   const int count = frame_state().draw_count;
@@ -286,15 +367,24 @@ void draw_frame(Scene& scene) {
   radix_sort_keys(buffers.sort_keys.data(), buffers.sort_scratch.data(), buffers.sort_histogram.data(), count);
 
   const GlApi& g = gl();
-  DrawState st(g, (scene.flags & SceneFlags::DEPTH_BUFFER) != 0);
+  const bool depth_buffer = (scene.flags & SceneFlags::DEPTH_BUFFER) != 0;
+  DrawState st(g, depth_buffer);
   st.start();
+  const SortKey* keys = buffers.sort_keys.data();
+  const DrawEntry* list = buffers.draw_list.data();
+  // Without a depth buffer the painter's order is the picture; buffers smaller than the
+  // list (never from a loaded scene) also fall back to it.
+  if (depth_buffer && !g_exact_order && buffers.group_order.size() >= static_cast<size_t>(count) &&
+      buffers.group_scratch.size() >= static_cast<size_t>(count)) {
+    group_by_state(keys, list, buffers.group_order.data(), buffers.group_scratch.data(),
+                   buffers.sort_histogram.data(), count);
+    keys = buffers.group_order.data();
+  }
   // Depth order visits the draw list, the triangles and the vertices out of memory order,
   // so on large scenes nearly every entry missed the cache. Two steps of prefetching hide
   // that: the entry 2 x kAhead ahead, then the triangle and vertices of the entry kAhead
   // ahead (whose pointers have arrived by then).
   constexpr int kAhead = 16;
-  const SortKey* keys = buffers.sort_keys.data();
-  const DrawEntry* list = buffers.draw_list.data();
   for (int n = 0; n < count; ++n) {
     if (n + 2 * kAhead < count) __builtin_prefetch(&list[keys[n + 2 * kAhead].index]);
     if (n + kAhead < count) {
@@ -312,7 +402,7 @@ void draw_frame(Scene& scene) {
                       t.flags,
                       t.texture,
                       t.reflection_texture,
-                      t.dissolve_ref ? static_cast<uint8_t>(*t.dissolve_ref) : uint8_t(255),
+                      alpha_of(t),
                       scene.x_offset};
     choose_blending(st, e);
     if (e.f & TriangleFlags::TEXTURED)

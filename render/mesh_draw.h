@@ -23,12 +23,23 @@ enum class BlendState : int {
   invert = 5,             // GL_ONE_MINUS_DST_COLOR, GL_ZERO
 };
 
+// With the depth buffer on, the depth test alone decides what shows of opaque, depth-tested
+// triangles, except where two fragments have exactly equal depth. So each run of such
+// triangles (single-pass, no outline, no inversion) in the depth order is drawn grouped by
+// drawing state (texture, shading, lighting, texture mode), depth order kept inside each
+// group, which saves most state changes and glBegin/glEnd pairs. Triangles with exactly
+// equal keys and different states end a run, so ties keep their painter's order. Blended,
+// additive, inverting, outlined and two-pass triangles keep their exact place.
 void draw_frame(Scene& scene);
+
+// Draws the plain depth order, one state change at a time, instead (off by default).
+void set_exact_draw_order(bool exact);
+bool exact_draw_order();
 
 // Least-significant-digit radix sort of `count` pairs, four passes over 8-bit digits, in
 // the order of the keys read as unsigned 32-bit numbers (keys >= 0 ascending, then negative
 // keys ascending); equal keys keep their order. `scratch` has room for `count` pairs and
-// `histogram` for 257 counters. The result is in `keys` (whose key fields are consumed).
+// `histogram` for 257 counters. The result, keys intact, is in `keys`.
 void radix_sort_keys(SortKey* keys, SortKey* scratch, int32_t* histogram, int count);
 
 }  // namespace orvl

@@ -80,6 +80,8 @@ void scene_destroy(Scene& scene) {
   release(scene.draw.draw_list);
   release(scene.draw.sort_keys);
   release(scene.draw.sort_scratch);
+  release(scene.draw.group_order);
+  release(scene.draw.group_scratch);
   release(scene.draw.sort_histogram);
   // Counts describe tables that no longer exist; zero them so that nothing indexes the
   // released storage.

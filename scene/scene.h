@@ -159,6 +159,8 @@ struct DrawBuffers {
   std::vector<int32_t> sort_histogram;  // 257 counters
   std::vector<SortKey> sort_keys;
   std::vector<SortKey> sort_scratch;
+  std::vector<SortKey> group_order;    // the drawing order grouped by state (as many as sort_keys)
+  std::vector<SortKey> group_scratch;
   int metaform_ranges[kMaxMetaformRanges][2] = {};
   int metaform_range_count = 0;
   uint32_t clear_mask = 0;

@@ -618,6 +618,8 @@ SceneStatus Parser::run() {
     s_.draw.draw_list.assign(entries, DrawEntry());
     s_.draw.sort_keys.assign(entries, SortKey());
     s_.draw.sort_scratch.assign(entries, SortKey());
+    s_.draw.group_order.assign(entries, SortKey());
+    s_.draw.group_scratch.assign(entries, SortKey());
     s_.draw.sort_histogram.assign(257, 0);
   } catch (const std::bad_alloc&) {
     return fail(SceneStatus::out_of_memory);

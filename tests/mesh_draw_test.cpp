@@ -32,7 +32,10 @@ struct DrawFixture : ::testing::Test {
     scene.draw.sort_histogram.resize(257);
     scene.flags = SceneFlags::DEPTH_BUFFER;
     frame_state().draw_count = 0;
+    // The exact call sequences below are those of the plain depth order.
+    set_exact_draw_order(true);
   }
+  void TearDown() override { set_exact_draw_order(false); }
 
   Triangle& add(uint32_t flags, float z, uint8_t red = 10) {
     Triangle t;
@@ -69,7 +72,10 @@ TEST(RadixSort, MatchesStableSortOnUnsignedKeys) {
     });
     std::vector<int32_t> histogram(257);
     radix_sort_keys(keys.data(), scratch.data(), histogram.data(), n);
-    for (int i = 0; i < n; ++i) ASSERT_EQ(keys[i].index, expected[i].index) << "n=" << n << " i=" << i;
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(keys[i].index, expected[i].index) << "n=" << n << " i=" << i;
+      ASSERT_EQ(keys[i].key, expected[i].key) << "n=" << n << " i=" << i;  // ties are read from them
+    }
   }
 }
 
@@ -211,4 +217,36 @@ TEST_F(DrawFixture, LitTrianglesSendNormalsWithTheirShading) {
   EXPECT_EQ(count("glShadeModel(GL_FLAT)"), 2u);  // initial state, then back for the flat one
   EXPECT_EQ(count("glEnable(GL_LIGHTING)"), 1u);
   EXPECT_EQ(gl_recorder().count(GlFunc::Normal3f), 6u);
+}
+
+// Opaque depth-tested runs are drawn grouped by state; a blended triangle keeps its place and
+// an exact key tie between different states keeps its painter's order.
+TEST_F(DrawFixture, GroupsOpaqueRunsByStateButKeepsFixedPlacesAndTies) {
+  scene.draw.group_order.resize(64);
+  scene.draw.group_scratch.resize(64);
+  set_exact_draw_order(false);
+  auto textured = [&](float z, uint8_t red) { add(TriangleFlags::TEXTURED, z, red).texture = 1; };
+  textured(-50, 1);
+  add(0, -40, 2);
+  textured(-30, 3);
+  add(0, -25, 4).dissolve_ref = &alpha;
+  alpha = 128;
+  textured(-20, 5);
+  add(0, -20, 6);  // ties with 5
+  textured(-10, 7);
+  add(0, -5, 8);
+  auto reds = [&] {
+    std::vector<int> r;
+    for (const GlCall* c : gl_recorder().of(GlFunc::Color4ub)) r.push_back(int(c->arg(0)));
+    return r;
+  };
+  draw_frame(scene);
+  EXPECT_THAT(reds(), ElementsAre(2, 1, 3, 4, 5, 6, 8, 7));
+  const size_t grouped_batches = gl_recorder().count(GlFunc::Begin);
+
+  gl_recorder().clear_calls();
+  set_exact_draw_order(true);
+  draw_frame(scene);
+  EXPECT_THAT(reds(), ElementsAre(1, 2, 3, 4, 5, 6, 7, 8));
+  EXPECT_LT(grouped_batches, gl_recorder().count(GlFunc::Begin));
 }

@@ -96,6 +96,17 @@ TEST_F(ConfigTest, SceneCountListsTheSceneKeysInOrder) {
   EXPECT_EQ(fs::path(r.config_path).filename(), "Orvl.ini");
 }
 
+TEST_F(ConfigTest, ExactDrawOrderIsReadFromItsOwnSection) {
+  write("Orvl.ini", "[LWS PLAYLIST]\nSceneCount=1\nExactDrawOrder=1\n[orvl]\nexactdraworder=2\n");
+  Options o;
+  PlaylistRestore r = options_apply_defaults(o);
+  EXPECT_TRUE(o.exact_draw_order);
+  EXPECT_EQ(lines(r), (std::vector<std::string>{"Scene0"}));
+  std::string off = write(root / "off.ini", "[LWS PLAYLIST]\nExactDrawOrder=1\n[Orvl]\nExactDrawOrder=0\n");
+  options_read_drawing(off, o);
+  EXPECT_FALSE(o.exact_draw_order);
+}
+
 TEST_F(ConfigTest, CountsThatAddNothingDisableTheButtons) {
   for (const char* count : {"0", "-2", "three", ""}) {
     SCOPED_TRACE(count);
