@@ -296,7 +296,6 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
     fs::current_path(dir);
     struct PrecalcSeen {
       bool window = false;
-      double fraction = 0;
       std::string scene;
     } seen;
     guint watch = g_timeout_add(
@@ -314,7 +313,6 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
             seen->window = std::string(gtk_label_get_text(GTK_LABEL(parts[0]))) ==
                            "Wait while building precalculation file ....";
             seen->scene = gtk_label_get_text(GTK_LABEL(parts[1]));
-            seen->fraction = std::max(seen->fraction, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(parts[2])));
           }
           g_list_free(tops);
           return G_SOURCE_CONTINUE;
@@ -326,7 +324,8 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
     EXPECT_EQ(panel.shows_played(), 2);
     EXPECT_TRUE(seen.window);
     EXPECT_NE(seen.scene.find("vex.lws"), std::string::npos) << seen.scene;
-    EXPECT_GT(seen.fraction, 0.0);
+    // The bar's value is not asserted: it is sampled every 20 ms while tiny scenes are
+    // built, and under a sanitizer or on a loaded machine no sample may land mid-scene.
     EXPECT_TRUE(opt.precalc_build);
     EXPECT_TRUE(gtk_widget_get_sensitive(panel.window()));
 
