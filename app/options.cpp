@@ -74,6 +74,11 @@ std::string options_config_path() {
   // Windows looked the file up without regard to case; content copied from there keeps
   // whatever case it had.
   if (data_file_exists(kConfigName)) return resolve_data_path(kConfigName);
+  std::string path = options_user_config_path();
+  return !path.empty() && regular_file(path) ? path : std::string();
+}
+
+std::string options_user_config_path() {
   std::string base;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && xdg[0] == '/') {
@@ -83,8 +88,7 @@ std::string options_config_path() {
   } else {
     return {};
   }
-  std::string path = path_join(path_join(base, "orvl"), kConfigName);
-  return regular_file(path) ? path : std::string();
+  return path_join(path_join(base, "orvl"), kConfigName);
 }
 
 PlaylistRestore options_read_playlist(const std::string& path) {

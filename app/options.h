@@ -72,6 +72,9 @@ void options_read_drawing(const std::string& path, Options& o);
 
 // Where Orvl.ini is read from ("" when there is none).
 std::string options_config_path();
+// The per-user configuration file, $XDG_CONFIG_HOME/orvl/Orvl.ini or ~/.config/orvl/Orvl.ini,
+// whether or not it exists ("" with neither variable set).
+std::string options_user_config_path();
 
 // Reads the playlist from the file at `path` (a missing file gives an empty playlist).
 PlaylistRestore options_read_playlist(const std::string& path);

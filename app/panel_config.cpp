@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/options.h"
 #include "app/panel_model.h"
 #include "platform/atomic_file.h"
 #include "platform/file.h"
@@ -91,16 +92,7 @@ std::string panel_config_text(const std::vector<std::string>& playlist, const Op
 
 std::string panel_config_write_path(const std::string& read_path) {
   if (!read_path.empty()) return panel_absolute_path(read_path);
-  std::string base;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && xdg[0] == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = path_join(home, ".config");
-  } else {
-    return {};
-  }
-  return path_join(path_join(base, "orvl"), "Orvl.ini");
+  return options_user_config_path();
 }
 
 bool panel_config_write(const std::string& path, const std::string& text, std::string* error) {

@@ -286,18 +286,7 @@ SceneStatus LwscLoader::run() {
   std::vector<uint8_t>().swap(s_.parse.text);
   s_.parse.text_pos = 0;
 
-  const long long total = static_cast<long long>(s_.polygon_total) + 4096;
-  const size_t entries = static_cast<size_t>(total) * 3;
-  try {
-    s_.draw.draw_list.assign(entries, DrawEntry());
-    s_.draw.sort_keys.assign(entries, SortKey());
-    s_.draw.sort_scratch.assign(entries, SortKey());
-    s_.draw.group_order.assign(entries, SortKey());
-    s_.draw.group_scratch.assign(entries, SortKey());
-    s_.draw.sort_histogram.assign(257, 0);
-  } catch (const std::bad_alloc&) {
-    return fail(SceneStatus::out_of_memory);
-  }
+  if (!scene_alloc_draw_buffers(s_)) return fail(SceneStatus::out_of_memory);
   return SceneStatus::ok;
 }
 

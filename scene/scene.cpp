@@ -136,4 +136,20 @@ void scene_reset_motions(Scene& scene) {
   for (int m = 0; m < n; ++m) scene.motions[m].start_tick = 0;
 }
 
+bool scene_alloc_draw_buffers(Scene& scene) {
+  const long long total = static_cast<long long>(std::max(scene.polygon_total, 0)) + 4096;
+  const size_t entries = static_cast<size_t>(total) * 3;
+  try {
+    scene.draw.draw_list.assign(entries, DrawEntry());
+    scene.draw.sort_keys.assign(entries, SortKey());
+    scene.draw.sort_scratch.assign(entries, SortKey());
+    scene.draw.group_order.assign(entries, SortKey());
+    scene.draw.group_scratch.assign(entries, SortKey());
+    scene.draw.sort_histogram.assign(257, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace orvl

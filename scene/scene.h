@@ -232,6 +232,10 @@ void scene_construct(Scene& scene);
 void scene_destroy(Scene& scene);
 // Zeroes every table count and read position (the tables themselves are left alone).
 void scene_clear_counts(Scene& scene);
+// Sizes the renderer's draw list and sort buffers for the loaded polygons: three entries per
+// triangle plus headroom, so nothing is allocated while frames are drawn. False when memory
+// runs out (the buffers are then left as they were).
+bool scene_alloc_draw_buffers(Scene& scene);
 int scene_configure(Scene& scene, uint32_t flags, int width, int height, int max_texture_size,
                     int precalc_step);
 void scene_set_lightwave_root(Scene& scene, const std::string& root);

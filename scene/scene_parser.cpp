@@ -610,20 +610,8 @@ SceneStatus Parser::run() {
   std::vector<uint8_t>().swap(s_.parse.text);
   s_.parse.text_pos = 0;
 
-  // The renderer's draw list and sort buffers: three entries per triangle plus headroom.
-  const long long total = static_cast<long long>(s_.polygon_total) + 4096;
-  if (total < 0) return refuse("polygon total " + std::to_string(s_.polygon_total) + " is negative");
-  const size_t entries = static_cast<size_t>(total) * 3;
-  try {
-    s_.draw.draw_list.assign(entries, DrawEntry());
-    s_.draw.sort_keys.assign(entries, SortKey());
-    s_.draw.sort_scratch.assign(entries, SortKey());
-    s_.draw.group_order.assign(entries, SortKey());
-    s_.draw.group_scratch.assign(entries, SortKey());
-    s_.draw.sort_histogram.assign(257, 0);
-  } catch (const std::bad_alloc&) {
-    return fail(SceneStatus::out_of_memory);
-  }
+  if (s_.polygon_total < 0) return refuse("polygon total " + std::to_string(s_.polygon_total) + " is negative");
+  if (!scene_alloc_draw_buffers(s_)) return fail(SceneStatus::out_of_memory);
   return SceneStatus::ok;
 }
 

@@ -23,7 +23,7 @@
 
 namespace fs = std::filesystem;
 using orvl_test::ChildResult;
-using orvl_test::ChildSpec;
+using orvl_test::ChildSetup;
 using orvl_test::file_text;
 
 namespace {
@@ -123,19 +123,19 @@ class Hostile : public ::testing::Test {
   std::string write(const std::string& rel, const std::string& s) const { return write(rel, Bytes(s.begin(), s.end())); }
   // Runs orvl in the test folder; out and err receive its standard output and error.
   ChildResult orvl(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr,
-                   ChildSpec spec = {}) const {
-    spec.args = std::move(args);
-    if (spec.cwd.empty()) spec.cwd = dir.string();
-    spec.out_path = path(".stdout");
-    spec.err_path = path(".stderr");
-    spec.env.push_back("DISPLAY=");
-    spec.env.push_back("WAYLAND_DISPLAY=");
-    spec.env.push_back("SDL_AUDIODRIVER=dummy");
-    const ChildResult r = orvl_test::run_child(program(), spec);
-    if (out) *out = file_text(spec.out_path);
-    if (err) *err = file_text(spec.err_path);
-    fs::remove(spec.out_path);
-    fs::remove(spec.err_path);
+                   ChildSetup setup = {}) const {
+    setup.args = std::move(args);
+    if (setup.cwd.empty()) setup.cwd = dir.string();
+    setup.out_path = path(".stdout");
+    setup.err_path = path(".stderr");
+    setup.env.push_back("DISPLAY=");
+    setup.env.push_back("WAYLAND_DISPLAY=");
+    setup.env.push_back("SDL_AUDIODRIVER=dummy");
+    const ChildResult r = orvl_test::run_child(program(), setup);
+    if (out) *out = file_text(setup.out_path);
+    if (err) *err = file_text(setup.err_path);
+    fs::remove(setup.out_path);
+    fs::remove(setup.err_path);
     return r;
   }
   // Names in a folder left by an unfinished write.
@@ -210,10 +210,10 @@ const char* kRecordingFfmpeg =
 TEST_F(Hostile, VideoFileNameNeverReachesAShell) {
   const std::string bin = fake_ffmpeg(dir / "bin", kRecordingFfmpeg);
   const std::string name = "v'; touch INJECTED; echo '$(touch INJECTED2).mp4";
-  ChildSpec spec;
-  spec.env = {"PATH=" + bin + ":/usr/bin:/bin", "TMPDIR=" + dir.string()};
+  ChildSetup setup;
+  setup.env = {"PATH=" + bin + ":/usr/bin:/bin", "TMPDIR=" + dir.string()};
   std::string err;
-  const ChildResult r = orvl({"--headless", "--fps", "1", "--video", name}, nullptr, &err, spec);
+  const ChildResult r = orvl({"--headless", "--fps", "1", "--video", name}, nullptr, &err, setup);
   EXPECT_EQ(r.exit_code, 0) << err;
   EXPECT_FALSE(fs::exists(dir / "INJECTED"));
   EXPECT_FALSE(fs::exists(dir / "INJECTED2"));
@@ -237,11 +237,11 @@ TEST_F(Hostile, FfmpegStoppingEarlyIsReportedAndThePicturesAreFinished) {
   fs::create_directories(dir / "empty");
   for (const Case& c : cases) {
     fs::remove_all(dir / "pics");
-    ChildSpec spec;
-    spec.env = {"PATH=" + c.path_dir, "TMPDIR=" + dir.string()};
+    ChildSetup setup;
+    setup.env = {"PATH=" + c.path_dir, "TMPDIR=" + dir.string()};
     std::string err;
     const ChildResult r =
-        orvl({"--headless", "--fps", "1", "--every", "10", "--out", "pics", "--video", "show.mp4"}, nullptr, &err, spec);
+        orvl({"--headless", "--fps", "1", "--every", "10", "--out", "pics", "--video", "show.mp4"}, nullptr, &err, setup);
     EXPECT_EQ(r.signal, 0) << c.what;
     EXPECT_EQ(r.exit_code, 1) << c.what << ": " << err;
     EXPECT_NE(err.find("show.mp4: ffmpeg stopped: "), std::string::npos) << c.what << ": " << err;
@@ -260,14 +260,14 @@ TEST_F(Hostile, StopSignalsEndTheShowLikeEscapeAndLeaveNoTemporaryFiles) {
   for (int sig : {SIGINT, SIGTERM, SIGKILL}) {
     fs::remove(dir / "show.mp4");
     fs::remove(dir / "log.txt");  // the previous run's log must not be taken for this one's
-    ChildSpec spec;
-    spec.cwd = dir.string();
-    spec.env = {"PATH=" + bin + ":/usr/bin:/bin", "TMPDIR=" + dir.string(), "DISPLAY=", "WAYLAND_DISPLAY=",
+    ChildSetup setup;
+    setup.cwd = dir.string();
+    setup.env = {"PATH=" + bin + ":/usr/bin:/bin", "TMPDIR=" + dir.string(), "DISPLAY=", "WAYLAND_DISPLAY=",
                 "SDL_AUDIODRIVER=dummy"};
-    spec.args = {"--headless", "--fps", "200", "--video", "show.mp4"};
-    spec.out_path = path("log.txt");
-    spec.err_path = path("err.txt");
-    const pid_t pid = orvl_test::start_child(program(), spec);
+    setup.args = {"--headless", "--fps", "200", "--video", "show.mp4"};
+    setup.out_path = path("log.txt");
+    setup.err_path = path("err.txt");
+    const pid_t pid = orvl_test::start_child(program(), setup);
     // Once rendering has started the sound library is loaded.
     for (int i = 0; i < 2000 && file_text(path("log.txt")).find("Start Rendering") == std::string::npos; ++i)
       ::usleep(5000);
@@ -344,9 +344,9 @@ TEST_F(Hostile, PicturesAboveThePixelBudgetAreRefusedBeforeDecoding) {
   write("bomb.tga", big_tga);
   for (const char* f : {"bomb.jpg", "bombp.jpg", "bomb.bmp", "bomb.tga"}) {
     std::string out, err;
-    ChildSpec spec;
-    spec.file_size_limit = 1 << 20;
-    const ChildResult r = orvl({"image", "convert", f, "out.tga"}, &out, &err, spec);
+    ChildSetup setup;
+    setup.file_size_limit = 1 << 20;
+    const ChildResult r = orvl({"image", "convert", f, "out.tga"}, &out, &err, setup);
     expect_clean_failure(r, f);
     EXPECT_NE(err.find("Image too large (14)"), std::string::npos) << f << ": " << err;
     EXPECT_FALSE(fs::exists(dir / "out.tga")) << f;
@@ -355,15 +355,15 @@ TEST_F(Hostile, PicturesAboveThePixelBudgetAreRefusedBeforeDecoding) {
   write("small.tga", tga(40, 40));
   write("small.jpg", jpeg(40, 40, true));
   for (const char* f : {"small.tga", "small.jpg"}) {
-    ChildSpec spec;
-    spec.env = {"ORVL_MAX_PIXELS=1000"};
+    ChildSetup setup;
+    setup.env = {"ORVL_MAX_PIXELS=1000"};
     std::string out;
-    EXPECT_EQ(orvl({"image", "info", f, "--json"}, &out, nullptr, spec).exit_code, 1) << f;
+    EXPECT_EQ(orvl({"image", "info", f, "--json"}, &out, nullptr, setup).exit_code, 1) << f;
     EXPECT_EQ(nlohmann::json::parse(out)["code"], 14) << f;
-    spec.env = {"ORVL_MAX_PIXELS=1600"};
-    EXPECT_EQ(orvl({"image", "info", f}, nullptr, nullptr, spec).exit_code, 0) << f;
+    setup.env = {"ORVL_MAX_PIXELS=1600"};
+    EXPECT_EQ(orvl({"image", "info", f}, nullptr, nullptr, setup).exit_code, 0) << f;
   }
-  ChildSpec bad;
+  ChildSetup bad;
   bad.env = {"ORVL_MAX_PIXELS=lots"};
   EXPECT_EQ(orvl({"image", "info", "small.tga"}, nullptr, nullptr, bad).exit_code, 2);
 }
@@ -429,10 +429,10 @@ TEST_F(Hostile, AFullDiskLeavesEveryOldFileWhole) {
       {"render", "scene.lws", "--out", "r", "--to", "0", "--size", "1024x1024", "--quiet"},
   };
   for (const auto& args : runs) {
-    ChildSpec spec;
-    spec.file_size_limit = 700;
+    ChildSetup setup;
+    setup.file_size_limit = 700;
     std::string err;
-    const ChildResult r = orvl(args, nullptr, &err, spec);
+    const ChildResult r = orvl(args, nullptr, &err, setup);
     expect_clean_failure(r, args[0] + " " + args[1]);
     EXPECT_NE(err.find("File too large"), std::string::npos) << args[0] << " " << args[1] << ": " << err;
   }
@@ -466,10 +466,10 @@ TEST_F(Hostile, FifosAndDevicesAreRefusedInsteadOfWaitedOn) {
       {"render", "f.lws", "--out", "r"},
   };
   for (const auto& args : runs) {
-    ChildSpec spec;
-    spec.timeout_s = 10;
+    ChildSetup setup;
+    setup.timeout_s = 10;
     std::string err;
-    const ChildResult r = orvl(args, nullptr, &err, spec);
+    const ChildResult r = orvl(args, nullptr, &err, setup);
     expect_clean_failure(r, args[0] + " " + args[1]);
     if (args[0] != "dump-scene" && args[0] != "dump-object" && args[0] != "eval" && args[0] != "render") {
       EXPECT_NE(err.find("not a regular file"), std::string::npos) << args[0] << " " << args[1] << ": " << err;

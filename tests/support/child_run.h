@@ -20,7 +20,7 @@
 
 namespace orvl_test {
 
-struct ChildSpec {
+struct ChildSetup {
   std::vector<std::string> args;  // after the program name
   std::string cwd;                // empty: the test's own
   std::vector<std::string> env;   // "NAME=VALUE" set (or "NAME=" cleared) in the child
@@ -35,29 +35,29 @@ struct ChildResult {
   bool timed_out = false;
 };
 
-inline pid_t start_child(const std::string& program, const ChildSpec& spec) {
+inline pid_t start_child(const std::string& program, const ChildSetup& setup) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   // Child: nothing here may return into the test.
-  if (!spec.cwd.empty() && ::chdir(spec.cwd.c_str()) != 0) ::_exit(126);
-  for (const std::string& kv : spec.env) {
+  if (!setup.cwd.empty() && ::chdir(setup.cwd.c_str()) != 0) ::_exit(126);
+  for (const std::string& kv : setup.env) {
     const size_t eq = kv.find('=');
     ::setenv(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), 1);
   }
-  if (spec.file_size_limit >= 0) {
-    rlimit rl{rlim_t(spec.file_size_limit), rlim_t(spec.file_size_limit)};
+  if (setup.file_size_limit >= 0) {
+    rlimit rl{rlim_t(setup.file_size_limit), rlim_t(setup.file_size_limit)};
     ::setrlimit(RLIMIT_FSIZE, &rl);
     ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
   }
   ::setpgid(0, 0);
   const int in = ::open("/dev/null", O_RDONLY);
-  const int out = ::open(spec.out_path.empty() ? "/dev/null" : spec.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int err = ::open(spec.err_path.empty() ? "/dev/null" : spec.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int out = ::open(setup.out_path.empty() ? "/dev/null" : setup.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = ::open(setup.err_path.empty() ? "/dev/null" : setup.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ::dup2(in, 0);
   ::dup2(out, 1);
   ::dup2(err, 2);
   std::vector<char*> argv;
-  std::vector<std::string> args = spec.args;
+  std::vector<std::string> args = setup.args;
   args.insert(args.begin(), program);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -86,8 +86,8 @@ inline ChildResult wait_child(pid_t pid, double timeout_s) {
   return r;
 }
 
-inline ChildResult run_child(const std::string& program, const ChildSpec& spec) {
-  return wait_child(start_child(program, spec), spec.timeout_s);
+inline ChildResult run_child(const std::string& program, const ChildSetup& setup) {
+  return wait_child(start_child(program, setup), setup.timeout_s);
 }
 
 inline std::string file_text(const std::string& path) {
