@@ -134,7 +134,14 @@ bool queue_entry(Scene& scene, const Triangle* triangle, Vertex* v0, Vertex* v1,
     }
     return false;
   }
-  scene.draw.draw_list[g_frame.draw_count] = DrawEntry{triangle, v0, v1, v2};
+  const uint32_t state = draw_state_code(*triangle);
+  if (g_frame.draw_count == 0) {
+    g_frame.first_state = state;
+    g_frame.mixed_states = false;
+  } else if (state != g_frame.first_state) {
+    g_frame.mixed_states = true;
+  }
+  scene.draw.draw_list[g_frame.draw_count] = DrawEntry{triangle, v0, v1, v2, state};
   scene.draw.sort_keys[g_frame.draw_count] = SortKey{key, g_frame.draw_count};
   ++g_frame.draw_count;
   return true;

@@ -45,6 +45,10 @@ constexpr int32_t kStaticImageKey = 15;
 struct FrameState {
   int draw_count = 0;     // entries queued so far
   long long dropped = 0;  // entries that did not fit the draw list (all frames)
+  // The first entry's drawing state and whether any other entry's differs: a frame of one
+  // state has nothing to group.
+  uint32_t first_state = 0;
+  bool mixed_states = false;
 };
 FrameState& frame_state();
 

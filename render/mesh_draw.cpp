@@ -1,5 +1,9 @@
 #include "render/mesh_draw.h"
 
+#include <algorithm>
+#include <limits>
+
+#include "render/display.h"
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
 
@@ -285,12 +289,9 @@ bool g_exact_order = false;
 // Dissolve level of the triangle's owner (255 when it has none).
 uint8_t alpha_of(const Triangle& t) { return t.dissolve_ref ? static_cast<uint8_t>(*t.dissolve_ref) : uint8_t(255); }
 
-constexpr uint32_t kFixedPlace = 0xFFFFFFFFu;
+}  // namespace
 
-// The drawing state of a triangle that may move within its run: depth-tested, opaque,
-// drawn in one pass with no outline and no inversion. Anything else keeps its place
-// (kFixedPlace). Bits: textured, lit, flat, replace mode, then the bound texture.
-uint32_t state_code(const Triangle& t) {
+uint32_t draw_state_code(const Triangle& t) {
   const uint32_t f = t.flags;
   if (alpha_of(t) != 255) return kFixedPlace;
   if (f & (TriangleFlags::ADDITIVE | TriangleFlags::INVERT | TriangleFlags::WIREFRAME)) return kFixedPlace;
@@ -307,6 +308,8 @@ uint32_t state_code(const Triangle& t) {
   return code;
 }
 
+namespace {
+
 // Stable sort of a short run by state code.
 void insertion_sort(SortKey* a, int n) {
   for (int i = 1; i < n; ++i) {
@@ -317,43 +320,183 @@ void insertion_sort(SortKey* a, int n) {
   }
 }
 
-// Builds in `order` (key: state code, index: draw-list index) the drawing order: the depth
-// order, except that each run of movable triangles is grouped by state, keeping depth order
-// inside each group. Within such a run only the depth test decides what shows, except where
-// two fragments have exactly equal depth; triangles with equal keys and different states
-// therefore end the run, so that their order stays the painter's order.
-void group_by_state(const SortKey* keys, const DrawEntry* list, SortKey* order, SortKey* scratch,
-                    int32_t* histogram, int count) {
-  constexpr int kAhead = 16;
-  for (int n = 0; n < count; ++n) {
-    if (n + kAhead < count) __builtin_prefetch(list[keys[n + kAhead].index].triangle);
-    order[n] = SortKey{static_cast<int32_t>(state_code(*list[keys[n].index].triangle)), keys[n].index};
+// Where a triangle can put fragments: the bounding box of its corners projected onto the
+// plane at distance 1 in front of the eye (x / -z, y / -z; the frustum maps that plane
+// linearly onto the viewport), widened by a margin. A corner on or behind the eye plane
+// has no such bound, and neither has a corner that is not a number: the box is then
+// everything. Two triangles whose boxes do not meet share no pixel, so their drawing
+// order cannot matter.
+struct ScreenBox {
+  float x0, y0, x1, y1;
+
+  static ScreenBox none() { return {kInf, kInf, -kInf, -kInf}; }
+  static ScreenBox all() { return {-kInf, -kInf, kInf, kInf}; }
+  bool meets(const ScreenBox& o) const { return x0 <= o.x1 && o.x0 <= x1 && y0 <= o.y1 && o.y0 <= y1; }
+  void add(const ScreenBox& o) {
+    x0 = std::min(x0, o.x0);
+    y0 = std::min(y0, o.y0);
+    x1 = std::max(x1, o.x1);
+    y1 = std::max(y1, o.y1);
   }
-  int n = 0;
-  while (n < count) {
-    if (static_cast<uint32_t>(order[n].key) == kFixedPlace) {
-      ++n;
-      continue;
-    }
-    int end = n + 1;
-    bool mixed = false;
-    while (end < count && static_cast<uint32_t>(order[end].key) != kFixedPlace) {
-      if (order[end].key != order[end - 1].key) {
-        if (keys[end].key == keys[end - 1].key) break;
-        mixed = true;
-      }
-      ++end;
-    }
-    const int len = end - n;
-    if (mixed) {
-      if (len <= 32)
-        insertion_sort(order + n, len);
-      else
-        radix_sort_keys(order + n, scratch, histogram, len);
-    }
-    n = end;
+
+  static constexpr float kInf = std::numeric_limits<float>::infinity();
+};
+
+ScreenBox screen_box(const DrawEntry& d, float x_offset, float margin) {
+  const Vertex* v[3] = {d.vertex0, d.vertex1, d.vertex2};
+  ScreenBox b = ScreenBox::none();
+  for (const Vertex* p : v) {
+    if (!(p->z < -1e-3f)) return ScreenBox::all();
+    const float w = -1.0f / p->z;
+    const float x = (p->x + x_offset) * w, y = p->y * w;
+    b.add(ScreenBox{x, y, x, y});
   }
+  if (!(b.x0 <= b.x1 && b.y0 <= b.y1)) return ScreenBox::all();
+  return ScreenBox{b.x0 - margin, b.y0 - margin, b.x1 + margin, b.y1 + margin};
 }
+
+// Size of one pixel on the plane at distance 1: the frustum spans 1 unit across the
+// shorter side of the viewport (the picture's configured size when no viewport is set),
+// 0 when neither is known.
+float pixel_size(const Scene& scene) {
+  int v[4];
+  display_viewport(v);
+  int side = std::min(v[2], v[3]);
+  if (side <= 0) side = std::min(scene.width, scene.height);
+  return side > 0 ? 1.0f / float(side) : 0.0f;
+}
+
+// How many runs of fixed-place triangles a movable triangle may be drawn ahead of.
+constexpr int kHopLimit = 32;
+constexpr int kRing = kHopLimit + 2;
+
+// Builds in `order` (key: state code, index: draw-list index) the drawing order from the
+// depth order `keys`. Triangles that must keep their place (kFixedPlace) stay in depth
+// order; they split the list into stretches of movable triangles ("pools"). A movable
+// triangle joins the earliest pool it can reach: it may pass a run of fixed triangles
+// (and up to kHopLimit of them) when its screen box meets none of theirs, because
+// triangles that share no pixel draw the same picture in either order. Among movable
+// triangles only the depth test decides what shows, except where two fragments have
+// exactly equal depth. Each pool is then drawn grouped by state, in depth order inside each
+// group, so most state changes and glBegin/glEnd pairs go away. `links` (as many as keys)
+// holds each entry's state code and the next member of its pool.
+class StateGrouper {
+ public:
+  StateGrouper(const Scene& scene, const SortKey* keys, SortKey* order, SortKey* links, SortKey* scratch,
+               int32_t* histogram)
+      : list_(scene.draw.draw_list.data()), keys_(keys), order_(order), links_(links), scratch_(scratch),
+        histogram_(histogram), x_offset_(scene.x_offset) {
+    const float pixel = pixel_size(scene);
+    margin_ = 2.0f * pixel;
+    hops_ = pixel > 0 ? kHopLimit : 0;
+  }
+
+  void run(int count) {
+    constexpr int kAhead = 16;
+    open_pool(0);
+    bool in_fixed = false;
+    for (int n = 0; n < count; ++n) {
+      if (n + kAhead < count) __builtin_prefetch(&list_[keys_[n + kAhead].index].state);
+      const DrawEntry& d = list_[keys_[n].index];
+      const uint32_t code = d.state;
+      links_[n] = SortKey{static_cast<int32_t>(code), -1};
+      if (code == kFixedPlace) {
+        if (!in_fixed) start_fixed_run(n);
+        in_fixed = true;
+        Run& r = runs_[(runs_started_ - 1) % kRing];
+        r.last = n;
+        if (hops_ > 0) r.box.add(fixed_box(d));
+      } else {
+        in_fixed = false;
+        join(n, code, d);
+      }
+    }
+    while (emitted_ < runs_started_) emit(emitted_);
+    emit_pool(runs_started_);
+  }
+
+ private:
+  struct Pool {
+    int head, tail;
+    uint32_t first_code;
+    bool mixed;
+  };
+  struct Run {
+    int first, last;
+    ScreenBox box;
+  };
+
+  ScreenBox fixed_box(const DrawEntry& d) const {
+    float margin = margin_;
+    // Outlines are lines of the surface's width around the triangle.
+    if ((d.triangle->flags & TriangleFlags::WIREFRAME) && d.triangle->surface)
+      margin += margin_ * float(std::max(1, int(d.triangle->surface->line_width)));
+    return screen_box(d, x_offset_, margin);
+  }
+
+  void open_pool(int p) { pools_[p % kRing] = Pool{-1, -1, 0, false}; }
+
+  // A new run of fixed triangles. A pool that no later triangle can reach any more, and
+  // whose following run is complete, is final and goes out with that run.
+  void start_fixed_run(int n) {
+    const int r = runs_started_++;
+    runs_[r % kRing] = Run{n, n, ScreenBox::none()};
+    open_pool(r + 1);
+    while (emitted_ < runs_started_ - std::max(hops_, 1)) emit(emitted_);
+  }
+
+  void join(int n, uint32_t code, const DrawEntry& d) {
+    int p = runs_started_;
+    if (hops_ > 0 && p > emitted_) {
+      const ScreenBox box = screen_box(d, x_offset_, margin_);
+      while (p > emitted_ && !box.meets(runs_[(p - 1) % kRing].box)) --p;
+    }
+    Pool& pool = pools_[p % kRing];
+    if (pool.head < 0) {
+      pool.head = n;
+      pool.first_code = code;
+    } else {
+      links_[pool.tail].index = n;
+      pool.mixed |= code != pool.first_code;
+    }
+    pool.tail = n;
+  }
+
+  // Pool p, then the fixed run that follows it.
+  void emit(int p) {
+    emit_pool(p);
+    const Run& r = runs_[p % kRing];
+    for (int n = r.first; n <= r.last; ++n) order_[out_++] = SortKey{static_cast<int32_t>(kFixedPlace), keys_[n].index};
+    ++emitted_;
+  }
+
+  void emit_pool(int p) {
+    const Pool& pool = pools_[p % kRing];
+    const int start = out_;
+    for (int n = pool.head; n >= 0; n = links_[n].index) order_[out_++] = SortKey{links_[n].key, keys_[n].index};
+    if (!pool.mixed) return;
+    const int len = out_ - start;
+    if (len <= 32)
+      insertion_sort(order_ + start, len);
+    else
+      radix_sort_keys(order_ + start, scratch_, histogram_, len);
+  }
+
+  const DrawEntry* list_;
+  const SortKey* keys_;
+  SortKey* order_;
+  SortKey* links_;
+  SortKey* scratch_;
+  int32_t* histogram_;
+  float x_offset_;
+  float margin_ = 0;
+  int hops_ = 0;
+  Pool pools_[kRing];
+  Run runs_[kRing];
+  int runs_started_ = 0;  // runs of fixed triangles seen so far
+  int emitted_ = 0;       // pools (each with the run after it) already in `order`
+  int out_ = 0;
+};
 
 }  // namespace
 
@@ -373,20 +516,27 @@ void draw_frame(Scene& scene) {
   const SortKey* keys = buffers.sort_keys.data();
   const DrawEntry* list = buffers.draw_list.data();
   // Without a depth buffer the painter's order is the picture; buffers smaller than the
-  // list (never from a loaded scene) also fall back to it.
-  if (depth_buffer && !g_exact_order && buffers.group_order.size() >= static_cast<size_t>(count) &&
+  // list (never from a loaded scene) also fall back to it. A frame of one drawing state is
+  // grouped already.
+  if (depth_buffer && !g_exact_order && frame_state().mixed_states &&
+      buffers.group_order.size() >= static_cast<size_t>(count) &&
       buffers.group_scratch.size() >= static_cast<size_t>(count)) {
-    group_by_state(keys, list, buffers.group_order.data(), buffers.group_scratch.data(),
-                   buffers.sort_histogram.data(), count);
+    StateGrouper(scene, keys, buffers.group_order.data(), buffers.sort_scratch.data(), buffers.group_scratch.data(),
+                 buffers.sort_histogram.data())
+        .run(count);
     keys = buffers.group_order.data();
   }
   // Depth order visits the draw list, the triangles and the vertices out of memory order,
   // so on large scenes nearly every entry missed the cache. Two steps of prefetching hide
   // that: the entry 2 x kAhead ahead, then the triangle and vertices of the entry kAhead
   // ahead (whose pointers have arrived by then).
-  constexpr int kAhead = 16;
+  constexpr int kAhead = 64;
   for (int n = 0; n < count; ++n) {
-    if (n + 2 * kAhead < count) __builtin_prefetch(&list[keys[n + 2 * kAhead].index]);
+    if (n + 2 * kAhead < count) {
+      const DrawEntry* a = &list[keys[n + 2 * kAhead].index];
+      __builtin_prefetch(a);
+      __builtin_prefetch(reinterpret_cast<const char*>(a + 1) - 1);
+    }
     if (n + kAhead < count) {
       const DrawEntry& a = list[keys[n + kAhead].index];
       __builtin_prefetch(a.triangle);

@@ -24,13 +24,21 @@ enum class BlendState : int {
 };
 
 // With the depth buffer on, the depth test alone decides what shows of opaque, depth-tested
-// triangles, except where two fragments have exactly equal depth. So each run of such
-// triangles (single-pass, no outline, no inversion) in the depth order is drawn grouped by
-// drawing state (texture, shading, lighting, texture mode), depth order kept inside each
-// group, which saves most state changes and glBegin/glEnd pairs. Triangles with exactly
-// equal keys and different states end a run, so ties keep their painter's order. Blended,
-// additive, inverting, outlined and two-pass triangles keep their exact place.
+// triangles, except where two fragments have exactly equal depth. So such triangles
+// (single-pass, no outline, no inversion) are drawn grouped by drawing state (texture,
+// shading, lighting, texture mode), depth order kept inside each group, which saves most
+// state changes and glBegin/glEnd pairs. Blended, additive, inverting, outlined and two-pass
+// triangles keep their exact place; an opaque triangle is drawn ahead of them only when its
+// projected bounding box meets none of theirs (up to 32 runs of them back), since triangles
+// that share no pixel give the same picture in either order.
 void draw_frame(Scene& scene);
+
+// The drawing state a triangle is grouped by: bits for textured, lit, flat and texture
+// mode, then the bound texture; kFixedPlace for a triangle that keeps its place in the depth
+// order. Taken when the triangle is queued: its flags, textures and dissolve level are
+// settled by then for the frame.
+constexpr uint32_t kFixedPlace = 0xFFFFFFFFu;
+uint32_t draw_state_code(const Triangle& t);
 
 // Draws the plain depth order, one state change at a time, instead (off by default).
 void set_exact_draw_order(bool exact);

@@ -120,6 +120,9 @@ struct DrawEntry {
   Vertex* vertex0 = nullptr;
   Vertex* vertex1 = nullptr;
   Vertex* vertex2 = nullptr;
+  // The renderer's drawing-state code of the triangle, taken when it is queued, so that
+  // grouping by state does not visit every triangle a second time.
+  uint32_t state = 0;
 };
 
 // Depth key of a queued triangle (smallest camera-space z times 256) and its draw-list index.
@@ -158,7 +161,7 @@ struct DrawBuffers {
   std::vector<DrawEntry> draw_list;     // 3 x (polygon_total + 4096) entries
   std::vector<int32_t> sort_histogram;  // 257 counters
   std::vector<SortKey> sort_keys;
-  std::vector<SortKey> sort_scratch;
+  std::vector<SortKey> sort_scratch;   // the depth sort's scratch, then the grouping's links
   std::vector<SortKey> group_order;    // the drawing order grouped by state (as many as sort_keys)
   std::vector<SortKey> group_scratch;
   int metaform_ranges[kMaxMetaformRanges][2] = {};

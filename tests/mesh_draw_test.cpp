@@ -24,11 +24,11 @@ struct DrawFixture : ::testing::Test {
 
   void SetUp() override {
     gl_recorder().reset();
-    tris.reserve(64);
-    verts.reserve(64 * 3);
-    scene.draw.draw_list.resize(64);
-    scene.draw.sort_keys.resize(64);
-    scene.draw.sort_scratch.resize(64);
+    tris.reserve(256);
+    verts.reserve(256 * 3);
+    scene.draw.draw_list.resize(256);
+    scene.draw.sort_keys.resize(256);
+    scene.draw.sort_scratch.resize(256);
     scene.draw.sort_histogram.resize(257);
     scene.flags = SceneFlags::DEPTH_BUFFER;
     frame_state().draw_count = 0;
@@ -37,7 +37,8 @@ struct DrawFixture : ::testing::Test {
   }
   void TearDown() override { set_exact_draw_order(false); }
 
-  Triangle& add(uint32_t flags, float z, uint8_t red = 10) {
+  // The corners lie at x = dx, dx + 1, dx + 2 (y 0, 2, 4), all at depth z.
+  Triangle& add(uint32_t flags, float z, uint8_t red = 10, float dx = 0) {
     Triangle t;
     t.flags = flags;
     t.surface = &surface;
@@ -45,7 +46,7 @@ struct DrawFixture : ::testing::Test {
     t.color[1] = 20;
     t.color[2] = 30;
     tris.push_back(t);
-    for (int k = 0; k < 3; ++k) verts.push_back(Vertex{float(k), float(k) * 2, z, 0, 0, 1});
+    for (int k = 0; k < 3; ++k) verts.push_back(Vertex{dx + float(k), float(k) * 2, z, 0, 0, 1});
     Vertex* v = &verts[verts.size() - 3];
     queue_entry(scene, &tris.back(), &v[0], &v[1], &v[2], depth_key(z, z, z));
     return tris.back();
@@ -219,34 +220,112 @@ TEST_F(DrawFixture, LitTrianglesSendNormalsWithTheirShading) {
   EXPECT_EQ(gl_recorder().count(GlFunc::Normal3f), 6u);
 }
 
-// Opaque depth-tested runs are drawn grouped by state; a blended triangle keeps its place and
-// an exact key tie between different states keeps its painter's order.
-TEST_F(DrawFixture, GroupsOpaqueRunsByStateButKeepsFixedPlacesAndTies) {
-  scene.draw.group_order.resize(64);
-  scene.draw.group_scratch.resize(64);
-  set_exact_draw_order(false);
-  auto textured = [&](float z, uint8_t red) { add(TriangleFlags::TEXTURED, z, red).texture = 1; };
-  textured(-50, 1);
-  add(0, -40, 2);
-  textured(-30, 3);
-  add(0, -25, 4).dissolve_ref = &alpha;
-  alpha = 128;
-  textured(-20, 5);
-  add(0, -20, 6);  // ties with 5
-  textured(-10, 7);
-  add(0, -5, 8);
-  auto reds = [&] {
+// Triangles drawn the default way, grouped by state, into a 640 x 480 picture.
+struct GroupingFixture : DrawFixture {
+  // The red component of every triangle drawn, in drawing order.
+  std::vector<int> reds() {
     std::vector<int> r;
     for (const GlCall* c : gl_recorder().of(GlFunc::Color4ub)) r.push_back(int(c->arg(0)));
     return r;
-  };
+  }
+  // Queues every triangle again: a triangle's drawing state is taken when it is queued, and
+  // the tests below set textures and dissolves after adding.
+  void requeue() {
+    frame_state().draw_count = 0;
+    for (size_t i = 0; i < tris.size(); ++i) {
+      const float z = verts[3 * i].z;
+      queue_entry(scene, &tris[i], &verts[3 * i], &verts[3 * i + 1], &verts[3 * i + 2], depth_key(z, z, z));
+    }
+  }
+  void group() {
+    scene.width = 640;
+    scene.height = 480;
+    scene.draw.group_order.resize(256);
+    scene.draw.group_scratch.resize(256);
+    set_exact_draw_order(false);
+  }
+};
+
+// Opaque depth-tested triangles are drawn grouped by state. A blended triangle keeps its
+// place; an opaque one is drawn ahead of it only where their screen boxes do not meet, and
+// never when a corner lies behind the eye.
+TEST_F(GroupingFixture, GroupsOpaqueTrianglesByStateAroundFixedPlaces) {
+  group();
+  auto textured = [&](float z, uint8_t red, float dx = 0) { add(TriangleFlags::TEXTURED, z, red, dx).texture = 1; };
+  textured(-50, 1);
+  add(0, -40, 2);
+  textured(-30, 3);
+  add(0, -25, 4).dissolve_ref = &alpha;  // blended, in front of everything at x 0..2
+  alpha = 128;
+  textured(-20, 5);      // behind the blended one on screen: stays after it
+  add(0, -20, 6, 100);   // far to the side: drawn ahead of it (an equal depth key is no matter)
+  add(0, -15, 9, 100);
+  verts.back().z = 1;    // one corner behind the eye: no screen bound, stays
+  textured(-10, 7, 100);
+  add(0, -5, 8);
+  requeue();
   draw_frame(scene);
-  EXPECT_THAT(reds(), ElementsAre(2, 1, 3, 4, 5, 6, 8, 7));
+  EXPECT_THAT(reds(), ElementsAre(2, 6, 1, 3, 7, 4, 9, 8, 5));
   const size_t grouped_batches = gl_recorder().count(GlFunc::Begin);
 
   gl_recorder().clear_calls();
   set_exact_draw_order(true);
   draw_frame(scene);
-  EXPECT_THAT(reds(), ElementsAre(1, 2, 3, 4, 5, 6, 7, 8));
+  EXPECT_THAT(reds(), ElementsAre(1, 2, 3, 4, 5, 6, 9, 7, 8));
   EXPECT_LT(grouped_batches, gl_recorder().count(GlFunc::Begin));
+}
+
+// Random mixes of movable and fixed-place triangles over more fixed runs than a triangle may
+// pass: every triangle is drawn once, fixed ones in depth order, and two triangles only
+// change order when both are movable or their screen extents are apart.
+TEST_F(GroupingFixture, ReordersOnlyWhatCannotChangeThePicture) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    tris.clear();
+    verts.clear();
+    frame_state().draw_count = 0;
+    gl_recorder().clear_calls();
+    group();
+    alpha = 128;
+    struct Placed {
+      float z, dx;
+      bool fixed;
+    };
+    std::vector<Placed> placed;
+    for (int i = 0; i < 250; ++i) {
+      const float z = -2.0f - float(rng() % 400) * 0.25f, dx = float(int(rng() % 200) - 100);
+      const int kind = int(rng() % 5);
+      Triangle& t = add(kind == 1 || kind == 2 ? TriangleFlags::TEXTURED : kind == 3 ? TriangleFlags::ADDITIVE : 0, z,
+                        uint8_t(i + 1), dx);
+      if (kind == 2) t.texture = 2;
+      if (kind == 1) t.texture = 1;
+      if (kind == 4) t.dissolve_ref = &alpha;
+      placed.push_back(Placed{z, dx, kind >= 3});
+    }
+    requeue();
+    draw_frame(scene);
+    const std::vector<int> drawn = reds();
+    ASSERT_EQ(drawn.size(), placed.size());
+    // Depth order: keys ascending, equal keys in queue order.
+    std::vector<int> depth(placed.size());
+    for (size_t i = 0; i < depth.size(); ++i) depth[i] = int(i);
+    std::stable_sort(depth.begin(), depth.end(), [&](int a, int b) {
+      return depth_key(placed[a].z, placed[a].z, placed[a].z) < depth_key(placed[b].z, placed[b].z, placed[b].z);
+    });
+    std::vector<int> rank(placed.size()), at(placed.size(), -1);
+    for (size_t i = 0; i < depth.size(); ++i) rank[depth[i]] = int(i);
+    for (size_t i = 0; i < drawn.size(); ++i) {
+      ASSERT_EQ(at[drawn[i] - 1], -1) << "drawn twice";
+      at[drawn[i] - 1] = int(i);
+    }
+    auto apart = [&](const Placed& a, const Placed& b) {
+      return (a.dx + 2) / -a.z < b.dx / -b.z || (b.dx + 2) / -b.z < a.dx / -a.z;
+    };
+    for (size_t a = 0; a < placed.size(); ++a)
+      for (size_t b = 0; b < placed.size(); ++b) {
+        if (rank[a] >= rank[b] || at[a] < at[b]) continue;
+        EXPECT_TRUE((!placed[a].fixed && !placed[b].fixed) || apart(placed[a], placed[b]))
+            << "round " << round << ": triangles " << a + 1 << " and " << b + 1 << " swapped";
+      }
+  }
 }
