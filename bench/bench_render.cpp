@@ -1,14 +1,19 @@
 // The renderer's own per-frame cost (evaluation, transform, culling, queueing, sorting and
 // submission into a call table that does nothing), the depth sort against std::stable_sort,
-// real llvmpipe frames per second, and the drawing batches per frame of the demo scenes.
+// real llvmpipe frames per second, the drawing batches per frame of the demo scenes, the
+// whole demo show headless and `orvl render` writing every frame.
 #include <benchmark/benchmark.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <random>
 
+#include "app/show.h"
+#include "effects/effects.h"
 #include "render/texture_upload.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -232,3 +237,91 @@ void BM_DemoSceneBatches(benchmark::State& state) {
 BENCHMARK(BM_DemoSceneBatches)
     ->ArgsProduct({benchmark::CreateDenseRange(1, kDemoSceneCount, 1), {0, 1}})
     ->Unit(benchmark::kMillisecond)->Iterations(1);
+
+namespace {
+
+// The whole demo show as `orvl --headless` plays it with no pictures written: every scene
+// at 30 frames per second of show time, llvmpipe at 640 x 480, timed from the first frame
+// to the last (loading is not counted). Argument: 0 grouped by state (as the show draws),
+// 1 in exact depth order.
+void BM_DemoShowHeadless(benchmark::State& state) {
+  const DemoShow& show = DemoShow::get();
+  if (!show.ok) {
+    state.SkipWithError("demo not generated");
+    return;
+  }
+  log_set_echo(false);
+  effects_install_hooks();
+  set_exact_draw_order(state.range(0) == 1);
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(show.dir);
+  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
+  long long frames = 0;
+  double seconds = 0;
+  bool played = true;
+  for (auto _ : state) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point first;
+    long long n = 0;
+    clock_set_virtual(1000);
+    ShowHost host;
+    host.after_frame = [&](int, const Scene&) {
+      if (n++ == 0) first = Clock::now();
+      clock_set_virtual(1000 + uint32_t(std::llround(double(n) * 1000.0 / kDemoFramesPerSecond)));
+    };
+    ShowSettings settings;
+    settings.mode_selected = true;
+    played = show_run(settings, host) == ShowResult::played && n > 1;
+    const double s = std::chrono::duration<double>(Clock::now() - first).count();
+    state.SetIterationTime(s);
+    frames += n - 1;
+    seconds += s;
+  }
+  clock_use_real();
+  set_exact_draw_order(false);
+  display_setup(DisplaySetup{});
+  std::filesystem::current_path(cwd);
+  if (!played) {
+    state.SkipWithError("the show did not play");
+    return;
+  }
+  state.counters["frames"] = double(frames) / double(state.iterations());
+  state.counters["fps"] = double(frames) / seconds;
+}
+BENCHMARK(BM_DemoShowHeadless)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+// `orvl render` of demo scene 5 (the busiest) writing every frame as a picture, as a whole
+// process: frames per second of wall time.
+void BM_RenderCommandEveryFrame(benchmark::State& state) {
+  const DemoShow& show = DemoShow::get();
+  if (!show.ok) {
+    state.SkipWithError("demo not generated");
+    return;
+  }
+  const std::string out = show.dir + "/render_out";
+  const std::string scene = show.dir + "/scene/5vex.lws";
+  const DemoSlot& slot = kDemoSlots[4];
+  const double frames = std::floor((slot.end_seconds - slot.start_seconds) * kDemoFramesPerSecond);
+  int status = 0;
+  for (auto _ : state) {
+    std::filesystem::remove_all(out);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // The demo names its objects and images from the show's folder.
+      if (chdir(show.dir.c_str()) != 0) _exit(127);
+      execl(ORVL_BINARY, ORVL_BINARY, "render", scene.c_str(), "--out", out.c_str(),
+            "--seconds", std::to_string(slot.end_seconds - slot.start_seconds).c_str(), "--quiet", (char*)nullptr);
+      _exit(127);
+    }
+    (void)waitpid(pid, &status, 0);
+  }
+  std::filesystem::remove_all(out);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    state.SkipWithError("orvl render failed");
+    return;
+  }
+  state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_RenderCommandEveryFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+}  // namespace

@@ -136,23 +136,22 @@ class DrawState {
 }  // namespace
 
 void radix_sort_keys(SortKey* keys, SortKey* scratch, int32_t* histogram, int count) {
+  if (count <= 0) return;
   SortKey* from = keys;
   SortKey* to = scratch;
-  for (int pass = 0; pass < 4; ++pass) {
+  for (int shift = 0; shift < 32; shift += 8) {
     for (int d = 0; d < 257; ++d) histogram[d] = 0;
-    for (int i = 0; i < count; ++i) ++histogram[(from[i].key & 0xFF) + 1];
+    for (int i = 0; i < count; ++i) ++histogram[((static_cast<uint32_t>(from[i].key) >> shift) & 0xFF) + 1];
+    // A digit that every key shares orders nothing (depth keys of one scene mostly share
+    // their top byte): the pass is skipped.
+    if (histogram[((static_cast<uint32_t>(from[0].key) >> shift) & 0xFF) + 1] == count) continue;
     for (int d = 1; d < 256; ++d) histogram[d] += histogram[d - 1];
-    for (int i = 0; i < count; ++i) {
-      const int d = from[i].key & 0xFF;
-      // Rotating brings the next byte down; after four passes every key is whole again,
-      // which the grouping step needs to see exact depth ties.
-      const uint32_t k = static_cast<uint32_t>(from[i].key);
-      to[histogram[d]++] = SortKey{static_cast<int32_t>((k >> 8) | (k << 24)), from[i].index};
-    }
+    for (int i = 0; i < count; ++i) to[histogram[(static_cast<uint32_t>(from[i].key) >> shift) & 0xFF]++] = from[i];
     SortKey* t = from;
     from = to;
     to = t;
   }
+  if (from != keys) std::copy(from, from + count, keys);
 }
 
 namespace {

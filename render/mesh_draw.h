@@ -44,10 +44,11 @@ uint32_t draw_state_code(const Triangle& t);
 void set_exact_draw_order(bool exact);
 bool exact_draw_order();
 
-// Least-significant-digit radix sort of `count` pairs, four passes over 8-bit digits, in
-// the order of the keys read as unsigned 32-bit numbers (keys >= 0 ascending, then negative
-// keys ascending); equal keys keep their order. `scratch` has room for `count` pairs and
-// `histogram` for 257 counters. The result, keys intact, is in `keys`.
+// Least-significant-digit radix sort of `count` pairs, up to four passes over 8-bit digits
+// (none for a digit all keys share), in the order of the keys read as unsigned 32-bit
+// numbers (keys >= 0 ascending, then negative keys ascending); equal keys keep their order.
+// `scratch` has room for `count` pairs and `histogram` for 257 counters. The result, keys
+// intact, is in `keys`.
 void radix_sort_keys(SortKey* keys, SortKey* scratch, int32_t* histogram, int count);
 
 }  // namespace orvl

@@ -63,19 +63,27 @@ struct DrawFixture : ::testing::Test {
 
 TEST(RadixSort, MatchesStableSortOnUnsignedKeys) {
   std::mt19937 rng(7);
-  for (int n : {1, 2, 17, 1000}) {
-    std::vector<SortKey> keys(n), scratch(n);
-    for (int i = 0; i < n; ++i)
-      keys[i] = SortKey{int32_t(rng() % 5 == 0 ? int32_t(rng() % 4) - 2 : int32_t(rng())), i};
-    auto expected = keys;
-    std::stable_sort(expected.begin(), expected.end(), [](const SortKey& a, const SortKey& b) {
-      return uint32_t(a.key) < uint32_t(b.key);
-    });
-    std::vector<int32_t> histogram(257);
-    radix_sort_keys(keys.data(), scratch.data(), histogram.data(), n);
-    for (int i = 0; i < n; ++i) {
-      ASSERT_EQ(keys[i].index, expected[i].index) << "n=" << n << " i=" << i;
-      ASSERT_EQ(keys[i].key, expected[i].key) << "n=" << n << " i=" << i;  // ties are read from them
+  // Keys of every bit pattern, keys differing in the low byte only (one pass: the result
+  // is copied back) and depth-like keys that share their top bytes (passes skipped).
+  auto make = [&](int mode) {
+    if (mode == 1) return int32_t(0x12345600 + int32_t(rng() % 256));
+    if (mode == 2) return -int32_t(rng() % 5000);
+    return rng() % 5 == 0 ? int32_t(rng() % 4) - 2 : int32_t(rng());
+  };
+  for (int mode = 0; mode < 3; ++mode) {
+    for (int n : {1, 2, 17, 1000}) {
+      std::vector<SortKey> keys(n), scratch(n);
+      for (int i = 0; i < n; ++i) keys[i] = SortKey{make(mode), i};
+      auto expected = keys;
+      std::stable_sort(expected.begin(), expected.end(), [](const SortKey& a, const SortKey& b) {
+        return uint32_t(a.key) < uint32_t(b.key);
+      });
+      std::vector<int32_t> histogram(257);
+      radix_sort_keys(keys.data(), scratch.data(), histogram.data(), n);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(keys[i].index, expected[i].index) << "n=" << n << " i=" << i;
+        ASSERT_EQ(keys[i].key, expected[i].key) << "n=" << n << " i=" << i;  // ties are read from them
+      }
     }
   }
 }
