@@ -73,16 +73,18 @@ struct Surface {
   int alpha = 255;
 };
 
+// The fields every drawn triangle reads come first, then what textured ones add, then what
+// only loading reads: an untextured triangle is drawn from its first 32 bytes.
 struct Triangle {
-  int32_t corners[3] = {0, 0, 0};
-  Surface* surface = nullptr;
+  uint32_t flags = 0;               // TriangleFlags
   uint8_t color[3] = {0, 0, 0};
-  float uv[6] = {0, 0, 0, 0, 0, 0};  // u, v of corner 0, 1, 2
-  float normal[3] = {0, 0, 0};
   int16_t texture = -1;             // OpenGL texture name of the colour image
   int16_t reflection_texture = -1;  // OpenGL texture name of the reflection image
-  uint32_t flags = 0;               // TriangleFlags
+  int32_t corners[3] = {0, 0, 0};
   const int* dissolve_ref = nullptr;  // the owning object's dissolve level (0..255)
+  Surface* surface = nullptr;
+  float uv[6] = {0, 0, 0, 0, 0, 0};  // u, v of corner 0, 1, 2
+  float normal[3] = {0, 0, 0};
 };
 
 struct ParticleEmitter;  // particle system state, owned through SceneObject::emitter
