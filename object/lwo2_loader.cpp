@@ -377,17 +377,10 @@ void Lwo2Loader::finish() {
   // Face normals, and vertex normals as the mean of the faces around each point.
   std::vector<double> sum(obj_.vertices.size() * 3, 0.0);
   for (Triangle& t : obj_.polygons) {
-    const Vertex& a = obj_.vertices[size_t(t.corners[0])];
-    const Vertex& b = obj_.vertices[size_t(t.corners[1])];
-    const Vertex& c = obj_.vertices[size_t(t.corners[2])];
-    const double e1[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
-    const double e2[3] = {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z};
-    double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-    const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    for (int k = 0; k < 3; ++k) {
-      n[k] = len > 0 && std::isfinite(len) ? n[k] / len : 0.0;
-      t.normal[k] = float(n[k]);
-    }
+    double n[3];
+    face_normal(obj_.vertices[size_t(t.corners[0])], obj_.vertices[size_t(t.corners[1])],
+                obj_.vertices[size_t(t.corners[2])], n);
+    for (int k = 0; k < 3; ++k) t.normal[k] = float(n[k]);
     for (int c = 0; c < 3; ++c)
       for (int k = 0; k < 3; ++k) sum[3 * size_t(t.corners[c]) + k] += n[k];
   }

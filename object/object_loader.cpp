@@ -377,20 +377,11 @@ void Loader::compute_normals() {
   std::vector<NormalAccumulator>& acc = table_.normal_work;
   for (Vertex& v : obj_.vertices) v.nx = v.ny = v.nz = 0;
   for (Triangle& t : obj_.polygons) {
-    const Vertex& a = obj_.vertices[size_t(t.corners[0])];
-    const Vertex& b = obj_.vertices[size_t(t.corners[1])];
-    const Vertex& c = obj_.vertices[size_t(t.corners[2])];
-    const double e1[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
-    const double e2[3] = {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z};
-    double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-                   e1[0] * e2[1] - e1[1] * e2[0]};
-    const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    // A triangle of zero area has no direction: its normal is left zero, and it adds
-    // nothing to its corners' sums.
-    for (int k = 0; k < 3; ++k) {
-      n[k] = len > 0 && std::isfinite(len) ? n[k] / len : 0.0;
-      t.normal[k] = float(n[k]);
-    }
+    double n[3];
+    // A triangle of zero area adds nothing to its corners' sums.
+    face_normal(obj_.vertices[size_t(t.corners[0])], obj_.vertices[size_t(t.corners[1])],
+                obj_.vertices[size_t(t.corners[2])], n);
+    for (int k = 0; k < 3; ++k) t.normal[k] = float(n[k]);
     for (int corner = 0; corner < 3; ++corner) {
       NormalAccumulator& s = acc[size_t(t.corners[corner])];
       for (int k = 0; k < 3; ++k) s.sum[k] += t.normal[k];
@@ -502,6 +493,16 @@ LoadStatus Loader::run() {
 }
 
 }  // namespace
+
+void face_normal(const Vertex& a, const Vertex& b, const Vertex& c, double n[3]) {
+  const double e1[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
+  const double e2[3] = {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z};
+  n[0] = e1[1] * e2[2] - e1[2] * e2[1];
+  n[1] = e1[2] * e2[0] - e1[0] * e2[2];
+  n[2] = e1[0] * e2[1] - e1[1] * e2[0];
+  const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  for (int k = 0; k < 3; ++k) n[k] = len > 0 && std::isfinite(len) ? n[k] / len : 0.0;
+}
 
 uint32_t surface_triangle_flags(const Surface& s) {
   using namespace TriangleFlags;

@@ -80,6 +80,11 @@ LoadStatus load_object_data(ObjectTable& table, ObjectLoadContext& context,
 // The `TriangleFlags` word every triangle of `surface` gets once the object is loaded.
 uint32_t surface_triangle_flags(const Surface& surface);
 
+// Unit normal of the triangle a, b, c (right-handed from its corner order) into `n`; all
+// zero for a triangle of zero area, which has no direction. Both loaders take their face
+// normals from here.
+void face_normal(const Vertex& a, const Vertex& b, const Vertex& c, double n[3]);
+
 // Bytes of the per-vertex work buffer of a "_PLOTS_" object.
 constexpr size_t kPlotsBytesPerVertex = 144;
 

@@ -29,15 +29,8 @@ class LwscLoader {
   SceneStatus run();
 
  private:
-  SceneStatus fail(SceneStatus status) {
-    scene_destroy(s_);
-    s_.loaded = 0;
-    return status;
-  }
-  SceneStatus refuse(const std::string& why) {
-    log_line("Scene " + s_.path + " refused: " + why);
-    return fail(SceneStatus::out_of_memory);
-  }
+  SceneStatus fail(SceneStatus status) { return scene_load_failed(s_, status); }
+  SceneStatus refuse(const std::string& why) { return scene_load_refused(s_, why); }
   SceneStatus take_motion(int& header);
   // A motion of the item's channels (9 entries, absent ones constant).
   SceneStatus item_motion(const LwscItem& it, uint8_t signs, int& header);

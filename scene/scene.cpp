@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "object/surface_image.h"
+#include "platform/log.h"
 
 namespace orvl {
 
@@ -150,6 +151,17 @@ bool scene_alloc_draw_buffers(Scene& scene) {
     return false;
   }
   return true;
+}
+
+SceneStatus scene_load_failed(Scene& scene, SceneStatus status) {
+  scene_destroy(scene);
+  scene.loaded = 0;
+  return status;
+}
+
+SceneStatus scene_load_refused(Scene& scene, const std::string& why) {
+  log_line("Scene " + scene.path + " refused: " + why);
+  return scene_load_failed(scene, SceneStatus::out_of_memory);
 }
 
 }  // namespace orvl

@@ -262,6 +262,11 @@ SceneStatus scene_load_text(Scene& scene, const std::string& path, const uint8_t
 // damaged scene fails with bad_scene, a full table or key pool with out_of_memory.
 SceneStatus scene_load_lwsc(Scene& scene, const std::string& path, const uint8_t* data,
                             size_t size);
+// How both readers stop a load: the scene is cleaned up with `loaded` = 0 and `status` is
+// returned. A refusal (a limit or count the scene breaks) first logs
+// "Scene PATH refused: WHY" and stops with out_of_memory.
+SceneStatus scene_load_failed(Scene& scene, SceneStatus status);
+SceneStatus scene_load_refused(Scene& scene, const std::string& why);
 void scene_scale(Scene& scene, float factor);
 void scene_reset_motions(Scene& scene);
 

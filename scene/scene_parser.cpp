@@ -58,15 +58,8 @@ class Parser {
   SceneStatus run();
 
  private:
-  SceneStatus fail(SceneStatus status) {
-    scene_destroy(s_);
-    s_.loaded = 0;
-    return status;
-  }
-  SceneStatus refuse(const std::string& why) {
-    log_line("Scene " + s_.path + " refused: " + why);
-    return fail(SceneStatus::out_of_memory);
-  }
+  SceneStatus fail(SceneStatus status) { return scene_load_failed(s_, status); }
+  SceneStatus refuse(const std::string& why) { return scene_load_refused(s_, why); }
 
   void header();
   float timing(const char* keyword);
