@@ -51,39 +51,33 @@ Loaded load_and_decode(const std::string& path, Img& img) {
   return r;
 }
 
-// Packed rows of red, green, blue bytes (the library's words hold 0x00RRGGBB).
-std::vector<uint8_t> rgb_rows(const Img& img) {
-  std::vector<uint8_t> rgb(static_cast<size_t>(img.width) * img.height * 3);
-  uint8_t* p = rgb.data();
+// Packed rows of red, green, blue bytes (the library's words hold 0x00RRGGBB), with an
+// opaque alpha byte after each pixel when `alpha` is set.
+std::vector<uint8_t> pixel_rows(const Img& img, bool alpha) {
+  const size_t channels = alpha ? 4 : 3;
+  std::vector<uint8_t> out(static_cast<size_t>(img.width) * img.height * channels);
+  uint8_t* p = out.data();
   for (uint32_t y = 0; y < img.height; ++y)
-    for (uint32_t x = 0; x < img.width; ++x, p += 3) {
+    for (uint32_t x = 0; x < img.width; ++x, p += channels) {
       const uint32_t v = img.pixels[static_cast<size_t>(y) * img.pitch + x];
       p[0] = static_cast<uint8_t>(v >> 16);
       p[1] = static_cast<uint8_t>(v >> 8);
       p[2] = static_cast<uint8_t>(v);
+      if (alpha) p[3] = 255;
     }
-  return rgb;
+  return out;
 }
 
 bool write_ppm(const std::string& path, const Img& img, std::string* why) {
   std::string header = "P6\n" + std::to_string(img.width) + " " + std::to_string(img.height) + "\n255\n";
   std::vector<uint8_t> bytes(header.begin(), header.end());
-  const auto rgb = rgb_rows(img);
+  const auto rgb = pixel_rows(img, false);
   bytes.insert(bytes.end(), rgb.begin(), rgb.end());
   return orvl::write_whole_file(path, bytes.data(), bytes.size(), why);
 }
 
 bool write_png(const std::string& path, const Img& img, std::string* why) {
-  std::vector<uint8_t> rgba(static_cast<size_t>(img.width) * img.height * 4);
-  uint8_t* p = rgba.data();
-  for (uint32_t y = 0; y < img.height; ++y)
-    for (uint32_t x = 0; x < img.width; ++x, p += 4) {
-      const uint32_t v = img.pixels[static_cast<size_t>(y) * img.pitch + x];
-      p[0] = static_cast<uint8_t>(v >> 16);
-      p[1] = static_cast<uint8_t>(v >> 8);
-      p[2] = static_cast<uint8_t>(v);
-      p[3] = 255;
-    }
+  const auto rgba = pixel_rows(img, true);
   return orvl::png_write_frame(path, rgba.data(), int(img.width), int(img.height), size_t(img.width) * 4, why);
 }
 

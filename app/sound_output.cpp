@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/message_box.h"
+#include "platform/file.h"
 #include "platform/log.h"
 
 namespace orvl {
@@ -224,6 +225,28 @@ void sound_show_end(const SoundApi& api, MusicState& music) {
   log_line("Removing BASS from memory.");
   (void)api.free();
   music.handle = 0;
+}
+
+void sound_attach_show_music(ShowHost& host, MusicState& music, const SoundFormatChoice& format,
+                             bool show_warnings, void* owner_window, SoundDevice device) {
+  host.music_start = [&music, format, show_warnings, owner_window, device](std::string& path) {
+    if (!sound_library_loaded()) {  // nothing to play it with: the show goes on silent
+      log_line("No sound library loaded: no music played.");
+      path.clear();
+      return true;
+    }
+    // Paths in the show are written the Windows way; the library opens real files.
+    music.path = resolve_data_path(path);
+    if (sound_show_start(sound_api(), music, format, show_warnings, owner_window, device) ==
+        SoundStartResult::wrong_version)
+      return false;
+    if (music.path.empty()) path.clear();
+    return true;
+  };
+  host.music_play = [&music] { sound_show_play(sound_api(), music); };
+  host.music_end = [&music] {
+    if (!music.path.empty()) sound_show_end(sound_api(), music);
+  };
 }
 
 }  // namespace orvl

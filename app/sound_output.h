@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/resources.h"
+#include "app/show.h"
 #include "platform/sound/orvl_sound.h"
 
 namespace orvl {
@@ -114,5 +115,11 @@ SoundStartResult sound_show_start(const SoundApi& api, MusicState& music,
 void sound_show_play(const SoundApi& api, const MusicState& music);
 // Stops and frees the music and the output (for a show whose music path is set).
 void sound_show_end(const SoundApi& api, MusicState& music);
+
+// Gives the show its music steps (music_start, music_play, music_end) on `music`, which
+// must outlive the show: the show's Windows-style music path is resolved to a real file,
+// and without a loaded sound library the show plays silent.
+void sound_attach_show_music(ShowHost& host, MusicState& music, const SoundFormatChoice& format,
+                             bool show_warnings, void* owner_window, SoundDevice device);
 
 }  // namespace orvl

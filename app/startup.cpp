@@ -127,23 +127,11 @@ ShowSettings show_settings_for(const RunOptions& run, const Options& opt, const 
 // The shell's side of the show: music, dialogs (as lines on stderr), splash, control window.
 void attach_shell(ShowHost& host, MusicState& music, const Options& opt, ControlWindow& cw, Splash& splash,
                   bool headless) {
-  host.music_start = [&, headless](std::string& path) {
-    // Paths in the show are written the Windows way; the library opens real files.
-    music.path = resolve_data_path(path);
-    SoundFormatChoice format;  // the Sound menu is never attached: nothing is checked
-    // Headless, nothing is heard (the video takes the music from its file), so the
-    // silent device stands in from the start instead of after a probe of the real ones.
-    const SoundDevice device = headless ? SoundDevice::silent : SoundDevice::automatic;
-    if (sound_show_start(sound_api(), music, format, opt.show_warnings, &cw, device) ==
-        SoundStartResult::wrong_version)
-      return false;
-    if (music.path.empty()) path.clear();
-    return true;
-  };
-  host.music_play = [&] { sound_show_play(sound_api(), music); };
-  host.music_end = [&] {
-    if (!music.path.empty()) sound_show_end(sound_api(), music);
-  };
+  // Headless, nothing is heard (the video takes the music from its file), so the silent
+  // device stands in from the start instead of after a probe of the real ones. The Sound
+  // menu is never attached: no format is checked.
+  sound_attach_show_music(host, music, SoundFormatChoice(), opt.show_warnings, &cw,
+                          headless ? SoundDevice::silent : SoundDevice::automatic);
   host.loading_open = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
   host.loading_progress = [](int k, int n, const std::string& path) {
     std::fprintf(stderr, "Loading scene %d of %d : %s\n", k, n, path.c_str());
