@@ -25,6 +25,7 @@
 #include "render/gl_caps.h"
 #include "tools/lwob_writer.h"
 #include "tools/lws_writer.h"
+#include "support/object_fixtures.h"
 
 namespace fs = std::filesystem;
 using namespace orvl;
@@ -250,11 +251,7 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
     // The show from the panel: a one-second scene from the playlist, in a window; the panel
     // is insensitive while it plays and comes back afterwards.
     LwobWriter w;
-    w.add_point(0, 0, 5);
-    w.add_point(0, 1, 5);
-    w.add_point(1, 0, 5);
-    w.add_polygon({0, 1, 2}, 1);
-    w.add_surface("Plain");
+    orvl::testing::triangle_object(w);
     ASSERT_TRUE(w.write((dir / "tri.lwo").string()));
     LwsScene lws;
     lws.last_frame = 30;

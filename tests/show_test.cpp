@@ -37,11 +37,7 @@ struct ShowFixture : ::testing::Test {
     log_set_echo(false);
     gl_recorder().reset();
     LwobWriter w;
-    w.add_point(0, 0, 5);
-    w.add_point(0, 1, 5);
-    w.add_point(1, 0, 5);
-    w.add_polygon({0, 1, 2}, 1);
-    w.add_surface("Plain");
+    triangle_object(w);
     std::filesystem::create_directories(dir.root / "objects");
     std::filesystem::create_directories(dir.root / "scene");
     ASSERT_TRUE(w.write(dir.path("objects/tri.lwo")));

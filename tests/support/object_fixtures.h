@@ -43,6 +43,15 @@ inline LwobSurface& quad_object(LwobWriter& w, const std::string& surface = "Def
   return w.add_surface(surface);
 }
 
+// One triangle facing the camera 5 units ahead, on surface 1 named `surface`.
+inline LwobSurface& triangle_object(LwobWriter& w, const std::string& surface = "Plain") {
+  w.add_point(0, 0, 5);
+  w.add_point(0, 1, 5);
+  w.add_point(1, 0, 5);
+  w.add_polygon({0, 1, 2}, 1);
+  return w.add_surface(surface);
+}
+
 struct TempDir {
   std::filesystem::path root;
   explicit TempDir(const std::string& tag) {
