@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "object/lw_surface.h"
+
 namespace orvl {
 
 constexpr int kMaxObjects = 50;
@@ -71,6 +73,9 @@ struct Surface {
   // dissolve level times this opacity.
   float opacity = 1.0f;
   int alpha = 255;
+  // The surface as LightWave defines it (object/lw_surface.h), for the lightwave look, the
+  // exporter and the dumps; the engine's fields above stay what the engine draws from.
+  LwSurfaceParams lw;
 };
 
 // The fields every drawn triangle reads come first, then what textured ones add, then what
@@ -122,6 +127,10 @@ struct SceneObject {
   int static_image = 0;
   std::string file_name;    // the name on its "LoadObject" / "AddNullObject" line
   std::string loaded_path;  // the path the object file was opened as ("" for null objects)
+  // Per triangle corner, in object space: the normal LightWave shades with (the surface's
+  // smoothing angle decides which faces a corner averages; faceted surfaces keep the face
+  // normal). 9 floats per triangle, filled by the loaders for the lightwave look and export.
+  std::vector<float> corner_normals;
 };
 
 // Per-vertex accumulator of the object loader's normal pass.

@@ -15,6 +15,7 @@
 #include "object/mesh.h"
 #include "object/object_loader.h"
 #include "scene/envelope.h"
+#include "scene/lw_info.h"
 
 namespace orvl {
 
@@ -229,6 +230,7 @@ struct Scene : ObjectTable {
   DrawBuffers draw;
   PrecalcState precalc;
   SceneEnvelopes envelopes;  // LightWave 6 channels and their keys
+  LwSceneInfo lw;            // what LightWave's own look reads (scene/lw_info.h)
 };
 
 void scene_construct(Scene& scene);
