@@ -60,6 +60,7 @@ struct SceneRun {
   int width = 640, height = 480;
   bool z_buffer = true;
   float scene_scale = 1;
+  RenderSettings render;
 };
 
 // Opens the display and loads the scene into it; prints the reason and returns false on failure.
@@ -154,7 +155,7 @@ int run_render(const std::vector<std::string>& input) {
     if (!parse_number(value, 1e-6, 1e6, scale)) return usage("render", "--scale wants a positive number");
     run.scene_scale = float(scale);
   }
-  set_exact_draw_order(take_flag(args, "--exact-order"));
+  run.render.exact_order = take_flag(args, "--exact-order");
   if (!common_options(args, run, error)) return usage("render", error);
   take_option(args, "--out", out_dir, &missing);
   if (take_option(args, "--fps", value, &missing) && !parse_number(value, 1, 1000, fps))
@@ -224,7 +225,7 @@ int run_render(const std::vector<std::string>& input) {
   int written = 0, failed = 0;
   for (long long n = first; n <= last; ++n) {
     clock_set_virtual(base + static_cast<uint32_t>(std::llround(n * 1000.0 / fps)));
-    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, run.render);
     if ((n - first) % step == 0) {
       int w = 0, h = 0;
       char name[32];
@@ -268,7 +269,7 @@ int play_window(SceneRun& run, bool full, int window_scale, double seconds) {
   while (true) {
     display_frame();
     if (stop || stop_requested() || clock_now_ms() - start > length) break;
-    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, run.render);
     ++frames;
   }
   const double secs = (clock_now_ms() - start) / 1000.0;

@@ -269,7 +269,7 @@ int play(const ShowSettings& settings, ShowHost& host, SceneList& scenes, const 
         if (!precalc) display_frame();
         go_on = stop == 0;
         if (s.loaded) {
-          scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR);
+          scene_render_frame(s, ClearBits::DEPTH | ClearBits::COLOR, settings.render);
           if (precalc) call(host.precalc_progress, k, s.progress);
         } else if (!precalc) {
           present_cleared(settings);

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "render/frame_renderer.h"
 #include "scene/scene.h"
 
 namespace orvl {
@@ -61,6 +62,8 @@ struct ShowSettings {
   // end of the one before it to its own last frame, over `music` ("" plays none).
   std::vector<std::string> playlist;
   std::string playlist_music;
+  // How every frame is drawn (the look stays the engine's for the fixed show).
+  RenderSettings render;
 };
 
 enum class MessageKind : int { error = 0, warning = 1 };

@@ -121,7 +121,9 @@ class HeadlessOutput {
 // The show's settings from the options, the command line and the control window.
 ShowSettings show_settings_for(const RunOptions& run, const Options& opt, const ControlWindow& cw,
                                bool headless) {
-  return show_settings_from(run.mode, opt, cw, opt.full_screen && !run.windowed && !headless);
+  ShowSettings settings = show_settings_from(run.mode, opt, cw, opt.full_screen && !run.windowed && !headless);
+  settings.render.exact_order = settings.render.exact_order || run.exact_order;
+  return settings;
 }
 
 // The shell's side of the show: music, dialogs (as lines on stderr), splash, control window.
@@ -216,7 +218,6 @@ int program_main(const RunOptions& run) {
 
   control_fill_lists();
   PlaylistRestore playlist = options_apply_defaults(opt);
-  set_exact_draw_order(run.exact_order || opt.exact_draw_order);
   ControlWindow& cw = control_window();
   for (const auto& e : playlist.entries) cw.playlist.push_back(e.line);
   cw.rendering_enabled = cw.common_rendering_enabled = cw.remove_enabled = playlist.buttons_enabled;
@@ -263,6 +264,7 @@ ShowSettings show_settings_from(ShowMode mode, const Options& opt, const Control
   settings.precalc_step_index = std::clamp(cw.precalc_selection, 0, 7);
   settings.max_texture_size = gl_caps().max_texture_size > 0 ? gl_caps().max_texture_size : 1024;
   settings.track_bar_position = cw.track_bar;
+  settings.render.exact_order = opt.exact_draw_order;
   settings.warn_resolution_mismatch = opt.warn_resolution_mismatch;
   return settings;
 }

@@ -24,7 +24,7 @@ struct RunOptions {
   int fps = 30;              // frames per second of show time on the virtual clock
   int every = 1;             // write every K-th frame as a picture
   std::string video_path;    // .mp4 made with ffmpeg from all frames and the music ("" = none)
-  bool exact_order = false;  // draw in plain depth order (see set_exact_draw_order)
+  bool exact_order = false;  // draw in plain depth order (RenderSettings::exact_order)
 };
 
 // Exit codes: 0 after a show (also one abandoned for a wrong sound library), -1 when no

@@ -198,7 +198,8 @@ void BM_DemoSceneBatches(benchmark::State& state) {
   GlBackendScope recording(GlBackend::recorder);
   gl_recorder().reset();
   log_set_echo(false);
-  set_exact_draw_order(state.range(1) == 1);
+  RenderSettings render;
+  render.exact_order = state.range(1) == 1;
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(show.dir);  // the show names its files from here
   Scene scene;
@@ -223,13 +224,12 @@ void BM_DemoSceneBatches(benchmark::State& state) {
     for (int m = 0; m < kMoments; ++m) {
       clock_set_virtual(1000 + uint32_t(length_ms * m / kMoments));
       gl_recorder().clear_calls();
-      scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+      scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, render);
       batches += gl_recorder().count(GlFunc::Begin);
       ++frames;
     }
   }
   clock_use_real();
-  set_exact_draw_order(false);
   scene_destroy(scene);
   state.counters["batches_per_frame"] = double(batches) / double(frames);
 }
@@ -252,7 +252,6 @@ void BM_DemoShowHeadless(benchmark::State& state) {
   }
   log_set_echo(false);
   effects_install_hooks();
-  set_exact_draw_order(state.range(0) == 1);
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(show.dir);
   display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
@@ -271,6 +270,7 @@ void BM_DemoShowHeadless(benchmark::State& state) {
     };
     ShowSettings settings;
     settings.mode_selected = true;
+    settings.render.exact_order = state.range(0) == 1;
     played = show_run(settings, host) == ShowResult::played && n > 1;
     const double s = std::chrono::duration<double>(Clock::now() - first).count();
     state.SetIterationTime(s);
@@ -278,7 +278,6 @@ void BM_DemoShowHeadless(benchmark::State& state) {
     seconds += s;
   }
   clock_use_real();
-  set_exact_draw_order(false);
   display_setup(DisplaySetup{});
   std::filesystem::current_path(cwd);
   if (!played) {

@@ -240,7 +240,7 @@ void update_lights(Scene& scene) {
   for (int i = lights; i < kMaxGlLights; ++i) g.Disable(GL_LIGHT0 + static_cast<GLenum>(i));
 }
 
-int scene_render_frame(Scene& scene, int clear_bits) {
+int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& settings) {
   const GlApi& g = gl();
   const bool building = (scene.flags & SceneFlags::BUILD_PRECALC) != 0;
 
@@ -321,7 +321,7 @@ int scene_render_frame(Scene& scene, int clear_bits) {
     }
   }
 
-  draw_frame(scene);
+  draw_frame(scene, settings.exact_order);
   return 0;
 }
 

@@ -27,6 +27,8 @@
 
 #include <cstdint>
 
+#include "scene/look.h"
+#include "scene/lw_info.h"
 #include "scene/scene.h"
 
 namespace orvl {
@@ -68,8 +70,20 @@ struct FrameHooks {
 };
 FrameHooks& frame_hooks();
 
+// How one frame is drawn, handed down by whoever draws it (the show, `orvl render` and
+// `orvl play`, tests), never kept in a process-wide flag.
+struct RenderSettings {
+  Look look = Look::engine;
+  // Plain depth order instead of grouping opaque triangles by state (see mesh_draw.h).
+  bool exact_order = false;
+  // A camera of the viewer's own in place of the scene's for this frame: its world matrix
+  // in LightWave's coordinates (scene/lw_info.h) and its zoom factor. Null: the scene camera.
+  const LwMatrix* camera_world = nullptr;
+  double camera_zoom = 3.2;
+};
+
 // Draws one frame; returns 0.
-int scene_render_frame(Scene& scene, int clear_bits);
+int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& settings = RenderSettings());
 
 // Evaluates objects, camera and scrolling textures, then sets the OpenGL lights.
 void update_lights(Scene& scene);

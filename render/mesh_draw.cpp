@@ -283,7 +283,6 @@ void draw_reflection_pass(const GlApi& g, DrawState& st, const EntryView& e) {
 }
 
 
-bool g_exact_order = false;
 
 // Dissolve level of the triangle's owner (255 when it has none).
 uint8_t alpha_of(const Triangle& t) { return t.dissolve_ref ? static_cast<uint8_t>(*t.dissolve_ref) : uint8_t(255); }
@@ -499,10 +498,8 @@ class StateGrouper {
 
 }  // namespace
 
-void set_exact_draw_order(bool exact) { g_exact_order = exact; }
-bool exact_draw_order() { return g_exact_order; }
 
-void draw_frame(Scene& scene) {
+void draw_frame(Scene& scene, bool exact_order) {
   const int count = frame_state().draw_count;
   if (count <= 0) return;
   DrawBuffers& buffers = scene.draw;
@@ -517,7 +514,7 @@ void draw_frame(Scene& scene) {
   // Without a depth buffer the painter's order is the picture; buffers smaller than the
   // list (never from a loaded scene) also fall back to it. A frame of one drawing state is
   // grouped already.
-  if (depth_buffer && !g_exact_order && frame_state().mixed_states &&
+  if (depth_buffer && !exact_order && frame_state().mixed_states &&
       buffers.group_order.size() >= static_cast<size_t>(count) &&
       buffers.group_scratch.size() >= static_cast<size_t>(count)) {
     StateGrouper(scene, keys, buffers.group_order.data(), buffers.sort_scratch.data(), buffers.group_scratch.data(),

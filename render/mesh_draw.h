@@ -30,8 +30,9 @@ enum class BlendState : int {
 // state changes and glBegin/glEnd pairs. Blended, additive, inverting, outlined and two-pass
 // triangles keep their exact place; an opaque triangle is drawn ahead of them only when its
 // projected bounding box meets none of theirs (up to 32 runs of them back), since triangles
-// that share no pixel give the same picture in either order.
-void draw_frame(Scene& scene);
+// that share no pixel give the same picture in either order. `exact_order` draws the plain
+// depth order, one state change at a time, instead.
+void draw_frame(Scene& scene, bool exact_order = false);
 
 // The drawing state a triangle is grouped by: bits for textured, lit, flat and texture
 // mode, then the bound texture; kFixedPlace for a triangle that keeps its place in the depth
@@ -40,9 +41,6 @@ void draw_frame(Scene& scene);
 constexpr uint32_t kFixedPlace = 0xFFFFFFFFu;
 uint32_t draw_state_code(const Triangle& t);
 
-// Draws the plain depth order, one state change at a time, instead (off by default).
-void set_exact_draw_order(bool exact);
-bool exact_draw_order();
 
 // Least-significant-digit radix sort of `count` pairs, up to four passes over 8-bit digits
 // (none for a digit all keys share), in the order of the keys read as unsigned 32-bit

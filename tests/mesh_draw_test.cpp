@@ -32,10 +32,7 @@ struct DrawFixture : ::testing::Test {
     scene.draw.sort_histogram.resize(257);
     scene.flags = SceneFlags::DEPTH_BUFFER;
     frame_state().draw_count = 0;
-    // The exact call sequences below are those of the plain depth order.
-    set_exact_draw_order(true);
   }
-  void TearDown() override { set_exact_draw_order(false); }
 
   // The corners lie at x = dx, dx + 1, dx + 2 (y 0, 2, 4), all at depth z.
   Triangle& add(uint32_t flags, float z, uint8_t red = 10, float dx = 0) {
@@ -89,7 +86,7 @@ TEST(RadixSort, MatchesStableSortOnUnsignedKeys) {
 }
 
 TEST_F(DrawFixture, EmptyListMakesNoGlCall) {
-  draw_frame(scene);
+  draw_frame(scene, true);
   EXPECT_TRUE(calls().empty());
 }
 
@@ -103,7 +100,7 @@ TEST_F(DrawFixture, PaintsPositiveKeysFirstThenFarthestToNearest) {
   add(0, -100.0f / 256, 3);  // key -100
   add(0, -100.0f / 256, 4);  // equal key keeps queue order
   EXPECT_EQ(scene.draw.sort_keys[0].key, -2688);
-  draw_frame(scene);
+  draw_frame(scene, true);
   std::vector<int> reds;
   for (const GlCall* c : gl_recorder().of(GlFunc::Color4ub)) reds.push_back(int(c->arg(0)));
   EXPECT_THAT(reds, ElementsAre(2, 1, 3, 4));
@@ -112,7 +109,7 @@ TEST_F(DrawFixture, PaintsPositiveKeysFirstThenFarthestToNearest) {
 TEST_F(DrawFixture, InitialStateThenOnePrimitiveForLikeTriangles) {
   add(0, -5);
   add(0, -4);
-  draw_frame(scene);
+  draw_frame(scene, true);
   auto c = calls();
   ASSERT_GE(c.size(), 9u);
   EXPECT_THAT(std::vector<std::string>(c.begin(), c.begin() + 9),
@@ -130,7 +127,7 @@ TEST_F(DrawFixture, TranslucentThenOpaqueSwitchesBlendAndDepthOnce) {
   a.dissolve_ref = &alpha;
   alpha = 128;
   add(0, -10);
-  draw_frame(scene);
+  draw_frame(scene, true);
   auto c = gl_recorder().texts_from(8);  // after the initial state and glBegin
   EXPECT_THAT(c, ElementsAre("glEnd()", "glEnable(GL_BLEND)", "glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_DST_ALPHA)",
                              "glDisable(GL_DEPTH_TEST)", "glColor4ub(10, 20, 30, 128)", "glBegin(GL_TRIANGLES)",
@@ -146,7 +143,7 @@ TEST_F(DrawFixture, BlendStatesForParticlesInvertAndAlphaZero) {
   alpha = 0;
   Triangle& inv = add(TriangleFlags::TEXTURED | TriangleFlags::INVERT, -20);
   inv.texture = 5;
-  draw_frame(scene);
+  draw_frame(scene, true);
   EXPECT_EQ(count("glBlendFunc(GL_SRC_COLOR, GL_DST_ALPHA)"), 1u);
   EXPECT_EQ(count("glBlendFunc(GL_ONE_MINUS_DST_COLOR, GL_ZERO)"), 1u);
   EXPECT_EQ(count("glColor4ub(10, 20, 30, 0)"), 1u);  // alpha 0 still draws
@@ -161,7 +158,7 @@ TEST_F(DrawFixture, ScrolledTextureCoordinatesAndXOffset) {
   surface.scroll_u = 0.01f;
   surface.scroll_v = -0.02f;
   scene.x_offset = 0.5f;
-  draw_frame(scene);
+  draw_frame(scene, true);
   auto tc = gl_recorder().of(GlFunc::TexCoord2f);
   ASSERT_EQ(tc.size(), 3u);
   EXPECT_FLOAT_EQ(float(tc[0]->arg(0)), 0.26f);
@@ -177,7 +174,7 @@ TEST_F(DrawFixture, ReflectionOnlyUsesNormalsAndBothTexturesDrawTwice) {
   Triangle& r = add(TriangleFlags::TEXTURED | TriangleFlags::REFLECTION, -30);
   r.texture = -1;
   r.reflection_texture = 9;
-  draw_frame(scene);
+  draw_frame(scene, true);
   EXPECT_EQ(count("glBindTexture(GL_TEXTURE_2D, 9)"), 1u);
   EXPECT_EQ(count("glTexCoord2f(0.5, 0.5)"), 3u);
   EXPECT_EQ(gl_recorder().count(GlFunc::Begin), 2u);  // the initial one, reopened after texturing on
@@ -187,7 +184,7 @@ TEST_F(DrawFixture, ReflectionOnlyUsesNormalsAndBothTexturesDrawTwice) {
   Triangle& both = add(TriangleFlags::TEXTURED | TriangleFlags::REFLECTION | TriangleFlags::EFFECT_TEXTURE, -30);
   both.texture = 4;
   both.reflection_texture = 9;
-  draw_frame(scene);
+  draw_frame(scene, true);
   auto c = calls();
   auto bind9 = std::find(c.begin(), c.end(), "glBindTexture(GL_TEXTURE_2D, 9)");
   ASSERT_NE(bind9, c.end());
@@ -207,7 +204,7 @@ TEST_F(DrawFixture, OutlinesTakeTheFirstWidthAndSwitchPrimitives) {
   wide.line_width = 3;
   Triangle& second = add(TriangleFlags::WIREFRAME, -20);
   second.surface = &wide;
-  draw_frame(scene);
+  draw_frame(scene, true);
   EXPECT_EQ(count("glLineWidth(2)"), 1u);
   EXPECT_EQ(count("glLineWidth(3)"), 0u);
   auto c = calls();
@@ -221,7 +218,7 @@ TEST_F(DrawFixture, OutlinesTakeTheFirstWidthAndSwitchPrimitives) {
 TEST_F(DrawFixture, LitTrianglesSendNormalsWithTheirShading) {
   add(TriangleFlags::SMOOTH_LIT, -10);
   add(TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT, -5);
-  draw_frame(scene);
+  draw_frame(scene, true);
   EXPECT_EQ(count("glShadeModel(GL_SMOOTH)"), 1u);
   EXPECT_EQ(count("glShadeModel(GL_FLAT)"), 2u);  // initial state, then back for the flat one
   EXPECT_EQ(count("glEnable(GL_LIGHTING)"), 1u);
@@ -250,7 +247,6 @@ struct GroupingFixture : DrawFixture {
     scene.height = 480;
     scene.draw.group_order.resize(256);
     scene.draw.group_scratch.resize(256);
-    set_exact_draw_order(false);
   }
 };
 
@@ -277,8 +273,7 @@ TEST_F(GroupingFixture, GroupsOpaqueTrianglesByStateAroundFixedPlaces) {
   const size_t grouped_batches = gl_recorder().count(GlFunc::Begin);
 
   gl_recorder().clear_calls();
-  set_exact_draw_order(true);
-  draw_frame(scene);
+  draw_frame(scene, true);
   EXPECT_THAT(reds(), ElementsAre(1, 2, 3, 4, 5, 6, 9, 7, 8));
   EXPECT_LT(grouped_batches, gl_recorder().count(GlFunc::Begin));
 }

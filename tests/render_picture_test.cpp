@@ -250,7 +250,8 @@ TEST(DemoPictures, GroupedDrawingMatchesTheExactOrder) {
     // that steps through the same moments.
     std::vector<uint8_t> pictures[3];
     for (int exact = 0; exact < 3; ++exact) {
-      set_exact_draw_order(exact >= 1);
+      RenderSettings settings;
+      settings.exact_order = exact >= 1;
       gl().DepthFunc(exact == 2 ? GL_LESS : GL_LEQUAL);
       Scene scene;
       scene_construct(scene);
@@ -266,7 +267,7 @@ TEST(DemoPictures, GroupedDrawingMatchesTheExactOrder) {
       scene_reset_motions(scene);
       for (int m = 0; m < kMoments; ++m) {
         clock_set_virtual(1000 + uint32_t(1000.0 * (slot.end_seconds - slot.start_seconds) * (m + 0.5) / kMoments));
-        scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR);
+        scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, settings);
         std::vector<uint8_t> rgba;
         int w = 0, h = 0;
         ASSERT_TRUE(display_read_frame(rgba, w, h));
@@ -275,7 +276,6 @@ TEST(DemoPictures, GroupedDrawingMatchesTheExactOrder) {
       delete_textures();
       scene_destroy(scene);
     }
-    set_exact_draw_order(false);
     gl().DepthFunc(GL_LEQUAL);
     ASSERT_EQ(pictures[0].size(), pictures[1].size());
     ASSERT_EQ(pictures[0].size(), pictures[2].size());
