@@ -138,6 +138,7 @@ class Reader {
   Context ctx_ = Context::scene;
   int version_ = 1;
   bool camera_named_ = false;  // LightWave 5: the camera block has begun
+  bool explicit_size_ = false; // a size was written out, which a preset does not override
 };
 
 void Reader::colour(std::string_view rest, float out[3]) {
@@ -300,7 +301,7 @@ void Reader::camera_keyword(std::string_view kw, std::string_view rest) {
     if (n >= 0 && n <= 3) c.pixel_aspect = kPresets[n];
   } else if (kw == "CustomPixelRatio" && current && number(word(rest), v)) {
     c.pixel_aspect = to_float(v);  // written only with PixelAspectRatio -1
-  } else if (kw == "Resolution" && current && integer(word(rest), n) && info_.frame_width == 0) {
+  } else if (kw == "Resolution" && current && integer(word(rest), n) && !explicit_size_) {
     if (n >= -1 && n <= 3) {
       const double f = std::ldexp(1.0, static_cast<int>(n) - 1);
       info_.frame_width = static_cast<int>(640 * f);
@@ -310,6 +311,7 @@ void Reader::camera_keyword(std::string_view kw, std::string_view rest) {
     if (wh[0] >= 1 && wh[0] <= 65536 && wh[1] >= 1 && wh[1] <= 65536) {
       info_.frame_width = static_cast<int>(wh[0]);
       info_.frame_height = static_cast<int>(wh[1]);
+      explicit_size_ = true;
     }
   } else if (kw == "ParentObject" && current && integer(word(rest), n)) {
     c.parent = n >= 1 && n <= kMaxObjects ? static_cast<int>(n - 1) : -1;
