@@ -8,11 +8,14 @@
 // Coordinates are LightWave's, left-handed: +X right, +Y up, +Z forward. An item's local
 // matrix is
 //     local = T(position) · Ry(heading) · Rx(pitch) · Rz(bank) · S(scale) · T(-pivot)
-// (positive heading turns +Z toward +X, positive pitch tips +Z toward -Y), and
+// (positive heading turns +Z toward +X, positive pitch tips +Z toward -Y, positive bank turns
+// +X toward +Y: the rotation the engine has always used for objects), and
 //     world = parent world · local
 // for objects, lights and the camera alike. The nine channel values are the ones the
 // engine's key evaluation gives (TCB keys of LightWave 5, envelopes of LightWave 6 with
-// their spans and pre/post behaviours); only the way they are put together differs.
+// their spans and pre/post behaviours) from the keys as the engine holds them (its LightWave
+// 5 reader adds a copy of a motion's last key at the scene's last frame, and that key shapes
+// the curve here too); only the way they are put together differs.
 //
 // Camera: tan(vfov / 2) = 1 / zoom (3.2, the default, is the 24 mm lens); the horizontal
 // field follows from the frame aspect (width / height x pixel aspect).
