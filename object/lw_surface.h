@@ -13,7 +13,11 @@
 //                     LWO2 GLOS g gives n = 2^(10 g + 2); `glossiness` keeps the 0..1 value
 //                     (LWOB: log2(n)/10 - 0.2, so both generations can be compared)
 //   smoothing_angle   radians; 0 = faceted (LWO2 SMAN; LWOB SMAN, or 89.5 degrees under
-//                     FLAG 4 when there is no SMAN)
+//                     FLAG 4 when there is no SMAN; without FLAG 4 an LWOB surface is
+//                     faceted whatever its SMAN says, as LightWave 5 draws it: several
+//                     exporters write SMAN with FLAG 0)
+//   wrap amounts      LWO2 WRPW/WRPH; LWOB keeps them in TFP0/TFP1 of cylindrical and
+//                     spherical image maps
 //   texture centre and size in object units; rotation heading, pitch, bank in radians.
 //
 // LWOB FLAG bits as the LWOB document numbers them: 1 luminous, 2 outline, 4 smoothing,
@@ -34,7 +38,8 @@
 // reflection, colour highlights, colour filter, opacity in 0..1; diffuse, specular,
 // luminosity, translucency in 0..100), gloss_exponent in 4..4096 with `glossiness` the
 // matching 0..1 value, smoothing_angle in 0..pi, refraction_index in 0.01..100, no
-// texture size component is 0 and wrap amounts lie in 0.001..1024. What was clamped is
+// texture size component is below 1e-6 in magnitude (0 becomes 1) and wrap amounts lie
+// in 0.001..1024 (0 or less becomes 1). What was clamped is
 // named in one log line per object.
 //
 // Sources: the LWOB object file document (Hastings & Ferguson, revised 11/28/94) for the
