@@ -13,6 +13,7 @@
 #include "object/object_loader.h"
 #include "platform/log.h"
 #include "scene/scene.h"
+#include "support/image_support.h"
 #include "support/object_fixtures.h"
 #include "support/shared_data.h"
 #include "tools/lwo2_writer.h"
@@ -355,6 +356,59 @@ TEST(LwSurface, DegeneratePolygonsGiveUnitNormals) {
   expect_unit_and_finite(l.object().corner_normals);
   // The flat one's corners at points 0 and 1 borrow the good triangle's normal.
   EXPECT_NEAR(std::fabs(l.object().corner_normals[9 + 2]), 1.0f, 1e-6f);
+}
+
+void write_bmp(const std::string& path, uint32_t width, uint32_t height) {
+  const std::vector<uint8_t> b = test::make_bmp24(test::make_picture(width, height));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+TEST(LwSurface, LayersNameThePicturesTheEngineLoaded) {
+  testing::TempDir dir("lw_layer_images");
+  const std::string wall = dir.path("wall.bmp"), dirt = dir.path("dirt.bmp"), sky = dir.path("sky.bmp");
+  write_bmp(wall, 24, 10);
+  write_bmp(dirt, 40, 20);
+  write_bmp(sky, 8, 8);
+  const std::string& pre = testing::kPrefix;
+  LwobWriter w;
+  LwobSurface& s = testing::quad_object(w, "Wall");
+  // The engine keeps the last picture outside the reflection block as its colour image.
+  s.texture_header("CTEX", "Planar Image Map").timg(pre + wall);
+  s.texture_header("DTEX", "Planar Image Map").timg(pre + dirt);
+  s.texture_header("RTEX", "Spherical Image Map").timg(pre + sky);
+  w.add_surface("title__STATIC_IMAGE__").texture_header("CTEX", "Planar Image Map").timg(pre + wall);
+  w.add_polygon({0, 2, 3}, 2);
+  Loaded l;
+  load_bytes(l, w.bytes());
+  ASSERT_EQ(l.status, LoadStatus::ok);
+  const Surface& engine = l.object().surfaces[0];
+  const LwSurfaceParams& p = l.lw(0);
+  ASSERT_EQ(p.layers.size(), 3u);
+  EXPECT_EQ(p.layers[0].image, -1);
+  EXPECT_EQ(p.layers[0].image_path, pre + wall);
+  EXPECT_EQ(p.layers[1].image, engine.texture);
+  EXPECT_EQ(p.layers[1].image_width, 40);
+  EXPECT_EQ(p.layers[1].image_height, 20);
+  EXPECT_EQ(p.layers[1].texture_side, 64);
+  EXPECT_EQ(p.layers[1].coverage[1], 1.0f);  // scaled to fill the square
+  EXPECT_EQ(p.layers[2].image, engine.reflection_texture);
+  EXPECT_EQ(p.layers[2].texture_side, 8);
+  // A static image sits unscaled in the top-left corner of its texture.
+  const LwTextureLayer& title = l.lw(1).layers.at(0);
+  EXPECT_GT(title.image, 0);
+  EXPECT_EQ(title.texture_side, 32);
+  EXPECT_FLOAT_EQ(title.coverage[0], 24 / 32.0f);
+  EXPECT_FLOAT_EQ(title.coverage[1], 10 / 32.0f);
+
+  // A later object naming the same picture shares it, sizes included.
+  LwobWriter second;
+  testing::quad_object(second, "Again").texture_header("CTEX", "Planar Image Map").timg(pre + dirt);
+  ObjectLoadContext context;
+  ASSERT_EQ(load_object_data(l.scene, context, second.bytes()), LoadStatus::ok);
+  const LwTextureLayer& again = l.scene.objects[1].surfaces[0].lw.layers.at(0);
+  EXPECT_EQ(again.image, engine.texture);
+  EXPECT_EQ(again.image_width, 40);
+  EXPECT_EQ(again.texture_side, 64);
 }
 
 TEST(LwSurface, FilesSavedByLightWaveAndOtherTools) {
