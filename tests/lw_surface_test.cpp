@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
+
+#include <nlohmann/json.hpp>
 
 #include "object/lw_surface.h"
 #include "object/object_loader.h"
@@ -409,6 +412,36 @@ TEST(LwSurface, LayersNameThePicturesTheEngineLoaded) {
   EXPECT_EQ(again.image, engine.texture);
   EXPECT_EQ(again.image_width, 40);
   EXPECT_EQ(again.texture_side, 64);
+}
+
+TEST(LwSurface, DumpObjectPrintsTheRecordWithEnumsByName) {
+  testing::TempDir dir("lw_dump");
+  LwobWriter w;
+  testing::quad_object(w, "Tin")
+      .colr(255, 0, 0)
+      .flag(0x4)
+      .texture_header("CTEX", "Cylindrical Image Map")
+      .tflg(0x2)
+      .sub("TWRP", u16s({0, 3}));
+  const std::string file = dir.path("tin.lwo"), out = dir.path("out.json");
+  ASSERT_TRUE(w.write(file));
+  ASSERT_EQ(std::system((std::string(ORVL_BINARY) + " dump-object " + file + " --json > " + out + " 2>/dev/null").c_str()), 0);
+  std::ifstream in(out);
+  const nlohmann::json j = nlohmann::json::parse(in);
+  const nlohmann::json& lw = j["surfaces"][0]["lightwave"];
+  EXPECT_EQ(lw["color"][0], 1.0);
+  EXPECT_EQ(lw["smoothing_angle"].get<float>(), 89.5f * kPi / 180);
+  const nlohmann::json& layer = lw["layers"][0];
+  EXPECT_EQ(layer["channel"], "color");
+  EXPECT_EQ(layer["projection"], "cylindrical");
+  EXPECT_EQ(layer["axis"], 1);
+  EXPECT_EQ(layer["wrap_u"], "reset");
+  EXPECT_EQ(layer["wrap_v"], "mirror");
+  EXPECT_EQ(layer["blend"], "normal");
+  EXPECT_EQ(layer["image"], -1);
+  // The keys that were there stay, and the corner normals are not printed.
+  EXPECT_EQ(j["surfaces"][0]["lw_flags"], 4);
+  EXPECT_FALSE(j.contains("corner_normals"));
 }
 
 TEST(LwSurface, FilesSavedByLightWaveAndOtherTools) {
