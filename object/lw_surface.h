@@ -241,7 +241,8 @@ std::string lw_clamped_text(unsigned clamped);
 //                  that surface's smoothing angle, or a value above 1 for faceted ones
 // `out` gets 9 floats per triangle, always unit length: a degenerate polygon takes the
 // mean of the polygons around it on its surface and, when that is zero too, +Z. The
-// orientation is that of `Triangle::normal`. Linear in the number of corners: a point
+// orientation is that of `Triangle::normal`, which points out of a polygon's visible side
+// in files LightWave wrote (checked on the LightWave 6 earth spheres). Linear in the number of corners: a point
 // shared by more than 64 polygons compares each polygon with the mean of its surface's
 // polygons there (smoothing to that mean when within the angle) instead of with every
 // neighbour, so a fan round one point stays linear.
