@@ -39,6 +39,9 @@ SceneJson to_json(const SceneObject& o, const std::vector<std::string>& missing,
   for (const auto& m : missing) images.push_back(json_text(m));
   j["missing_images"] = std::move(images);
   add_object_geometry(j, o);
+  // Only here, not in dump-scene's objects: the record is what an exporter reads.
+  for (size_t i = 0; i < o.surfaces.size() && i < j["surfaces"].size(); ++i)
+    j["surfaces"][i]["lightwave"] = lw_surface_json(o.surfaces[i].lw);
   return j;
 }
 

@@ -93,6 +93,78 @@ std::string hex(uint32_t v, int digits) {
 
 }  // namespace
 
+SceneJson lw_surface_json(const LwSurfaceParams& lw) {
+  using json = SceneJson;
+  static const char kHex[] = "0123456789abcdef";
+  json layers = json::array();
+  for (const LwTextureLayer& l : lw.layers) {
+    std::string ordinal;
+    for (unsigned char c : l.ordinal) ordinal += std::string{kHex[c >> 4], kHex[c & 15]};
+    layers.push_back({
+        {"channel", lw_channel_name(l.channel)},
+        {"image_map", l.image_map},
+        {"enabled", l.enabled},
+        {"projection", lw_projection_name(l.projection)},
+        {"axis", l.axis},
+        {"world_coordinates", l.world_coordinates},
+        {"negative", l.negative},
+        {"pixel_blending", l.pixel_blending},
+        {"antialiasing", l.antialiasing},
+        {"lwob_flags", l.lwob_flags},
+        {"center", json_floats(l.center, 3)},
+        {"size", json_floats(l.size, 3)},
+        {"rotation", json_floats(l.rotation, 3)},
+        {"falloff", json_floats(l.falloff, 3)},
+        {"falloff_type", lw_texture_falloff_name(l.falloff_type)},
+        {"velocity", json_floats(l.velocity, 3)},
+        {"wrap_u", lw_wrap_name(l.wrap_u)},
+        {"wrap_v", lw_wrap_name(l.wrap_v)},
+        {"wrap_width", json_float(l.wrap_width)},
+        {"wrap_height", json_float(l.wrap_height)},
+        {"opacity", json_float(l.opacity)},
+        {"blend", lw_blend_name(l.blend)},
+        {"antialias_strength", json_float(l.antialias_strength)},
+        {"amplitude", json_float(l.amplitude)},
+        {"ordinal", ordinal},
+        {"image_path", json_text(l.image_path)},
+        {"uv_map", json_text(l.uv_map)},
+        {"procedural", json_text(l.procedural)},
+        {"image", l.image},
+        {"image_width", l.image_width},
+        {"image_height", l.image_height},
+        {"texture_side", l.texture_side},
+        {"coverage", json_floats(l.coverage, 2)},
+    });
+  }
+  json decoded = json::array();
+  for (const LwDecodedImage& d : lw.decoded)
+    decoded.push_back({{"width", d.width}, {"height", d.height}, {"side", d.side},
+                       {"coverage", json_floats(d.coverage, 2)}});
+  return {
+      {"color", json_floats(lw.color, 3)},
+      {"diffuse", json_float(lw.diffuse)},
+      {"specular", json_float(lw.specular)},
+      {"glossiness", json_float(lw.glossiness)},
+      {"gloss_exponent", json_float(lw.gloss_exponent)},
+      {"luminosity", json_float(lw.luminosity)},
+      {"transparency", json_float(lw.transparency)},
+      {"reflection", json_float(lw.reflection)},
+      {"refraction_index", json_float(lw.refraction_index)},
+      {"translucency", json_float(lw.translucency)},
+      {"diffuse_sharpness", json_float(lw.diffuse_sharpness)},
+      {"color_highlights", json_float(lw.color_highlights)},
+      {"color_filter", json_float(lw.color_filter)},
+      {"smoothing_angle", json_float(lw.smoothing_angle)},
+      {"double_sided", lw.double_sided},
+      {"additive", lw.additive},
+      {"lwob_flags", lw.lwob_flags},
+      {"reflection_image", json_text(lw.reflection_image)},
+      {"reflection_mode", lw.reflection_mode},
+      {"layers", std::move(layers)},
+      {"decoded", std::move(decoded)},
+  };
+}
+
 void add_object_geometry(SceneJson& j, const SceneObject& o) {
   json surfaces = json::array();
   for (const Surface& s : o.surfaces) {

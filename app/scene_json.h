@@ -42,6 +42,11 @@ std::string object_flags_text(const SceneObject& o);
 void add_object_geometry(SceneJson& j, const SceneObject& o);  // surfaces, vertices, polygons
 std::string object_geometry_text(const SceneObject& o);          // "surfaces:", "points:", "triangles:"
 
+// A surface's LightWave record (object/lw_surface.h) with every field under its member
+// name, enums by name (`channel`, `projection`, `wrap_u`, `blend`, ...), a layer's LWO2
+// ordinal as hexadecimal bytes. `dump-object --json` prints it as `surfaces[].lightwave`.
+SceneJson lw_surface_json(const LwSurfaceParams& lw);
+
 SceneJson motion_json(const Scene& scene, int index);  // header and its keys
 SceneJson object_json(const Scene& scene, int index);
 SceneJson light_json(const Scene& scene, int index);

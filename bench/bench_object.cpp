@@ -1,10 +1,13 @@
 // Object loading: an LWOB of 100,000 triangles on a lit grid, read from a file each time.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
+#include <vector>
 #include <filesystem>
 #include <string>
 
+#include "object/lw_surface.h"
 #include "object/object_loader.h"
 #include "platform/log.h"
 #include "scene/scene.h"
@@ -56,5 +59,44 @@ void BM_LoadObject100k(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 100000);
 }
 BENCHMARK(BM_LoadObject100k)->Unit(benchmark::kMillisecond);
+
+// LightWave's corner smoothing on a million triangles: a rolling 708 x 708 grid of quads,
+// each quad one polygon of two triangles, alternate rows on a smoothed and a faceted surface.
+struct CornerGrid {
+  std::vector<int32_t> corners;
+  std::vector<uint32_t> polygon, surface;
+  std::vector<float> normals;
+  size_t points = 0;
+  CornerGrid() {
+    constexpr int kSide = 708;
+    points = size_t(kSide) * kSide;
+    auto height = [](int x, int y) { return 0.3f * std::sin(0.1f * float(x)) * std::cos(0.13f * float(y)); };
+    for (int y = 0; y + 1 < kSide; ++y)
+      for (int x = 0; x + 1 < kSide; ++x) {
+        const int32_t a = y * kSide + x, b = a + 1, c = a + kSide, d = c + 1;
+        const auto q = uint32_t(normals.size() / 3);
+        const float dx = height(x + 1, y) - height(x, y), dz = height(x, y + 1) - height(x, y);
+        const float len = std::sqrt(dx * dx + 1 + dz * dz);
+        normals.insert(normals.end(), {-dx / len, 1 / len, -dz / len});
+        for (int32_t v : {a, b, d, a, d, c}) corners.push_back(v);
+        polygon.insert(polygon.end(), {q, q});
+        surface.insert(surface.end(), 2, uint32_t(y % 3 == 0));
+      }
+  }
+};
+
+void BM_CornerNormals1M(benchmark::State& state) {
+  static const CornerGrid grid;
+  const float cosines[2] = {orvl::lw_smoothing_cosine(1.5620697f), orvl::lw_smoothing_cosine(0)};
+  std::vector<float> out;
+  const size_t triangles = grid.polygon.size();
+  for (auto _ : state) {
+    orvl::lw_corner_normals(grid.corners.data(), triangles, grid.points, grid.polygon.data(),
+                            grid.normals.data(), grid.surface.data(), cosines, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t(triangles));
+}
+BENCHMARK(BM_CornerNormals1M)->Unit(benchmark::kMillisecond);
 
 }  // namespace

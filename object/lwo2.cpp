@@ -1,5 +1,7 @@
 #include "object/lwo2.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "image/iff.h"
@@ -227,8 +229,128 @@ class Reader {
     return Lwo2Status::ok;
   }
 
+  // One texture layer of the surface record from a block's sub-chunks after its header.
+  // Tolerant: a value cut short is skipped and a damaged sub-chunk ends the block.
+  static LwChannel channel_of(ByteReader v) {
+    static const struct {
+      const char* id;
+      LwChannel channel;
+    } kChannels[] = {{"COLR", LwChannel::color},        {"DIFF", LwChannel::diffuse},
+                     {"SPEC", LwChannel::specular},     {"LUMI", LwChannel::luminosity},
+                     {"REFL", LwChannel::reflection},   {"TRAN", LwChannel::transparency},
+                     {"BUMP", LwChannel::bump},         {"GLOS", LwChannel::glossiness}};
+    for (const auto& k : kChannels)
+      if (v.id_is(k.id)) return k.channel;
+    return LwChannel::other;
+  }
+
+  static void record_header(const IffChunk& s, LwTextureLayer& layer) {
+    ByteReader hr = s.reader();
+    hr.cstring(layer.ordinal, true, kMaxNameKeep);
+    ChunkWalker hw(s.data, s.size, hr.pos(), ChunkSize::u16, true);
+    IffChunk h;
+    // Without OPAC the LWO2 document has the layer blend additively at 100%.
+    layer.blend = LwBlend::additive;
+    while (hw.next(h)) {
+      ByteReader v = h.reader();
+      uint16_t u = 0;
+      float f = 0;
+      if (h.is("CHAN")) {
+        layer.channel = channel_of(v);
+      } else if (h.is("ENAB")) {
+        if (v.u16be(u)) layer.enabled = u != 0;
+      } else if (h.is("OPAC")) {
+        if (v.u16be(u) && v.f32be(f)) {
+          layer.blend = u <= 7 ? static_cast<LwBlend>(u) : LwBlend::normal;
+          layer.opacity = f;
+        }
+      } else if (h.is("NEGA")) {
+        if (v.u16be(u)) layer.negative = u != 0;
+      }
+    }
+  }
+
+  static void record_tmap(const IffChunk& s, LwTextureLayer& layer) {
+    ChunkWalker tw(s.data, s.size, 0, ChunkSize::u16, true);
+    IffChunk t;
+    while (tw.next(t)) {
+      ByteReader tv = t.reader();
+      float vec[3];
+      uint16_t u = 0;
+      if (t.is("CNTR") && read_vec(tv, vec)) std::memcpy(layer.center, vec, sizeof vec);
+      else if (t.is("SIZE") && read_vec(tv, vec)) std::memcpy(layer.size, vec, sizeof vec);
+      else if (t.is("ROTA") && read_vec(tv, vec)) std::memcpy(layer.rotation, vec, sizeof vec);
+      else if (t.is("FALL") && tv.u16be(u) && read_vec(tv, vec)) {
+        layer.falloff_type = u <= 4 ? static_cast<LwTextureFalloff>(u) : LwTextureFalloff::cubic;
+        std::memcpy(layer.falloff, vec, sizeof vec);
+      } else if (t.is("CSYS") && tv.u16be(u)) {
+        layer.world_coordinates = u == 1;
+      }
+    }
+  }
+
+  static LwWrap wrap_of(uint16_t u) { return u <= 3 ? static_cast<LwWrap>(u) : LwWrap::repeat; }
+
+  // A BLOK as a texture layer of the surface record (shaders are not texture layers).
+  static void record_block(const IffChunk& b, Lwo2Surface& surf) {
+    ChunkWalker walk(b.data, b.size, 0, ChunkSize::u16, true);
+    IffChunk s;
+    if (!walk.next(s)) return;
+    const bool imap = s.is("IMAP"), proc = s.is("PROC"), grad = s.is("GRAD");
+    if (!imap && !proc && !grad) return;
+    LwTextureLayer layer;
+    layer.image_map = imap;
+    layer.axis = 0;
+    if (proc) layer.procedural = "Procedural";
+    if (grad) layer.procedural = "Gradient";
+    record_header(s, layer);
+    uint32_t clip = 0;
+    while (walk.next(s)) {
+      ByteReader v = s.reader();
+      uint16_t u = 0, u2 = 0;
+      float f = 0;
+      if (s.is("TMAP")) {
+        record_tmap(s, layer);
+      } else if (s.is("PROJ") && imap && v.u16be(u)) {
+        layer.projection = u <= 5 ? static_cast<LwProjection>(u) : LwProjection::planar;
+      } else if (s.is("AXIS") && v.u16be(u)) {
+        layer.axis = static_cast<uint8_t>(u <= 2 ? u : 0);
+      } else if (s.is("IMAG") && imap) {
+        uint32_t vx = 0;
+        if (read_vx(v, vx)) clip = vx;
+      } else if (s.is("WRAP") && v.u16be(u) && v.u16be(u2)) {
+        layer.wrap_u = wrap_of(u);
+        layer.wrap_v = wrap_of(u2);
+      } else if (s.is("WRPW") && v.f32be(f)) {
+        layer.wrap_width = f;
+      } else if (s.is("WRPH") && v.f32be(f)) {
+        layer.wrap_height = f;
+      } else if (s.is("VMAP")) {
+        v.cstring(layer.uv_map, true, kMaxNameKeep);
+      } else if (s.is("AAST") && v.u16be(u) && v.f32be(f)) {
+        layer.antialiasing = (u & 1) != 0;
+        layer.antialias_strength = f;
+      } else if (s.is("PIXB") && v.u16be(u)) {
+        layer.pixel_blending = (u & 1) != 0;
+      } else if (s.is("TAMP") && v.f32be(f)) {
+        layer.amplitude = f;
+      } else if (s.is("FUNC") && proc) {
+        v.cstring(layer.procedural, true, kMaxNameKeep);
+      } else if (s.is("PNAM") && grad) {
+        std::string parameter;
+        v.cstring(parameter, true, kMaxNameKeep);
+        if (!parameter.empty()) layer.procedural = "Gradient: " + parameter;
+      }
+    }
+    surf.lw.layers.push_back(std::move(layer));
+    surf.layer_clips.push_back(clip);
+  }
+
   // An image-map block: kept when it is the surface's first enabled colour image.
   Lwo2Status block(const IffChunk& b, Lwo2Surface& surf) {
+    const size_t layers_before = surf.lw.layers.size();
+    record_block(b, surf);
+    const bool recorded = surf.lw.layers.size() > layers_before;
     ChunkWalker walk(b.data, b.size, 0, ChunkSize::u16, true);
     IffChunk s;
     if (!walk.next(s)) return walk.truncated() ? Lwo2Status::truncated : Lwo2Status::ok;
@@ -278,8 +400,76 @@ class Reader {
       }
     }
     if (walk.truncated()) return Lwo2Status::truncated;
-    if (colour && enabled && !surf.image.present) surf.image = std::move(map);
+    if (colour && enabled && !surf.image.present) {
+      surf.image = std::move(map);
+      if (recorded) surf.image_layer = static_cast<int>(surf.lw.layers.size()) - 1;
+    }
     return Lwo2Status::ok;
+  }
+
+  // The record's own reading of a surface's base values (the engine's fields stay as the
+  // reader kept them before).
+  static void record_value(const IffChunk& s, Lwo2Surface& surf) {
+    ByteReader v = s.reader();
+    LwSurfaceParams& lw = surf.lw;
+    float f = 0;
+    uint16_t u = 0;
+    if (s.is("COLR")) {
+      float col[3];
+      if (read_vec(v, col)) std::memcpy(lw.color, col, sizeof col);
+    } else if (s.is("GLOS")) {
+      if (v.f32be(f)) {
+        lw.glossiness = f;
+        lw.gloss_exponent = std::exp2(10.0f * f + 2.0f);
+      }
+    } else if (s.is("SIDE")) {
+      if (v.u16be(u)) lw.double_sided = u == 3;
+    } else if (s.is("ADTR")) {
+      if (v.f32be(f)) lw.additive = f > 0;
+    } else if (s.is("RFOP")) {
+      if (v.u16be(u)) lw.reflection_mode = u;
+    } else if (s.is("RIMG")) {
+      uint32_t vx = 0;
+      if (read_vx(v, vx)) surf.reflection_clip = vx;
+    } else {
+      static const struct {
+        const char* id;
+        float LwSurfaceParams::*field;
+      } kLevels[] = {{"DIFF", &LwSurfaceParams::diffuse},      {"LUMI", &LwSurfaceParams::luminosity},
+                     {"SPEC", &LwSurfaceParams::specular},     {"REFL", &LwSurfaceParams::reflection},
+                     {"TRAN", &LwSurfaceParams::transparency}, {"TRNL", &LwSurfaceParams::translucency},
+                     {"RIND", &LwSurfaceParams::refraction_index},
+                     {"SMAN", &LwSurfaceParams::smoothing_angle},
+                     {"CLRH", &LwSurfaceParams::color_highlights},
+                     {"CLRF", &LwSurfaceParams::color_filter},
+                     {"SHRP", &LwSurfaceParams::diffuse_sharpness}};
+      for (const auto& l : kLevels)
+        if (s.is(l.id)) {
+          if (v.f32be(f)) lw.*l.field = f;
+          return;
+        }
+    }
+  }
+
+  // LightWave evaluates layers in ordinal order; `image_layer` follows its layer.
+  static void sort_layers(Lwo2Surface& surf) {
+    const size_t n = surf.lw.layers.size();
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      return surf.lw.layers[a].ordinal < surf.lw.layers[b].ordinal;
+    });
+    std::vector<LwTextureLayer> layers(n);
+    std::vector<uint32_t> clips(n);
+    int image_layer = -1;
+    for (size_t i = 0; i < n; ++i) {
+      layers[i] = std::move(surf.lw.layers[order[i]]);
+      clips[i] = surf.layer_clips[order[i]];
+      if (int(order[i]) == surf.image_layer) image_layer = int(i);
+    }
+    surf.lw.layers = std::move(layers);
+    surf.layer_clips = std::move(clips);
+    surf.image_layer = image_layer;
   }
 
   Lwo2Status surface(const IffChunk& c) {
@@ -292,6 +482,7 @@ class Reader {
     IffChunk s;
     while (walk.next(s)) {
       ByteReader v = s.reader();
+      record_value(s, surf);
       if (s.is("COLR")) {
         float col[3];
         if (read_vec(v, col)) std::memcpy(surf.color, col, sizeof col);
@@ -310,6 +501,7 @@ class Reader {
       }
     }
     if (walk.truncated()) return Lwo2Status::truncated;
+    sort_layers(surf);
     out_.surfaces.push_back(std::move(surf));
     return Lwo2Status::ok;
   }

@@ -5,8 +5,13 @@
 // parent), PNTS, VMAP and VMAD of type TXUV (per-point and per-polygon-corner UVs), POLS
 // of type FACE and PTCH (a subdivision patch keeps its cage polygon), PTAG SURF, CLIP with
 // a STIL image name, and SURF with COLR, DIFF, LUMI, TRAN, SIDE, SMAN and its first enabled
-// image-map BLOK on the colour channel (PROJ, AXIS, TMAP CNTR/SIZE, IMAG, VMAP). Every
-// other chunk is stepped over by its size.
+// image-map BLOK on the colour channel (PROJ, AXIS, TMAP CNTR/SIZE, IMAG, VMAP) for the
+// engine; beside them, for the surface record (`Lwo2Surface::lw`), also SPEC, GLOS, REFL,
+// TRNL, RIND, SHRP, CLRH, CLRF, ADTR, RFOP, RIMG and every IMAP, PROC and GRAD block (header
+// ordinal, CHAN, ENAB, OPAC, NEGA; TMAP CNTR, SIZE, ROTA, FALL, CSYS; PROJ, AXIS, IMAG,
+// WRAP, WRPW, WRPH, VMAP, AAST, PIXB, TAMP; FUNC and PNAM names). A damaged PROC or GRAD
+// block ends that block's reading only, as before when such blocks were stepped over.
+// Every other chunk is stepped over by its size.
 //
 // Indices: PNTS of a layer append to `points`; a polygon's corners, VMAP and VMAD points
 // are stored as indices into that whole table, after checking that they name a point of
@@ -24,6 +29,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "object/lw_surface.h"
 
 namespace orvl {
 
@@ -88,6 +95,14 @@ struct Lwo2ImageMap {
 };
 
 struct Lwo2Surface {
+  // The whole surface as LightWave defines it: every base value and every BLOK as a
+  // texture layer, sorted by ordinal (image paths and `image` numbers are left for the
+  // loader, which resolves clips). The fields below it are what the engine draws from.
+  LwSurfaceParams lw;
+  uint32_t reflection_clip = 0;        // RIMG clip index, 0 none
+  std::vector<uint32_t> layer_clips;   // per `lw.layers` entry: its IMAG clip index, 0 none
+  int image_layer = -1;                // the `lw.layers` entry `image` came from, -1 none
+
   std::string name;
   float color[3] = {0.784314f, 0.784314f, 0.784314f};
   float diffuse = 1.0f;

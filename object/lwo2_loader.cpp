@@ -124,6 +124,8 @@ class Lwo2Loader {
   LoadStatus load_image(Surface& surface, const Lwo2ImageMap& map);
   void make_triangles();
   void finish();
+  void fill_lightwave_record(Surface& surface, const Lwo2Surface* src);
+  void finish_lightwave();
 
   ObjectTable& scene_;
   ObjectLoadContext& context_;
@@ -133,6 +135,8 @@ class Lwo2Loader {
   std::vector<int32_t> remap_;        // source point -> object vertex, -1 when not loaded
   std::vector<int32_t> tag_surface_;  // tag index (+1; 0 untagged) -> object surface
   std::vector<const Lwo2Surface*> surface_src_;  // object surface -> its SURF (or null)
+  std::vector<uint32_t> triangle_polygon_;  // per triangle, its polygon among those kept
+  std::vector<float> polygon_normals_;      // per kept polygon, its unit (or zero) normal
 };
 
 LoadStatus Lwo2Loader::run(const std::vector<uint8_t>& data) {
@@ -185,6 +189,7 @@ LoadStatus Lwo2Loader::run(const std::vector<uint8_t>& data) {
   obj_.polygons.assign(size_t(triangles), Triangle{});
   make_triangles();
   finish();
+  finish_lightwave();
   scene_.polygon_total += obj_.polygon_count;
   ++scene_.object_count;
   return LoadStatus::ok;
@@ -230,10 +235,57 @@ LoadStatus Lwo2Loader::make_surfaces() {
     s.opacity = std::fmin(1.0f, std::fmax(0.0f, 1.0f - d.transparency));
     s.alpha = static_cast<int>(std::lround(s.opacity * 255.0f));
     s.axis = d.image.axis;
+    // Before the image loads: the decode notes its sizes in the record.
+    s.lw = src ? src->lw : LwSurfaceParams();
     if (d.image.present)
       if (LoadStatus st = load_image(s, d.image); st != LoadStatus::ok) return st;
+    fill_lightwave_record(s, src);
   }
   return LoadStatus::ok;
+}
+
+void Lwo2Loader::fill_lightwave_record(Surface& surface, const Lwo2Surface* src) {
+  if (!src) return;
+  LwSurfaceParams& lw = surface.lw;
+  auto still = [&](uint32_t index) {
+    const Lwo2Clip* clip = index ? src_.clip_with_index(index) : nullptr;
+    return clip ? clip->still : std::string();
+  };
+  lw.reflection_image = still(src->reflection_clip);
+  for (size_t i = 0; i < lw.layers.size() && i < src->layer_clips.size(); ++i)
+    lw.layers[i].image_path = still(src->layer_clips[i]);
+  if (src->image_layer < 0 || size_t(src->image_layer) >= lw.layers.size() || surface.texture == -1) return;
+  LwTextureLayer& l = lw.layers[size_t(src->image_layer)];
+  const LwDecodedImage& d = lw.decoded[0];
+  l.image = surface.texture;
+  l.image_width = d.width;
+  l.image_height = d.height;
+  l.texture_side = d.side;
+  l.coverage[0] = d.coverage[0];
+  l.coverage[1] = d.coverage[1];
+}
+
+void Lwo2Loader::finish_lightwave() {
+  unsigned clamped = 0;
+  for (Surface& s : obj_.surfaces) clamped |= lw_sanitize_surface(s.lw);
+  if (clamped)
+    log_line("Object " + (options_.object_path.empty() ? std::string("(in memory)") : options_.object_path) +
+             ": surface values clamped to their ranges: " + lw_clamped_text(clamped));
+  const size_t count = obj_.polygons.size();
+  std::vector<int32_t> corners(count * 3);
+  std::vector<uint32_t> surface(count);
+  const Surface* first = obj_.surfaces.data();
+  for (size_t t = 0; t < count; ++t) {
+    for (int c = 0; c < 3; ++c) corners[3 * t + size_t(c)] = obj_.polygons[t].corners[c];
+    surface[t] = obj_.polygons[t].surface ? uint32_t(obj_.polygons[t].surface - first) : 0;
+  }
+  std::vector<float> cosines(obj_.surfaces.size() + 1, 2.0f);
+  for (size_t i = 0; i < obj_.surfaces.size(); ++i)
+    cosines[i] = lw_smoothing_cosine(obj_.surfaces[i].lw.smoothing_angle);
+  triangle_polygon_.resize(count, 0);  // only short when make_triangles stopped early
+  if (polygon_normals_.empty()) polygon_normals_.assign(3, 0.0f);
+  lw_corner_normals(corners.data(), count, obj_.vertices.size(), triangle_polygon_.data(),
+                    polygon_normals_.data(), surface.data(), cosines.data(), obj_.corner_normals);
 }
 
 LoadStatus Lwo2Loader::load_image(Surface& surface, const Lwo2ImageMap& map) {
@@ -330,6 +382,9 @@ void Lwo2Loader::make_triangles() {
       flat[i] = {v[ax], v[ay]};
     }
     triangulate(flat, ring, tris);
+    const double n_len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    const auto polygon = uint32_t(polygon_normals_.size() / 3);
+    for (double k : n) polygon_normals_.push_back(n_len > 0 && std::isfinite(n_len) ? float(k / n_len) : 0.0f);
 
     const int32_t si = tag_surface_[size_t(p.tag + 1)];
     Surface* surface = &obj_.surfaces[size_t(si)];
@@ -338,6 +393,7 @@ void Lwo2Loader::make_triangles() {
     for (const auto& tri : tris) {
       if (t >= obj_.polygons.size()) return;
       Triangle& out = obj_.polygons[t++];
+      triangle_polygon_.push_back(polygon);
       out.surface = surface;
       out.dissolve_ref = surface->opacity < 1.0f ? &surface->alpha : nullptr;
       for (int c = 0; c < 3; ++c) {
@@ -414,6 +470,7 @@ LoadStatus load_lwo2_object_data(ObjectTable& scene, ObjectLoadContext& context,
     o.vertices = {};
     o.transformed = {};
     o.transformed_parent = {};
+    o.corner_normals = {};
     return LoadStatus::out_of_memory;
   }
 }

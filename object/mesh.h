@@ -129,7 +129,9 @@ struct SceneObject {
   std::string loaded_path;  // the path the object file was opened as ("" for null objects)
   // Per triangle corner, in object space: the normal LightWave shades with (the surface's
   // smoothing angle decides which faces a corner averages; faceted surfaces keep the face
-  // normal). 9 floats per triangle, filled by the loaders for the lightwave look and export.
+  // normal). 9 floats per triangle, filled by the loaders for the lightwave look and export
+  // (see lw_corner_normals in object/lw_surface.h); unit length, never NaN. A static-image
+  // object's picture quad takes each triangle's face normal. The engine never reads them.
   std::vector<float> corner_normals;
 };
 

@@ -1,6 +1,7 @@
 #include "object/object_loader.h"
 
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -97,15 +98,22 @@ class Loader {
   void read_points(const IffChunk& pnts);
   void read_polygons(const IffChunk& pols);
   LoadStatus read_surface(const IffChunk& surf);
-  LoadStatus load_image(Surface& surface, const std::string& file_path, int slot);
+  LoadStatus load_image(Surface& surface, const std::string& file_path, int slot,
+                        bool* attached = nullptr);
   void finish_surfaces();
   void compute_normals();
   void set_up_static_image();
+  void finish_lightwave_surfaces();
+  void compute_corner_normals();
 
   ObjectTable& table_;
   ObjectLoadContext& context_;
   const ObjectLoadOptions& options_;
   SceneObject& obj_;
+  // Per triangle the polygon it came from, and per polygon its normal (for the corner
+  // normals, which smooth polygons, not triangles).
+  std::vector<uint32_t> triangle_polygon_;
+  std::vector<float> polygon_normals_;
 };
 
 LoadStatus Loader::map_chunks(ChunkMap& map) {
@@ -227,7 +235,20 @@ void Loader::read_polygons(const IffChunk& pols) {
     const uint8_t* q = pols.data + p.points;
     auto point = [q](int i) { return int32_t((q[2 * i] << 8) | q[2 * i + 1]); };
     const int32_t p0 = point(0);
+    // Newell's normal of the whole polygon, oriented as the triangles' face normals.
+    double n[3] = {0, 0, 0};
+    for (int i = 0; i < p.n; ++i) {
+      const Vertex& a = obj_.vertices[size_t(point(i))];
+      const Vertex& b = obj_.vertices[size_t(point((i + 1) % p.n))];
+      n[0] += (double(a.y) - b.y) * (double(a.z) + b.z);
+      n[1] += (double(a.z) - b.z) * (double(a.x) + b.x);
+      n[2] += (double(a.x) - b.x) * (double(a.y) + b.y);
+    }
+    const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    const auto polygon = uint32_t(polygon_normals_.size() / 3);
+    for (double k : n) polygon_normals_.push_back(len > 0 && std::isfinite(len) ? float(k / len) : 0.0f);
     for (int i = 1; i + 1 < p.n; ++i) {
+      triangle_polygon_.push_back(polygon);
       Triangle& tri = obj_.polygons[t++];
       tri.corners[0] = p0;
       tri.corners[1] = point(i);
@@ -238,7 +259,8 @@ void Loader::read_polygons(const IffChunk& pols) {
   }
 }
 
-LoadStatus Loader::load_image(Surface& surface, const std::string& file_path, int slot) {
+LoadStatus Loader::load_image(Surface& surface, const std::string& file_path, int slot,
+                              bool* attached) {
   // The scene keeps the path as written for every image it loads.
   if (table_.image_count >= kMaxImageNames) {
     log_format("Too many images: a scene holds at most %d image names", kMaxImageNames);
@@ -264,6 +286,7 @@ LoadStatus Loader::load_image(Surface& surface, const std::string& file_path, in
       table_.loaded = loaded_before;
       return LoadStatus::ok;
   }
+  if (attached) *attached = true;
   if (slot == 0 && contains(surface.name, "__PARTICLES_") && surface.texture != -1)
     surface.texture = static_cast<int16_t>(surface.texture - (kParticleTints - 1));
   if (obj_.static_image != 0) obj_.static_image = surface.texture;
@@ -290,6 +313,31 @@ LoadStatus Loader::read_surface(const IffChunk& surf) {
   surface->scroll_u = surface->scroll_v = 0;
   surface->texture = surface->reflection_texture = -1;
 
+  // The LightWave record reads the whole chunk; the engine's pass below stops early (see
+  // the reflection block) and keeps its own fields.
+  const size_t body = r.pos();
+  surface->lw = LwSurfaceParams();
+  std::vector<size_t> timg_offsets;
+  (void)lw_read_lwob_surface(surf.data + body, surf.size - body, surface->lw, &timg_offsets);
+  size_t colour_timg = SIZE_MAX, reflection_timg = SIZE_MAX;
+  auto attach_layer_images = [&] {
+    for (size_t i = 0; i < surface->lw.layers.size(); ++i) {
+      LwTextureLayer& l = surface->lw.layers[i];
+      const size_t at = timg_offsets[i] == SIZE_MAX ? SIZE_MAX : body + timg_offsets[i];
+      if (at == SIZE_MAX || (at != colour_timg && at != reflection_timg)) continue;
+      const bool colour = at == colour_timg;
+      const int16_t number = colour ? surface->texture : surface->reflection_texture;
+      if (number == -1) continue;
+      const LwDecodedImage& d = surface->lw.decoded[colour ? 0 : 1];
+      l.image = number;
+      l.image_width = d.width;
+      l.image_height = d.height;
+      l.texture_side = d.side;
+      l.coverage[0] = d.coverage[0];
+      l.coverage[1] = d.coverage[1];
+    }
+  };
+
   ChunkWalker walker(surf.data, surf.size, r.pos(), ChunkSize::u16, false);
   IffChunk c;
   bool reflection_block = false;
@@ -297,7 +345,10 @@ LoadStatus Loader::read_surface(const IffChunk& surf) {
     ByteReader d = c.reader();
     if (reflection_block) {
       // The block runs to the next texture header, which ends the whole surface chunk.
-      if (is_texture_header(c)) return LoadStatus::ok;
+      if (is_texture_header(c)) {
+        attach_layer_images();
+        return LoadStatus::ok;
+      }
       if (!c.is("TIMG")) continue;
       std::string path;
       d.cstring(path, false);
@@ -311,8 +362,10 @@ LoadStatus Loader::read_surface(const IffChunk& surf) {
         surface->reflection_path = path;
         continue;
       }
-      LoadStatus st = load_image(*surface, path, 1);
+      bool attached = false;
+      LoadStatus st = load_image(*surface, path, 1, &attached);
       if (st != LoadStatus::ok) return st;
+      if (attached) reflection_timg = c.offset;
       continue;
     }
     uint8_t b0, b1, b2;
@@ -330,8 +383,10 @@ LoadStatus Loader::read_surface(const IffChunk& surf) {
     } else if (c.is("TIMG")) {
       std::string path;
       d.cstring(path, false);
-      LoadStatus st = load_image(*surface, path, 0);
+      bool attached = false;
+      LoadStatus st = load_image(*surface, path, 0, &attached);
       if (st != LoadStatus::ok) return st;
+      if (attached) colour_timg = c.offset;
     } else if (c.is("RTEX")) {
       reflection_block = true;
     }
@@ -340,6 +395,7 @@ LoadStatus Loader::read_surface(const IffChunk& surf) {
     log_format("Surface %s: sub-chunk %s runs past the end of its chunk", name.c_str(), c.id);
     return LoadStatus::bad_format;
   }
+  attach_layer_images();
   return LoadStatus::ok;
 }
 
@@ -436,12 +492,50 @@ void Loader::set_up_static_image() {
   }
 }
 
+void Loader::finish_lightwave_surfaces() {
+  unsigned clamped = 0;
+  for (Surface& s : obj_.surfaces) clamped |= lw_sanitize_surface(s.lw);
+  if (clamped)
+    log_line("Object " + (options_.object_path.empty() ? std::string("(in memory)") : options_.object_path) +
+             ": surface values clamped to their ranges: " + lw_clamped_text(clamped));
+}
+
+void Loader::compute_corner_normals() {
+  const size_t count = obj_.polygons.size();
+  if (obj_.static_image) {
+    // The picture quad replaced the file's geometry: each triangle is its own polygon.
+    triangle_polygon_.resize(count);
+    polygon_normals_.assign(count * 3, 0.0f);
+    for (size_t t = 0; t < count; ++t) {
+      const Triangle& tri = obj_.polygons[t];
+      double n[3];
+      face_normal(obj_.vertices[size_t(tri.corners[0])], obj_.vertices[size_t(tri.corners[1])],
+                  obj_.vertices[size_t(tri.corners[2])], n);
+      triangle_polygon_[t] = uint32_t(t);
+      for (int k = 0; k < 3; ++k) polygon_normals_[3 * t + size_t(k)] = float(n[k]);
+    }
+  }
+  std::vector<int32_t> corners(count * 3);
+  std::vector<uint32_t> surface(count);
+  const Surface* first = obj_.surfaces.data();
+  for (size_t t = 0; t < count; ++t) {
+    for (int c = 0; c < 3; ++c) corners[3 * t + size_t(c)] = obj_.polygons[t].corners[c];
+    surface[t] = uint32_t(obj_.polygons[t].surface - first);
+  }
+  std::vector<float> cosines(obj_.surfaces.size());
+  for (size_t i = 0; i < cosines.size(); ++i)
+    cosines[i] = lw_smoothing_cosine(obj_.surfaces[i].lw.smoothing_angle);
+  lw_corner_normals(corners.data(), count, obj_.vertices.size(), triangle_polygon_.data(),
+                    polygon_normals_.data(), surface.data(), cosines.data(), obj_.corner_normals);
+}
+
 void Loader::release_arrays() {
   obj_.polygons = {};
   obj_.surfaces = {};
   obj_.vertices = {};
   obj_.transformed = {};
   obj_.transformed_parent = {};
+  obj_.corner_normals = {};
   table_.normal_work = {};
 }
 
@@ -460,6 +554,9 @@ LoadStatus Loader::run() {
   if (st != LoadStatus::ok) return st;
 
   obj_.polygons.assign(size_t(obj_.polygon_count), Triangle{});
+  triangle_polygon_.clear();
+  triangle_polygon_.reserve(size_t(obj_.polygon_count));
+  polygon_normals_.clear();
   obj_.surfaces.assign(size_t(obj_.surface_count), Surface{});
   obj_.vertices.assign(size_t(obj_.vertex_count), Vertex{});
   table_.normal_work.assign(size_t(obj_.vertex_count), NormalAccumulator{});
@@ -485,6 +582,8 @@ LoadStatus Loader::run() {
   finish_surfaces();
   if (obj_.needs_normals) compute_normals();
   if (obj_.static_image) set_up_static_image();
+  finish_lightwave_surfaces();
+  compute_corner_normals();
   // A particle object's emitter record is set up by the particle system from `polygons`;
   // until then `particles` marks the object and `emitter` stays empty.
   if (obj_.plots) obj_.plots_buffer.assign(size_t(obj_.vertex_count) * kPlotsBytesPerVertex, 0);

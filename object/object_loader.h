@@ -7,6 +7,11 @@
 // first of each of the first three; every other chunk is skipped), and in "SURF" the
 // sub-chunks "COLR", "FLAG", "TFLG", "TIMG" and the "RTEX" reflection block. Surface
 // names carry keywords that switch on effects ("__STATIC_IMAGE__", "__PARTICLES_", ...).
+// Beside the engine's fields, every surface's LightWave record (`Surface::lw`, see
+// object/lw_surface.h) is read from the whole "SURF" chunk, its layers told which scene
+// image the engine loaded for them, and checked once (one log line per object names what
+// was clamped); `SceneObject::corner_normals` gets LightWave's smoothing from the polygon
+// normals (Newell's, before triangulation). Both LWOB and LWO2 loads fill these.
 //
 // Capacities: 50 objects per scene, 127-character surface names, 65535 surfaces per
 // object, 256 image names per scene; exceeding one fails with out_of_memory and a log

@@ -26,6 +26,8 @@ void decode_surface_pixels(const ObjectTable& table, Surface& surface, const std
   decoder.bind(&img);
   PixelBuffer& target = tint >= 0 ? surface.particle_pixels[size_t(tint)]
                                   : (slot == 0 ? surface.image_pixels : surface.reflection_pixels);
+  LwDecodedImage& decoded = surface.lw.decoded[slot == 0 ? 0 : 1];
+  decoded = LwDecodedImage();
   if (img.load(file) != ImgError::ok || decoder.decode() != ImgError::ok || img.pixels.empty()) {
     log_line("Image " + file + " could not be decoded; its texture stays blank.");
     PixelBuffer().swap(target);
@@ -33,6 +35,8 @@ void decode_surface_pixels(const ObjectTable& table, Surface& surface, const std
     return;
   }
 
+  decoded.width = int32_t(img.width);
+  decoded.height = int32_t(img.height);
   const uint32_t limit = table.max_texture_size > 0 ? uint32_t(table.max_texture_size) : kMaxImageDimension;
   if (img.width > limit) (void)img.resize(limit, img.height, limit);
   if (img.height > limit) (void)img.resize(img.width, limit, img.width);
@@ -67,6 +71,10 @@ void decode_surface_pixels(const ObjectTable& table, Surface& surface, const std
     (void)img.resize(side, side, side);
   }
   surface.texture_width = surface.texture_height = int32_t(side);
+  decoded.side = int32_t(side);
+  const bool unscaled = contains(surface.name, "__STATIC_IMAGE__");
+  decoded.coverage[0] = unscaled ? float(std::min(w, side)) / float(side) : 1.0f;
+  decoded.coverage[1] = unscaled ? float(std::min(h, side)) / float(side) : 1.0f;
   (void)img.keep_pixels(1);
   target = std::move(img.pixels);
   if (tint < 0) PixelBuffer().swap(surface.particle_pixels[0]);
@@ -172,10 +180,12 @@ SurfaceImageStatus load_surface_image(ObjectTable& table, ObjectLoadContext& con
       for (const Surface& other : table.objects[size_t(o)].surfaces) {
         if (other.image_path == path) {
           number = other.texture;
+          surface.lw.decoded[slot == 0 ? 0 : 1] = other.lw.decoded[0];
           return SurfaceImageStatus::ok;
         }
         if (other.reflection_path == path) {
           number = other.reflection_texture;
+          surface.lw.decoded[slot == 0 ? 0 : 1] = other.lw.decoded[1];
           return SurfaceImageStatus::ok;
         }
       }
@@ -224,6 +234,7 @@ SurfaceImageStatus attach_surface_image(ObjectTable& table, Surface& surface, co
       if (&other == &surface) continue;
       if (other.image_path == key && other.texture != -1) {
         number = other.texture;
+        surface.lw.decoded[slot == 0 ? 0 : 1] = other.lw.decoded[0];
         return SurfaceImageStatus::ok;
       }
     }

@@ -145,6 +145,7 @@ std::vector<uint8_t> lwo2_bytes(const Lwo2Model& model) {
       }
       lwo2_put_sub(surf.data, "BLOK", blok);
     }
+    for (const LwChunk& c : s.subchunks) lwo2_put_sub(surf.data, c.id.c_str(), c.data);
     chunks.push_back(surf);
   }
   for (const auto& c : model.extra) chunks.push_back(c);

@@ -29,6 +29,7 @@ struct Lwo2WriterSurface {
   float center[3] = {0, 0, 0};
   float size[3] = {1, 1, 1};
   std::string uv_map;         // for the UV projection
+  std::vector<LwChunk> subchunks;  // written after everything else in the SURF (any bytes)
 };
 
 struct Lwo2WriterLayer {
