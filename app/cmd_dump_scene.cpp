@@ -46,10 +46,11 @@ int dump_scene(const std::vector<std::string>& argv) {
     std::string text = orvl::scene_text(*scene, status);
     std::fwrite(text.data(), 1, text.size(), stdout);
   }
+  const char* reason = orvl::scene_failure_text(*scene, status);
   orvl::scene_destroy(*scene);
   if (status != orvl::SceneStatus::ok) {
     std::fprintf(stderr, "orvl dump-scene: %s: status %d (%s)%s%s\n", file.c_str(), static_cast<int>(status),
-                 orvl::scene_status_text(status), detail.empty() ? "" : ": ", detail.c_str());
+                 reason, detail.empty() ? "" : ": ", detail.c_str());
     return 1;
   }
   return 0;

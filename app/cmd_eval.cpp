@@ -285,8 +285,7 @@ int run_eval(const std::vector<std::string>& in) {
   if (status != SceneStatus::ok) {
     std::string detail = scene.error_path.empty() || scene.error_path == file ? "" : " (" + scene.error_path + ")";
     std::fprintf(stderr, "orvl eval: %s: status %d, %s%s\n", file.c_str(), static_cast<int>(status),
-                 scene_status_text(status), detail.c_str());
-    scene_destroy(scene);
+                 scene_failure_text(scene, status), detail.c_str());
     scene_destroy(scene);
     return 1;
   }

@@ -143,7 +143,7 @@ int run(const std::vector<std::string>& in) {
   };
   if (status != SceneStatus::ok) {
     std::fprintf(stderr, "orvl particles: %s: status %d, %s\n", file.c_str(), int(status),
-                 scene_status_text(status));
+                 scene_failure_text(scene, status));
     return done(1);
   }
   if (static_cast<int>(object) >= scene.object_count) {

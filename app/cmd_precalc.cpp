@@ -257,7 +257,7 @@ int run_build(std::vector<std::string> args) {
     reset_texture_counter();
     const SceneStatus st = scene_load(scene, path);
     if (st != SceneStatus::ok) {
-      std::fprintf(stderr, "orvl precalc: %s: %s%s%s\n", path.c_str(), scene_status_text(st),
+      std::fprintf(stderr, "orvl precalc: %s: %s%s%s\n", path.c_str(), scene_failure_text(scene, st),
                    scene.error_path.empty() ? "" : ": ", scene.error_path.c_str());
       scene_destroy(scene);
       ++failures;

@@ -12,6 +12,7 @@
 #include "effects/effects.h"
 #include "object/surface_image.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/signals.h"
 #include "render/display.h"
@@ -65,6 +66,16 @@ struct SceneRun {
 
 // Opens the display and loads the scene into it; prints the reason and returns false on failure.
 bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
+  // A FIFO or a device never becomes a scene: say why before a window opens for it, in the
+  // words and with the status a load would give.
+  FileStatus probe = FileStatus::ok;
+  const int fd = open_regular_file(resolve_data_path(run.file), probe);
+  if (fd >= 0) (void)close(fd);
+  if (probe == FileStatus::not_regular || probe == FileStatus::no_access) {
+    std::fprintf(stderr, "orvl %s: %s: status %d (%s): %s\n", run.cmd, run.file.c_str(),
+                 int(SceneStatus::file_not_found), file_status_text(probe), run.file.c_str());
+    return false;
+  }
   display_reset();
   const DisplayResult opened =
       display_open(display_options, run.width, run.height, 32, 0, 0, 0, "orvl - " + run.file);
@@ -84,7 +95,7 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
   const SceneStatus st = scene_load(scene, run.file);
   if (st != SceneStatus::ok) {
     std::fprintf(stderr, "orvl %s: %s: status %d (%s)%s%s\n", run.cmd, run.file.c_str(), int(st),
-                 scene_status_text(st), scene.error_path.empty() ? "" : ": ", scene.error_path.c_str());
+                 scene_failure_text(scene, st), scene.error_path.empty() ? "" : ": ", scene.error_path.c_str());
     (void)display_close();
     scene_destroy(scene);
     return false;

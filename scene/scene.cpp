@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "object/surface_image.h"
+#include "platform/file.h"
 #include "platform/log.h"
 
 namespace orvl {
@@ -30,6 +31,13 @@ const char* scene_status_text(SceneStatus s) {
     case SceneStatus::bad_scene: return "damaged or unsupported scene file";
   }
   return "unknown";
+}
+
+const char* scene_failure_text(const Scene& scene, SceneStatus s) {
+  if (s == SceneStatus::file_not_found &&
+      (scene.error_file == FileStatus::not_regular || scene.error_file == FileStatus::no_access))
+    return file_status_text(scene.error_file);
+  return scene_status_text(s);
 }
 
 SceneStatus scene_status_from(LoadStatus s) {

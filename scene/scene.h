@@ -14,6 +14,7 @@
 
 #include "object/mesh.h"
 #include "object/object_loader.h"
+#include "platform/file.h"
 #include "scene/envelope.h"
 #include "scene/lw_info.h"
 
@@ -46,6 +47,11 @@ enum class [[nodiscard]] SceneStatus : int {
   bad_scene = 6,       // a LightWave 6 scene that is damaged or of a layout not known
 };
 const char* scene_status_text(SceneStatus s);
+// What to tell the user after a failed load: the file layer's reason when the scene file
+// itself was refused for what it is ("not a regular file", "permission denied"), otherwise
+// scene_status_text(s). The status number stays the same either way.
+struct Scene;
+const char* scene_failure_text(const Scene& scene, SceneStatus s);
 // The scene's status for an object the loader could not load.
 SceneStatus scene_status_from(LoadStatus s);
 
@@ -196,6 +202,7 @@ struct ParserInput {
 // the scene's own, grouped by who works on it.
 struct Scene : ObjectTable {
   std::string error_path;  // after a failed load: the file that could not be opened
+  FileStatus error_file = FileStatus::ok;  // why the scene file itself could not be read
   float progress = 0;
   int finished = 0;
   int current_frame = 0;

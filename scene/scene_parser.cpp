@@ -613,6 +613,7 @@ SceneStatus Parser::run() {
 
 SceneStatus begin_load(Scene& scene, const std::string& path) {
   scene.path = path;
+  scene.error_file = FileStatus::ok;
   if (path.size() > kMaxPathLength) {
     log_line("Scene " + path + " refused: path longer than " + std::to_string(kMaxPathLength) +
              " characters");
@@ -627,7 +628,9 @@ SceneStatus begin_load(Scene& scene, const std::string& path) {
 SceneStatus scene_load(Scene& scene, const std::string& file_name) {
   if (SceneStatus st = begin_load(scene, file_name); st != SceneStatus::ok) return st;
   std::vector<uint8_t> text;
-  switch (read_whole_file(file_name, text)) {
+  const FileStatus read = read_whole_file(file_name, text);
+  scene.error_file = read;
+  switch (read) {
     case FileStatus::ok: break;
     case FileStatus::not_found:
     case FileStatus::not_regular:
