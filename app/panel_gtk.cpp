@@ -672,11 +672,9 @@ struct PanelRun {
   PanelSettings saved;
 };
 
-}  // namespace
-
-int panel_main(const std::vector<std::string>& input) {
+// `--windowed` is the only argument; false with the message printed for anything else.
+bool panel_arguments(const std::vector<std::string>& input, PanelRun& run) {
   std::vector<std::string> args = input;
-  PanelRun run;
   for (auto it = args.begin(); it != args.end();) {
     if (*it == "--windowed") {
       run.windowed = true;
@@ -687,33 +685,28 @@ int panel_main(const std::vector<std::string>& input) {
   }
   if (!args.empty()) {
     std::fprintf(stderr, "orvl panel: unexpected argument %s (try 'orvl help')\n", args.front().c_str());
-    return 2;
+    return false;
   }
+  return true;
+}
+
+// GTK on the session's display; false with the message printed when there is none.
+bool panel_open_display() {
   if (!window_display_available()) {
     std::fprintf(stderr, "orvl panel: no display (DISPLAY or WAYLAND_DISPLAY) to open the control window on\n");
-    return 2;
+    return false;
   }
   int argc = 0;
   if (!gtk_init_check(&argc, nullptr)) {
     std::fprintf(stderr, "orvl panel: cannot open the display\n");
-    return 2;
+    return false;
   }
+  return true;
+}
 
-  Options& opt = options();
-  run.options = &opt;
-  options_set_startup_flags(opt);
-  control_window_create();
-  display_setup(DisplaySetup{DisplayBackend::automatic, 1, false});
-
-  // The saved options decide whether the splash shows, so they are read first.
-  // Absolute: the configuration dialog may move the current directory before it is written.
-  const std::string config_read = panel_absolute_path(options_config_path());
-  Options defaults = opt;
-  (void)options_apply_defaults(defaults);
-  run.saved = panel_settings_read(config_read, defaults);
-
-  Splash splash;
-  if (run.saved.options.show_splash) splash.show();
+// The sound library and a GL context, under the splash. 0 when both are there, else the
+// exit status, with everything opened so far released again.
+int panel_load_engine(Splash& splash) {
   SoundLoadStatus sound = sound_library_load();
   if (sound != SoundLoadStatus::ok) {
     splash.close();
@@ -727,6 +720,12 @@ int panel_main(const std::vector<std::string>& input) {
     control_window_destroy();
     return -1;
   }
+  return 0;
+}
+
+// The start-up playlist from the defaults, then the saved options over them.
+void panel_restore(PanelRun& run) {
+  Options& opt = *run.options;
   control_fill_lists();
   const PlaylistRestore restore = options_apply_defaults(opt);
   run.playlist = panel_playlist_paths(restore);
@@ -736,7 +735,10 @@ int panel_main(const std::vector<std::string>& input) {
     // The saved root only counts when it still leads somewhere.
     if (!opt.lightwave_root.empty() && ::access(opt.lightwave_root.c_str(), X_OK) != 0) opt.lightwave_root = root;
   }
+}
 
+// The application whose activation builds the window and hands it the restored state.
+GtkApplication* panel_application(PanelRun& run) {
   GtkApplication* app = gtk_application_new("org.orvl.Panel", G_APPLICATION_NON_UNIQUE);
   g_signal_connect(app, "activate", G_CALLBACK(+[](GtkApplication* a, gpointer data) {
                      auto* r = static_cast<PanelRun*>(data);
@@ -754,8 +756,12 @@ int panel_main(const std::vector<std::string>& input) {
                      r->panel->refresh();
                    }),
                    &run);
-  // A session that ends (or Ctrl+C in a terminal) closes the window the ordinary way, so the
-  // configuration is still written.
+  return app;
+}
+
+// A session that ends (or Ctrl+C in a terminal) closes the window the ordinary way, so the
+// configuration is still written.
+void panel_close_on_signals(PanelRun& run) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     g_unix_signal_add(sig, +[](gpointer data) -> gboolean {
       auto* r = static_cast<PanelRun*>(data);
@@ -773,22 +779,54 @@ int panel_main(const std::vector<std::string>& input) {
       return G_SOURCE_CONTINUE;
     }, &run);
   }
+}
+
+// Orvl.ini after the window has closed: the playlist, options, music and folders it left.
+void panel_save(const PanelRun& run, const std::string& config_read) {
+  if (!run.panel) return;
+  PanelModel& m = run.panel->model();
+  const std::string path = panel_config_write_path(config_read);
+  std::string error;
+  if (path.empty()) {
+    std::fprintf(stderr, "orvl panel: no place to write Orvl.ini (HOME is not set)\n");
+  } else if (!panel_config_write(path,
+                                 panel_config_text(m.playlist(), *run.options, m.music(), m.insert_directory(),
+                                                   m.music_directory()),
+                                 &error)) {
+    std::fprintf(stderr, "orvl panel: %s\n", error.c_str());
+  }
+}
+
+}  // namespace
+
+int panel_main(const std::vector<std::string>& input) {
+  PanelRun run;
+  if (!panel_arguments(input, run) || !panel_open_display()) return 2;
+
+  Options& opt = options();
+  run.options = &opt;
+  options_set_startup_flags(opt);
+  control_window_create();
+  display_setup(DisplaySetup{DisplayBackend::automatic, 1, false});
+
+  // The saved options decide whether the splash shows, so they are read first.
+  // Absolute: the configuration dialog may move the current directory before it is written.
+  const std::string config_read = panel_absolute_path(options_config_path());
+  Options defaults = opt;
+  (void)options_apply_defaults(defaults);
+  run.saved = panel_settings_read(config_read, defaults);
+
+  Splash splash;
+  if (run.saved.options.show_splash) splash.show();
+  if (const int failed = panel_load_engine(splash); failed != 0) return failed;
+  panel_restore(run);
+
+  GtkApplication* app = panel_application(run);
+  panel_close_on_signals(run);
   splash.close();
   const int status = g_application_run(G_APPLICATION(app), 0, nullptr);
 
-  if (run.panel) {
-    PanelModel& m = run.panel->model();
-    const std::string path = panel_config_write_path(config_read);
-    std::string error;
-    if (path.empty()) {
-      std::fprintf(stderr, "orvl panel: no place to write Orvl.ini (HOME is not set)\n");
-    } else if (!panel_config_write(path,
-                                   panel_config_text(m.playlist(), opt, m.music(), m.insert_directory(),
-                                                     m.music_directory()),
-                                   &error)) {
-      std::fprintf(stderr, "orvl panel: %s\n", error.c_str());
-    }
-  }
+  panel_save(run, config_read);
   run.panel.reset();
   g_object_unref(app);
   control_window_destroy();
