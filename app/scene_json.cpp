@@ -334,7 +334,7 @@ SceneJson scene_json(const Scene& scene, SceneStatus status) {
   json j = {
       {"file", json_text(scene.path)},
       {"status", static_cast<int>(status)},
-      {"status_text", scene_status_text(status)},
+      {"status_text", scene_failure_text(scene, status)},
       {"error_path", json_text(scene.error_path)},
       {"loaded", scene.loaded},
   };
