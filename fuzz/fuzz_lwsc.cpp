@@ -4,9 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scene/lw_scene.h"
 #include "scene/lwsc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The record's tolerant reader takes any text; what it hands over is defined.
+  orvl::LwSceneInfo info;
+  orvl::LwMotionTables tables;
+  orvl::lw_read_info(data, size, info, tables);
+  if (!(info.camera.zoom > 0) || !std::isfinite(info.frames_per_second)) __builtin_trap();
+  for (const auto& l : info.lights)
+    if (!(l.edge_angle <= l.cone_angle) || !std::isfinite(l.intensity)) __builtin_trap();
   orvl::LwscLimits limits;
   limits.max_keys = 100000;
   orvl::LwscScene s;

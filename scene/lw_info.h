@@ -2,9 +2,17 @@
 // (type, cone, edge, falloff, parent), camera (static zoom, pixel aspect, parent), ambient
 // light, backdrop and fog. Filled by both scene readers after a load (`Scene::lw`), read by
 // the lightwave look, the exporter, `orvl eval` and the thumbnailer through
-// scene/lw_scene.h; the engine look never reads it. Units: angles in radians, colours 0..1.
+// scene/lw_scene.h; the engine look never reads it. Units: angles in radians, colours 0..1,
+// distances (pivots, light range, fog distances) in the file's units: multiply them by
+// `Scene::scale` where a scene is scaled (the pose's matrices already are).
+//
+// Animated values: an index into the engine's `Scene::motions` where the engine keeps the
+// envelope (`*_envelope`), or into `Scene::lw_motions.motions` where only this record needs
+// it (`*_own`): LightWave 5 light intensity envelopes and a current camera that is not the
+// engine's camera. At most one of the two is set.
 #pragma once
 
+#include <string>
 #include <vector>
 
 namespace orvl {
@@ -30,6 +38,9 @@ struct LwLight {
   float range = 1;  // distance the falloff is measured against
   int parent = -1;  // object index, -1 none
   int motion = 0;   // the light's motion (as SceneLight::motion)
+  int intensity_own = -1;     // Scene::lw_motions index of an animated intensity, -1 none
+  float pivot[3] = {0, 0, 0};  // "PivotPosition" (LightWave 6 items only)
+  std::string name;            // "LightName"
 };
 
 struct LwCamera {
@@ -37,7 +48,11 @@ struct LwCamera {
   int zoom_envelope = -1;   // motion index of an animated zoom, -1 none
   float pixel_aspect = 1;
   int parent = -1;          // object index, -1 none
-  int motion = 0;
+  int motion = 0;           // engine motion of the camera; -1 when `motion_own` holds it
+  int motion_own = -1;      // Scene::lw_motions index of a current camera the engine lacks
+  int zoom_own = -1;        // Scene::lw_motions index of that camera's zoom envelope
+  float pivot[3] = {0, 0, 0};
+  std::string name;         // "CameraName"
 };
 
 struct LwBackdrop {
@@ -66,6 +81,15 @@ struct LwSceneInfo {
   LwBackdrop backdrop;
   LwFog fog;
   int frame_width = 0, frame_height = 0;  // the scene's own render size, 0 unknown
+
+  // Timing as the file gives it, and how playback frames map onto file frames (see
+  // scene/lw_scene.h): file frame = playback frame + frame_origin.
+  double first_frame = 0, last_frame = 0;  // "FirstFrame", "LastFrame" (file frames)
+  double frames_per_second = 30;           // "FramesPerSecond" (30 when absent)
+  double frame_origin = 0;                 // 0 for LWSC 1, FirstFrame for later scenes
+  int current_camera = 0;  // "CurrentCamera": the camera in use, counted from 0 in file order
+  // What the reader found absurd and made defined (logged once per scene), empty if nothing.
+  std::string repaired;
 };
 
 }  // namespace orvl

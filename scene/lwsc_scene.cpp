@@ -9,6 +9,7 @@
 #include "object/object_loader.h"
 #include "platform/file.h"
 #include "platform/log.h"
+#include "scene/lw_scene.h"
 #include "scene/lwsc.h"
 #include "scene/precalc_file.h"
 #include "scene/scene.h"
@@ -299,7 +300,9 @@ SceneStatus scene_load_lwsc(Scene& scene, const std::string& path, const uint8_t
     return st == LwscStatus::too_many ? SceneStatus::out_of_memory : SceneStatus::bad_scene;
   }
   try {
-    return LwscLoader(scene, src).run();
+    const SceneStatus loaded = LwscLoader(scene, src).run();
+    if (loaded == SceneStatus::ok) lw_fill_scene_info(scene, data, size, &src);
+    return loaded;
   } catch (const std::bad_alloc&) {
     scene_destroy(scene);
     scene.loaded = 0;

@@ -38,12 +38,12 @@ double spacing(double segment, double span) { return span != 0.0 ? segment / spa
 // motion's frame. The values are left as the LightWave 5 keys would give them (positions
 // and envelopes times the scene scale, angles in degrees with the parser's signs), so the
 // swap below and every consumer treat both generations alike.
-void evaluate_envelope_channels(Scene& scene, const Motion& h, const Motion& timing) {
-  float* out = scene.channels;
+void envelope_channels_at(const MotionSource& src, const Motion& h, float frame, float out[kNumChannels]) {
   write_rest_pose(out);
-  const SceneEnvelopes& env = scene.envelopes;
-  const double fps = timing.frames_per_second > 0 ? static_cast<double>(timing.frames_per_second) : 30.0;
-  const double seconds = env.time_origin + static_cast<double>(h.frame) / fps;
+  if (src.envelopes == nullptr) return;
+  const SceneEnvelopes& env = *src.envelopes;
+  const double fps = src.frames_per_second > 0 ? src.frames_per_second : 30.0;
+  const double seconds = env.time_origin + static_cast<double>(frame) / fps;
   const int n = std::clamp(h.channel_count, 0, kNumChannels);
   const size_t pool = env.keys.size();
   for (int c = 0; c < n; ++c) {
@@ -58,9 +58,9 @@ void evaluate_envelope_channels(Scene& scene, const Motion& h, const Motion& tim
     if (h.channel_count == 1) {
       if (h.envelope_use == static_cast<uint8_t>(EnvelopeUse::dissolve))
         v = (1.0 - std::clamp(v, 0.0, 1.0)) * 255.0;
-      v *= scene.scale;
+      v *= src.scale;
     } else if (c < 3) {
-      v *= scene.scale;
+      v *= src.scale;
     } else if (c < 6) {
       v /= kDegToRad;
     }
@@ -227,6 +227,29 @@ void interpolate_keys(const MotionKey* keys, int count, int last_frame, float ti
   }
 }
 
+MotionSource motion_source(const Scene& scene) {
+  MotionSource src;
+  src.keys = scene.keys.data();
+  src.key_count = scene.keys.size();
+  src.envelopes = &scene.envelopes;
+  src.frames_per_second = scene.motions.empty() ? 0.0 : static_cast<double>(scene.motions[0].frames_per_second);
+  src.scale = scene.scale;
+  return src;
+}
+
+void motion_values_at(const MotionSource& src, const Motion& h, float frame, float out[kNumChannels]) {
+  if (h.envelope_first >= 0) {
+    envelope_channels_at(src, h, frame, out);
+    return;
+  }
+  // Only keys inside the pool are read, whatever the header claims.
+  const int pool = static_cast<int>(src.key_count);
+  int count = 0;
+  if (src.keys != nullptr && h.first_key >= 0 && h.first_key < pool)
+    count = std::clamp(h.key_count, 0, pool - h.first_key);
+  interpolate_keys(count > 0 ? &src.keys[h.first_key] : nullptr, count, truncate_to_int(h.last_frame), frame, out);
+}
+
 void evaluate_motion(Scene& scene, int m) {
   if (m < 0 || m >= static_cast<int>(scene.motions.size())) {
     write_rest_pose(scene.channels);
@@ -280,16 +303,7 @@ void evaluate_motion(Scene& scene, int m) {
     scene.previous_now = scene.now;
   }
 
-  if (h.envelope_first >= 0) {
-    evaluate_envelope_channels(scene, h, timing);
-  } else {
-    // Only keys inside the pool are read, whatever the header claims.
-    const int pool = static_cast<int>(scene.keys.size());
-    int count = 0;
-    if (h.first_key >= 0 && h.first_key < pool) count = std::clamp(h.key_count, 0, pool - h.first_key);
-    interpolate_keys(count > 0 ? &scene.keys[h.first_key] : nullptr, count, truncate_to_int(h.last_frame),
-                     h.frame, scene.channels);
-  }
+  motion_values_at(motion_source(scene), h, h.frame, scene.channels);
 
   float* c = scene.channels;
   const float heading = c[3];

@@ -43,6 +43,24 @@ constexpr double kZoomNormalise = 0.3125;
 void interpolate_keys(const MotionKey* keys, int count, int last_frame, float time,
                       float out[kNumChannels]);
 
+// Where the values of a motion come from: the key pool of LightWave 5 motions, the envelope
+// tables of LightWave 6 ones, the frame rate of the scene timing (motion 0) and the scene
+// scale. `motion_source` gives the engine's own tables; scene/lw_scene.h passes others too.
+struct MotionSource {
+  const MotionKey* keys = nullptr;
+  size_t key_count = 0;
+  const SceneEnvelopes* envelopes = nullptr;
+  double frames_per_second = 0;  // 30 is used when not positive
+  float scale = 1;
+};
+MotionSource motion_source(const Scene& scene);
+
+// The nine values of motion `h` at `frame`, as the parser stores them (before the angle swap
+// of evaluate_motion: degrees with the parser's signs, positions and envelopes times the
+// scene scale). Reads no clock and changes nothing; evaluate_motion is this at the motion's
+// own frame.
+void motion_values_at(const MotionSource& src, const Motion& h, float frame, float out[kNumChannels]);
+
 // Advances motion `m`'s clock and writes its nine values into `scene.channels`, the angle
 // channels rewritten as c3' = -c4, c4' = c3, c5' = -c5. Motion 0 is the camera and holds the
 // scene timing: it also maintains `finished`, `current_frame`, `progress` and the

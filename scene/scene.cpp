@@ -84,6 +84,8 @@ void scene_destroy(Scene& scene) {
   release(scene.draw.group_order);
   release(scene.draw.group_scratch);
   release(scene.draw.sort_histogram);
+  scene.lw = LwSceneInfo();
+  scene.lw_motions = LwMotionTables();
   // Counts describe tables that no longer exist; zero them so that nothing indexes the
   // released storage.
   scene_clear_counts(scene);

@@ -103,6 +103,16 @@ struct SceneEnvelopes {
   std::vector<EnvKey> keys;
 };
 
+// Motions only LightWave's own reading needs (scene/lw_scene.h): LightWave 5 light
+// intensity envelopes and a current camera other than the engine's, in the engine's own
+// layout so that one evaluation serves both. The engine never evaluates them; their keys are
+// in file units (the scene scale is applied when they are evaluated).
+struct LwMotionTables {
+  std::vector<Motion> motions;
+  std::vector<MotionKey> keys;  // LightWave 5 keys of those motions
+  SceneEnvelopes envelopes;     // LightWave 6 channels of those motions
+};
+
 struct SceneLight {
   float reserved_position[3] = {0, 0, 0};
   float color[3] = {0, 0, 0};
@@ -231,6 +241,7 @@ struct Scene : ObjectTable {
   PrecalcState precalc;
   SceneEnvelopes envelopes;  // LightWave 6 channels and their keys
   LwSceneInfo lw;            // what LightWave's own look reads (scene/lw_info.h)
+  LwMotionTables lw_motions; // animated values of `lw` the engine does not keep
 };
 
 void scene_construct(Scene& scene);

@@ -19,6 +19,7 @@
 #include "object/object_loader.h"
 #include "platform/file.h"
 #include "platform/log.h"
+#include "scene/lw_scene.h"
 #include "scene/lws_tokenizer.h"
 #include "scene/lwsc.h"
 #include "scene/precalc_file.h"
@@ -600,6 +601,8 @@ SceneStatus Parser::run() {
   s_.view_zoom_factor = to_float(scan_.read_float());
 
   s_.parse.text_pos = scan_.pos();
+  // LightWave's own reading of the same text, for the lightwave look and the exporter.
+  lw_fill_scene_info(s_, s_.parse.text.data(), s_.parse.text.size(), nullptr);
   std::vector<uint8_t>().swap(s_.parse.text);
   s_.parse.text_pos = 0;
 

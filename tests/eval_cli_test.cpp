@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -147,4 +148,44 @@ TEST(EvalRealScene, BallconeCameraAndConeReachTheirMiddleKeys) {
   expect_vec(cone["angles"], 78.10001 * kRad, -8.899995 * kRad, -52.8 * kRad, 1e-6);
   EXPECT_FALSE(cone["transformed"].empty());
   EXPECT_FALSE(j["objects"][0].contains("transformed"));
+}
+
+TEST_F(EvalCommand, FractionalMomentsAndTheLightWaveLook) {
+  // Frame 22.5: the slider is halfway from x 15 (frame 15) to 30 (frame 30).
+  CliRun r = run_orvl(scene + " --frame 22.5 --look lightwave --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_NEAR(j["frame"].get<double>(), 22.5, 1e-3);
+  EXPECT_NEAR(j["at"].get<double>(), 750, 1e-9);
+  expect_vec(j["objects"][1]["position"], 22.5, 0, 0, 1e-3);
+  const json& lw = j["lightwave"];
+  EXPECT_DOUBLE_EQ(lw["frame"].get<double>(), 22.5);
+  EXPECT_DOUBLE_EQ(lw["last_frame"].get<double>(), 60);
+  const json& child = lw["objects"][1]["world"];
+  ASSERT_EQ(child.size(), 16u);
+  // ((22.5, 0, 0) - pivot (1, 0, 0)) x 2 turned by heading 90, plus (10, 0, 0); row major.
+  EXPECT_NEAR(child[3].get<double>(), 10, 1e-4);
+  EXPECT_NEAR(child[11].get<double>(), -43, 1e-4);
+  EXPECT_NEAR(lw["objects"][1]["dissolve"].get<double>(), 0.375, 1e-5);
+  EXPECT_NEAR(lw["camera"]["world"][11].get<double>(), -43, 1e-4);  // the camera rides on it
+  EXPECT_NEAR(lw["camera"]["yfov"].get<double>(), 2 * std::atan(1 / 3.2), 1e-6);
+  EXPECT_EQ(lw["lights"][0]["type"], "point");
+  EXPECT_NEAR(lw["lights"][0]["world"][7].get<double>(), 2, 1e-5);
+  EXPECT_NEAR(lw["lights"][0]["intensity"].get<double>(), 1, 1e-6);
+
+  // Decimal milliseconds reach between frames; whole ones print as they always did.
+  const json at = json::parse(run_orvl(scene + " --at 33.5 --json").out);
+  EXPECT_EQ(at["at"].get<double>(), 33.5);
+  EXPECT_NEAR(at["frame"].get<double>(), 1.005, 1e-4);
+  EXPECT_FALSE(at.contains("lightwave"));
+  EXPECT_NE(run_orvl(scene + " --at 1000").out.find("at            1000 ms\n"), std::string::npos);
+  CliRun text = run_orvl(scene + " --frame 30 --look lightwave");
+  EXPECT_NE(text.out.find("lw camera"), std::string::npos) << text.out;
+
+  for (const char* bad : {" --frame -1", " --frame nan", " --frame 1e9", " --frame 20000000", " --frame 1 --at 2",
+                          " --at 1.5.2", " --frame 3 --look bogus"}) {
+    CliRun b = run_orvl(scene + bad);
+    EXPECT_EQ(b.exit_code, 2) << bad;
+    EXPECT_TRUE(b.out.empty()) << bad;
+  }
 }

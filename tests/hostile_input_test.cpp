@@ -660,7 +660,7 @@ TEST_F(Hostile, EveryReadmeSynopsisIsAccepted) {
       if (cmd == "render" && o.first != "--out") args.insert(args.end(), {"--out", "out/r"});
       if (cmd == "render" && o.first != "--seconds" && o.first != "--to") args.insert(args.end(), {"--seconds", "0.1"});
       if (cmd == "render" && o.first != "--size") args.insert(args.end(), {"--size", "32x32"});
-      if (cmd == "eval" && o.first != "--at") args.insert(args.end(), {"--at", "0"});
+      if (cmd == "eval" && o.first != "--at" && o.first != "--frame") args.insert(args.end(), {"--at", "0"});
       if (cmd == "lz" && base_args[1] == "expand" && o.first != "--size") args.insert(args.end(), {"--size", "300"});
       args.push_back(o.first);
       if (!o.second.empty()) args.push_back(value_for(cmd, o.second, o.first));
