@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -484,8 +486,20 @@ double feed(Scene& scene, const double camera[3]) {
         if (!ok) continue;
         double wp[3][3];
         for (int k = 0; k < 3; ++k) apply(world, obj[k], wp[k]);
+        // The face normal from the (morphed) corners: the engine fills Triangle::normal
+        // only for the surfaces it lights. LightWave's polygons run clockwise seen from
+        // their visible side, which in its left-handed axes makes e1 x e2 point out.
+        float object_face[3];
+        {
+          const double e1[3] = {obj[1][0] - obj[0][0], obj[1][1] - obj[0][1], obj[1][2] - obj[0][2]};
+          const double e2[3] = {obj[2][0] - obj[0][0], obj[2][1] - obj[0][1], obj[2][2] - obj[0][2]};
+          const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+          const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+          if (!(len > 0)) continue;  // degenerate: nothing to draw
+          for (int a = 0; a < 3; ++a) object_face[a] = float(n[a] / len);
+        }
         float face[3];
-        rotate_normal(nm, tri.normal, face);
+        rotate_normal(nm, object_face, face);
         if (!surface.lw.double_sided) {
           const double to_eye[3] = {camera[0] - wp[0][0], camera[1] - wp[0][1], camera[2] - wp[0][2]};
           if (face[0] * to_eye[0] + face[1] * to_eye[1] + face[2] * to_eye[2] < 0) continue;
@@ -499,7 +513,7 @@ double feed(Scene& scene, const double camera[3]) {
             out[a] = float(wp[k][a]);
             out[3 + a] = corner[a];
             out[6 + a] = obj[k][a];
-            out[9 + a] = tri.normal[a];
+            out[9 + a] = object_face[a];
           }
           out[12] = tri.uv[k * 2];
           out[13] = tri.uv[k * 2 + 1];
