@@ -232,8 +232,6 @@ struct ProgramState {
 
 ProgramState g_program;
 bool g_used_shaders = false;
-bool g_logged_fallback = false;
-bool g_logged_missing = false;
 
 // One group of consecutive vertices of one object and surface.
 struct Batch {
@@ -288,8 +286,7 @@ bool ensure_program() {
   g_program.serial = serial;
   g_program.tried = true;
   if (!gl_shaders_available()) {
-    if (!g_logged_missing) {
-      g_logged_missing = true;
+    {
       log_line("This OpenGL has no shaders (GL 2.0): the lightwave look is drawn with fixed-function lighting.");
     }
     return false;
@@ -320,8 +317,7 @@ bool ensure_program() {
   if (vs) g.DeleteShader(vs);
   if (fs) g.DeleteShader(fs);
   if (!program) {
-    if (!g_logged_fallback) {
-      g_logged_fallback = true;
+    {
       log_line("The lightwave look's shaders do not build (" + log + "): drawn with fixed-function lighting.");
     }
     return false;

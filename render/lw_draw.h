@@ -36,16 +36,16 @@
 // surface says so; dissolve multiplies the opacity.
 //
 // Without shaders (entry points missing, or the program fails to compile or link: its info
-// log is logged once) the same geometry is drawn with fixed-function lighting and the same
+// log is logged once per context) the same geometry is drawn with fixed-function lighting and the same
 // matrices, with one log line. Neither is an error.
 //
 // Feed: every visible triangle goes into one vertex array per frame (world position and
 // normal, object position and face normal, UV), grouped by object and surface; the arrays
 // grow only when a larger scene comes along, so frames allocate nothing.
 //
-// Keyword objects: static images are drawn as in the engine look (over the backdrop,
-// untransformed); particles, metaform and "_PLOTS_" objects are drawn as their plain
-// meshes; 2D-effect surfaces show their effect texture with the engine's UVs.
+// Keyword objects: particles, metaform and "_PLOTS_" objects are drawn as their plain
+// meshes; 2D-effect surfaces (plasma, sine dots, star field, video) show their effect
+// texture with the engine's UVs; static images are not drawn in this look.
 //
 // Sources: the LWOB and LWO2 object file documents (surface sub-chunks, texture blocks and
 // the projection sample code of the LWO2 document), the LightWave SDK scene file pages
