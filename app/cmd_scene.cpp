@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/command.h"
+#include "app/options.h"
 #include "effects/effects.h"
 #include "object/surface_image.h"
 #include "platform/clock.h"
@@ -62,7 +63,30 @@ struct SceneRun {
   bool z_buffer = true;
   float scene_scale = 1;
   RenderSettings render;
+  bool look_given = false;  // --look was on the command line
 };
+
+// --look engine|lightwave; false with `error` set when the value is neither.
+bool take_look(std::vector<std::string>& args, SceneRun& run, std::string& error) {
+  std::string value;
+  bool missing = false;
+  if (!take_option(args, "--look", value, &missing)) {
+    if (missing) error = "--look wants engine or lightwave";
+    return !missing;
+  }
+  if (!parse_look(value, run.render.look)) return error = "--look wants engine or lightwave", false;
+  run.look_given = true;
+  return true;
+}
+
+// The look of a scene when --look did not choose: Look= in Orvl.ini, else the scene's
+// generation (LightWave 5 scenes the engine look, later scenes and lone objects lightwave).
+void settle_look(SceneRun& run, const Scene& scene) {
+  if (run.look_given) return;
+  Options o;
+  options_read_drawing(options_config_path(), o);
+  run.render.look = o.look_set ? o.look : default_look_for_format(scene.lw.format_version);
+}
 
 // Opens the display and loads the scene into it; prints the reason and returns false on failure.
 bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
@@ -150,7 +174,7 @@ bool common_options(std::vector<std::string>& args, SceneRun& run, std::string& 
 
 constexpr const char* kRenderUsage =
     "usage: orvl render FILE.lws [--root DIR] (--out DIR | --window) [--fps N] [--seconds S] [--every K] "
-    "[--scale F] [--quiet] [--from MS] [--to MS] [--size WxH] [--max-frames N] [--zbuffer on|off]";
+    "[--scale F] [--quiet] [--from MS] [--to MS] [--size WxH] [--max-frames N] [--zbuffer on|off] [--look engine|lightwave]";
 
 int play_window(SceneRun& run, bool full, int window_scale, double seconds);
 
@@ -167,6 +191,7 @@ int run_render(const std::vector<std::string>& input) {
     run.scene_scale = float(scale);
   }
   run.render.exact_order = take_flag(args, "--exact-order");
+  if (!take_look(args, run, error)) return usage("render", error);
   if (!common_options(args, run, error)) return usage("render", error);
   take_option(args, "--out", out_dir, &missing);
   if (take_option(args, "--fps", value, &missing) && !parse_number(value, 1, 1000, fps))
@@ -210,6 +235,7 @@ int run_render(const std::vector<std::string>& input) {
   display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
   Scene scene;
   if (!open_scene(run, run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0, scene)) return 1;
+  settle_look(run, scene);
   const bool bounded = to < 0;
   if (to < 0) to = scene_length_ms(scene);
 
@@ -271,6 +297,7 @@ int play_window(SceneRun& run, bool full, int window_scale, double seconds) {
   if (full) options |= DisplayOptions::FULL_SCREEN;
   Scene scene;
   if (!open_scene(run, options, scene)) return 1;
+  settle_look(run, scene);
   display_bind_key(27, &stop, 1);  // Escape (after the display reset inside open_scene)
   display_set_title(run.file);
   const double length = seconds >= 0 ? seconds * 1000.0 : scene_length_ms(scene);
@@ -299,11 +326,12 @@ int run_play(const std::vector<std::string>& input) {
   double scale = 1;
   const bool full = take_flag(args, "--fullscreen");
   take_flag(args, "--windowed");  // the default
+  if (!take_look(args, run, error)) return usage("play", error);
   if (!common_options(args, run, error)) return usage("play", error);
   if (take_option(args, "--scale", value, &missing) && !parse_number(value, 1, 16, scale))
     return usage("play", "--scale wants a whole number from 1 to 16");
   if (missing || args.size() != 1)
-    return usage("play", "usage: orvl play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]");
+    return usage("play", "usage: orvl play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave]");
   run.file = args[0];
   stop_signals_install();
   return play_window(run, full, int(scale), -1);
@@ -312,9 +340,10 @@ int run_play(const std::vector<std::string>& input) {
 const CommandRegistrar render_cmd(
     {"render",
      "render FILE.lws (--out DIR | --window) [--fps N] [--seconds S] [--every K] [--scale F] [--quiet] [--from MS] "
-     "[--to MS] [--size WxH] [--max-frames N] [--root DIR] [--zbuffer on|off] [--exact-order]",
+     "[--to MS] [--size WxH] [--max-frames N] [--root DIR] [--zbuffer on|off] [--exact-order] [--look engine|lightwave]",
      run_render});
 const CommandRegistrar play_cmd(
-    {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off]", run_play});
+    {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave]",
+     run_play});
 
 }  // namespace

@@ -122,6 +122,16 @@ void options_read_drawing(const std::string& path, Options& o) {
   ini_parse(path.c_str(), collect_drawing_keys, &keys);
   auto exact = keys.find("ExactDrawOrder");
   if (exact != keys.end()) o.exact_draw_order = profile_int(exact->second) != 0;
+  auto look = keys.find("Look");
+  if (look != keys.end()) {
+    Look chosen = Look::engine;
+    if (parse_look(look->second, chosen)) {
+      o.look_set = true;
+      o.look = chosen;
+    } else {
+      log_line(path + ": Look=" + look->second + " is neither engine nor lightwave; the scene's own look is used.");
+    }
+  }
 }
 
 PlaylistRestore options_apply_defaults(Options& o) {

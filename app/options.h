@@ -16,6 +16,8 @@
 #pragma once
 
 #include <string>
+
+#include "scene/look.h"
 #include <vector>
 
 namespace orvl {
@@ -38,6 +40,11 @@ struct Options {
   // Draw triangles in plain depth order instead of grouped by state (a check on the
   // grouping): section "Orvl", key "ExactDrawOrder", any nonzero number.
   bool exact_draw_order = false;
+  // The look `orvl render` and `orvl play` draw in when no --look is given: section "Orvl",
+  // key "Look", "engine" or "lightwave" (`look_set` false: the scene's default). The fixed
+  // show always draws in the engine look.
+  bool look_set = false;
+  Look look = Look::engine;
 };
 
 // The process's options.

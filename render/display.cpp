@@ -11,6 +11,8 @@ namespace orvl {
 
 namespace {
 
+uint32_t g_open_serial = 0;
+
 struct DisplayState {
   uint32_t options = 0;
   float clear_color[3] = {0, 0, 0};
@@ -245,6 +247,7 @@ DisplayResult display_open(uint32_t options, int width, int height, int bits_per
   end_frame(s);
 
   s.swap_interval = s.backend->has_swap_interval();
+  ++g_open_serial;
   return DisplayResult::ok;
 }
 
@@ -399,4 +402,8 @@ void display_letterbox(int pw, int ph, int dw, int dh, int out[4]) {
   out[3] = h;
 }
 
+}  // namespace orvl
+
+namespace orvl {
+uint32_t display_open_serial() { return g_open_serial; }
 }  // namespace orvl

@@ -132,6 +132,9 @@ WindowBackendKind display_backend_kind();
 const std::string& display_error();
 // The viewport last set: x, y, width, height.
 void display_viewport(int out[4]);
+// Counts successful display_open calls: GL objects made under an older number (shader
+// programs) belong to a context that may be gone and are made again.
+uint32_t display_open_serial();
 
 // The largest rectangle of the picture's shape (pw x ph) centred in a drawable of dw x dh.
 void display_letterbox(int pw, int ph, int dw, int dh, int out[4]);

@@ -7,6 +7,7 @@
 #include "object/surface_image.h"
 #include "platform/log.h"
 #include "render/gl_api.h"
+#include "render/lw_draw.h"
 #include "render/mesh_draw.h"
 #include "scene/motion.h"
 #include "scene/precalc_file.h"
@@ -243,6 +244,17 @@ void update_lights(Scene& scene) {
 int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& settings) {
   const GlApi& g = gl();
   const bool building = (scene.flags & SceneFlags::BUILD_PRECALC) != 0;
+
+  if (settings.look == Look::lightwave && !building) {
+    // The lightwave look evaluates on the same clock and sets no engine lights.
+    refresh_effect_textures(scene);
+    evaluate_objects(scene);
+    evaluate_camera(scene);
+    scroll_textures(scene);
+    for (int i = 0; i < scene.light_count; ++i) evaluate_light(scene, scene.lights[i].motion);
+    lw_draw_frame(scene, clear_bits, settings);
+    return 0;
+  }
 
   if (!building) {
     scene.draw.clear_mask =

@@ -1,5 +1,10 @@
 #include "render/gl_api.h"
 
+#include <EGL/egl.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
@@ -110,7 +115,7 @@ void ignore(A&&...) {}
 const char* kinds_of(GlFunc f) {
   static const char* const kKinds[] = {
 #define ORVL_GL_KINDS(ret, member, entry, params, args, kinds) kinds,
-      ORVL_GL_COMMANDS(ORVL_GL_KINDS)
+      ORVL_GL_ALL_COMMANDS(ORVL_GL_KINDS)
 #undef ORVL_GL_KINDS
   };
   return size_t(f) < size_t(GlFunc::count) ? kKinds[size_t(f)] : "";
@@ -231,6 +236,48 @@ struct RecAnswer<GlFunc::Build2DMipmaps> {
   }
 };
 
+template <>
+struct RecAnswer<GlFunc::CreateShader> {
+  static GLuint run(GLenum) { return recorder().next_object++; }
+};
+template <>
+struct RecAnswer<GlFunc::CreateProgram> {
+  static GLuint run() { return recorder().next_object++; }
+};
+void answer_status(GLenum pname, GLint* out, bool ok) {
+  if (!out) return;
+  if (pname == GL_INFO_LOG_LENGTH) *out = GLint(recorder().info_log.size() + 1);
+  else *out = ok ? GL_TRUE : GL_FALSE;
+}
+template <>
+struct RecAnswer<GlFunc::GetShaderiv> {
+  static void run(GLuint, GLenum pname, GLint* out) { answer_status(pname, out, recorder().compile_ok); }
+};
+template <>
+struct RecAnswer<GlFunc::GetProgramiv> {
+  static void run(GLuint, GLenum pname, GLint* out) { answer_status(pname, out, recorder().link_ok); }
+};
+void answer_log(GLsizei size, GLsizei* length, GLchar* text) {
+  const std::string& log = recorder().info_log;
+  if (!text || size <= 0) return;
+  const size_t n = std::min(log.size(), size_t(size) - 1);
+  std::memcpy(text, log.data(), n);
+  text[n] = 0;
+  if (length) *length = GLsizei(n);
+}
+template <>
+struct RecAnswer<GlFunc::GetShaderInfoLog> {
+  static void run(GLuint, GLsizei size, GLsizei* length, GLchar* text) { answer_log(size, length, text); }
+};
+template <>
+struct RecAnswer<GlFunc::GetProgramInfoLog> {
+  static void run(GLuint, GLsizei size, GLsizei* length, GLchar* text) { answer_log(size, length, text); }
+};
+template <>
+struct RecAnswer<GlFunc::GetUniformLocation> {
+  static GLint run(GLuint, const GLchar*) { return 0; }
+};
+
 #define ORVL_GL_RECORD(ret, member, entry, params, args, kinds)   \
   ret rec_##member params {                                       \
     GlRecorder& rec_ = recorder();                                \
@@ -240,7 +287,7 @@ struct RecAnswer<GlFunc::Build2DMipmaps> {
     builder_.all args;                                            \
     return RecAnswer<GlFunc::member>::run args;                   \
   }
-ORVL_GL_COMMANDS(ORVL_GL_RECORD)
+ORVL_GL_ALL_COMMANDS(ORVL_GL_RECORD)
 #undef ORVL_GL_RECORD
 
 // ---- no-op answers ------------------------------------------------------------------------
@@ -287,27 +334,82 @@ struct NoopAnswer<GlFunc::Build2DMipmaps> {
   static GLint run(GLenum, GLint, GLint, GLint, GLenum, GLenum, const void*) { return 0; }
 };
 
+template <>
+struct NoopAnswer<GlFunc::CreateShader> {
+  static GLuint run(GLenum) { return 0; }
+};
+template <>
+struct NoopAnswer<GlFunc::CreateProgram> {
+  static GLuint run() { return 0; }
+};
+template <>
+struct NoopAnswer<GlFunc::GetUniformLocation> {
+  static GLint run(GLuint, const GLchar*) { return -1; }
+};
+
 #define ORVL_GL_NOOP(ret, member, entry, params, args, kinds) \
   ret noop_##member params { return NoopAnswer<GlFunc::member>::run args; }
-ORVL_GL_COMMANDS(ORVL_GL_NOOP)
+ORVL_GL_ALL_COMMANDS(ORVL_GL_NOOP)
 #undef ORVL_GL_NOOP
 
 // ---- tables -------------------------------------------------------------------------------
+// Shader entry points of the real table: resolved once, at first use; a missing one does
+// nothing (and answers zero), which gl_shaders_available reports beforehand.
+void* resolve_entry(const char* name) {
+  void* p = reinterpret_cast<void*>(eglGetProcAddress(name));
+  if (!p) p = dlsym(RTLD_DEFAULT, name);
+  return p;
+}
+
+template <typename R>
+R zero_value() {
+  if constexpr (std::is_void_v<R>) return;
+  else return R(0);
+}
+
+#define ORVL_GL_RESOLVE(ret, member, entry, params, args, kinds)                     \
+  using fn_##member = ret(*) params;                                                 \
+  fn_##member resolved_##member() {                                                  \
+    static const fn_##member p = reinterpret_cast<fn_##member>(resolve_entry(#entry)); \
+    return p;                                                                        \
+  }                                                                                  \
+  ret real_##member params {                                                         \
+    const fn_##member p = resolved_##member();                                       \
+    if (!p) return zero_value<ret>();                                                \
+    return p args;                                                                   \
+  }
+ORVL_GL_SHADER_COMMANDS(ORVL_GL_RESOLVE)
+#undef ORVL_GL_RESOLVE
+
+bool real_shaders_resolved() {
+  static const bool all = [] {
+    bool ok = true;
+#define ORVL_GL_CHECK(ret, member, entry, params, args, kinds) ok = ok && resolved_##member() != nullptr;
+    ORVL_GL_SHADER_COMMANDS(ORVL_GL_CHECK)
+#undef ORVL_GL_CHECK
+    return ok;
+  }();
+  return all;
+}
+
 const GlApi kRealTable = {
 #define ORVL_GL_REAL(ret, member, entry, params, args, kinds) &::entry,
     ORVL_GL_COMMANDS(ORVL_GL_REAL)
 #undef ORVL_GL_REAL
+#define ORVL_GL_REAL2(ret, member, entry, params, args, kinds) &real_##member,
+    ORVL_GL_SHADER_COMMANDS(ORVL_GL_REAL2)
+#undef ORVL_GL_REAL2
 };
 
 const GlApi kRecorderTable = {
 #define ORVL_GL_RECENTRY(ret, member, entry, params, args, kinds) &rec_##member,
-    ORVL_GL_COMMANDS(ORVL_GL_RECENTRY)
+    ORVL_GL_ALL_COMMANDS(ORVL_GL_RECENTRY)
 #undef ORVL_GL_RECENTRY
 };
 
 const GlApi kNoopTable = {
 #define ORVL_GL_NOOPENTRY(ret, member, entry, params, args, kinds) &noop_##member,
-    ORVL_GL_COMMANDS(ORVL_GL_NOOPENTRY)
+    ORVL_GL_ALL_COMMANDS(ORVL_GL_NOOPENTRY)
 #undef ORVL_GL_NOOPENTRY
 };
 
@@ -320,12 +422,12 @@ const GlApi kNoopTable = {
     std::fprintf(stderr, "%s\n", call_.text().c_str());        \
     return kRealTable.member args;                             \
   }
-ORVL_GL_COMMANDS(ORVL_GL_LOG)
+ORVL_GL_ALL_COMMANDS(ORVL_GL_LOG)
 #undef ORVL_GL_LOG
 
 const GlApi kLoggingTable = {
 #define ORVL_GL_LOGENTRY(ret, member, entry, params, args, kinds) &log_##member,
-    ORVL_GL_COMMANDS(ORVL_GL_LOGENTRY)
+    ORVL_GL_ALL_COMMANDS(ORVL_GL_LOGENTRY)
 #undef ORVL_GL_LOGENTRY
 };
 
@@ -373,7 +475,9 @@ const EnumName kEnumNames[] = {
     ORVL_E(GL_ALPHA_BITS), ORVL_E(GL_PACK_ALIGNMENT), ORVL_E(GL_UNPACK_ALIGNMENT),
     ORVL_E(GL_MODELVIEW_MATRIX), ORVL_E(GL_PROJECTION_MATRIX), ORVL_E(GL_MATRIX_MODE),
     ORVL_E(GL_COLOR_CLEAR_VALUE), ORVL_E(GL_DEPTH_RANGE), ORVL_E(GL_SCISSOR_BOX),
-    ORVL_E(GL_CURRENT_COLOR), ORVL_E(GL_MAX_VIEWPORT_DIMS),
+    ORVL_E(GL_CURRENT_COLOR), ORVL_E(GL_MAX_VIEWPORT_DIMS), ORVL_E(GL_VERTEX_SHADER),
+    ORVL_E(GL_FRAGMENT_SHADER), ORVL_E(GL_COMPILE_STATUS), ORVL_E(GL_LINK_STATUS),
+    ORVL_E(GL_INFO_LOG_LENGTH), ORVL_E(GL_TEXTURE0), ORVL_E(GL_SHADING_LANGUAGE_VERSION),
 };
 #undef ORVL_E
 
@@ -444,10 +548,20 @@ GlBackend gl_backend() { return g_backend; }
 
 GlRecorder& gl_recorder() { return recorder(); }
 
+bool gl_shaders_available() {
+  switch (g_backend) {
+    case GlBackend::real:
+    case GlBackend::logging: return real_shaders_resolved();
+    case GlBackend::recorder: return recorder().shaders;
+    case GlBackend::noop: return false;
+  }
+  return false;
+}
+
 const char* gl_func_name(GlFunc f) {
   static const char* const kNames[] = {
 #define ORVL_GL_NAME(ret, member, entry, params, args, kinds) #entry,
-      ORVL_GL_COMMANDS(ORVL_GL_NAME)
+      ORVL_GL_ALL_COMMANDS(ORVL_GL_NAME)
 #undef ORVL_GL_NAME
   };
   return size_t(f) < size_t(GlFunc::count) ? kNames[size_t(f)] : "?";
@@ -515,6 +629,11 @@ void GlRecorder::reset() {
   read_fill = {0, 0, 0, 255};
   mipmap_result = 0;
   pending_error = GL_NO_ERROR;
+  shaders = true;
+  compile_ok = true;
+  link_ok = true;
+  info_log = "recorder: no log";
+  next_object = 1;
 }
 
 size_t GlRecorder::count(GlFunc f) const {

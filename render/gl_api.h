@@ -1,4 +1,6 @@
-// The GL call table: every OpenGL 1.1 and GLU call of the system goes through `gl()`.
+// The GL call table: every OpenGL and GLU call of the system goes through `gl()`: the
+// OpenGL 1.1 and GLU calls of the engine look, and the OpenGL 2.0 shader calls (GLSL 1.20)
+// of the lightwave look (render/lw_draw.h).
 //
 // The table is a plain struct of function pointers, so a call costs one indirect jump,
 // the same as calling the library entry point through its import slot. Four tables exist:
@@ -19,6 +21,7 @@
 #pragma once
 
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <GL/glu.h>
 
 #include <array>
@@ -123,20 +126,83 @@ namespace orvl {
   X(void, Perspective, gluPerspective, (GLdouble fovy, GLdouble aspect, GLdouble n, GLdouble f),  \
     (fovy, aspect, n, f), "ffff")
 
+// The shader calls of GL 2.0 (GLSL 1.20) and the vertex arrays the lightwave look feeds
+// them with. libOpenGL need not export them: the real table resolves each one at first use
+// through eglGetProcAddress (then the process's own symbols); `gl_shaders_available` tells
+// whether every one of them resolved. Same X arguments as ORVL_GL_COMMANDS; kinds add
+//   p  a pointer argument that is not recorded (sources, names, uniform arrays, vertex data)
+#define ORVL_GL_SHADER_COMMANDS(X)                                                                \
+  X(GLuint, CreateShader, glCreateShader, (GLenum type), (type), "e")                              \
+  X(void, ShaderSource, glShaderSource,                                                            \
+    (GLuint shader, GLsizei n, const GLchar* const* text, const GLint* length),                    \
+    (shader, n, text, length), "uipp")                                                             \
+  X(void, CompileShader, glCompileShader, (GLuint shader), (shader), "u")                          \
+  X(void, GetShaderiv, glGetShaderiv, (GLuint shader, GLenum pname, GLint* out),                   \
+    (shader, pname, out), "ueo")                                                                   \
+  X(void, GetShaderInfoLog, glGetShaderInfoLog,                                                    \
+    (GLuint shader, GLsizei size, GLsizei* length, GLchar* text), (shader, size, length, text),    \
+    "uioo")                                                                                        \
+  X(void, DeleteShader, glDeleteShader, (GLuint shader), (shader), "u")                            \
+  X(GLuint, CreateProgram, glCreateProgram, (void), (), "")                                        \
+  X(void, AttachShader, glAttachShader, (GLuint program, GLuint shader), (program, shader), "uu")  \
+  X(void, BindAttribLocation, glBindAttribLocation,                                                \
+    (GLuint program, GLuint index, const GLchar* name), (program, index, name), "uup")             \
+  X(void, LinkProgram, glLinkProgram, (GLuint program), (program), "u")                            \
+  X(void, GetProgramiv, glGetProgramiv, (GLuint program, GLenum pname, GLint* out),                \
+    (program, pname, out), "ueo")                                                                  \
+  X(void, GetProgramInfoLog, glGetProgramInfoLog,                                                  \
+    (GLuint program, GLsizei size, GLsizei* length, GLchar* text),                                 \
+    (program, size, length, text), "uioo")                                                         \
+  X(void, DeleteProgram, glDeleteProgram, (GLuint program), (program), "u")                        \
+  X(void, UseProgram, glUseProgram, (GLuint program), (program), "u")                              \
+  X(GLint, GetUniformLocation, glGetUniformLocation, (GLuint program, const GLchar* name),         \
+    (program, name), "up")                                                                         \
+  X(void, Uniform1i, glUniform1i, (GLint location, GLint v), (location, v), "ii")                  \
+  X(void, Uniform1f, glUniform1f, (GLint location, GLfloat v), (location, v), "if")                \
+  X(void, Uniform3f, glUniform3f, (GLint location, GLfloat x, GLfloat y, GLfloat z),               \
+    (location, x, y, z), "ifff")                                                                   \
+  X(void, Uniform4f, glUniform4f, (GLint location, GLfloat x, GLfloat y, GLfloat z, GLfloat w),    \
+    (location, x, y, z, w), "iffff")                                                               \
+  X(void, Uniform1iv, glUniform1iv, (GLint location, GLsizei n, const GLint* v), (location, n, v), \
+    "iip")                                                                                         \
+  X(void, Uniform1fv, glUniform1fv, (GLint location, GLsizei n, const GLfloat* v),                 \
+    (location, n, v), "iip")                                                                       \
+  X(void, Uniform3fv, glUniform3fv, (GLint location, GLsizei n, const GLfloat* v),                 \
+    (location, n, v), "iip")                                                                       \
+  X(void, UniformMatrix4fv, glUniformMatrix4fv,                                                    \
+    (GLint location, GLsizei n, GLboolean transpose, const GLfloat* m), (location, n, transpose, m),\
+    "iizM")                                                                                        \
+  X(void, ActiveTexture, glActiveTexture, (GLenum unit), (unit), "e")                              \
+  X(void, EnableVertexAttribArray, glEnableVertexAttribArray, (GLuint index), (index), "u")        \
+  X(void, DisableVertexAttribArray, glDisableVertexAttribArray, (GLuint index), (index), "u")      \
+  X(void, VertexAttribPointer, glVertexAttribPointer,                                              \
+    (GLuint index, GLint size, GLenum type, GLboolean normalized, GLsizei stride,                  \
+     const void* data),                                                                            \
+    (index, size, type, normalized, stride, data), "uiezip")                                       \
+  X(void, DrawArrays, glDrawArrays, (GLenum mode, GLint first, GLsizei count), (mode, first, count),\
+    "mii")
+
+#define ORVL_GL_ALL_COMMANDS(X) ORVL_GL_COMMANDS(X) ORVL_GL_SHADER_COMMANDS(X)
+
 // The table. Members are named after the entry point without its prefix.
 struct GlApi {
 #define ORVL_GL_MEMBER(ret, member, entry, params, args, kinds) ret(*member) params;
-  ORVL_GL_COMMANDS(ORVL_GL_MEMBER)
+  ORVL_GL_ALL_COMMANDS(ORVL_GL_MEMBER)
 #undef ORVL_GL_MEMBER
 };
 
 // One value per entry of the table, in table order.
 enum class GlFunc : uint16_t {
 #define ORVL_GL_ENUM(ret, member, entry, params, args, kinds) member,
-  ORVL_GL_COMMANDS(ORVL_GL_ENUM)
+  ORVL_GL_ALL_COMMANDS(ORVL_GL_ENUM)
 #undef ORVL_GL_ENUM
       count
 };
+
+// Whether the current table can run shaders: the real one when every shader entry point
+// resolved (checked once; needs a current context), the recorder as configured
+// (`GlRecorder::shaders`), logging as real, no-op never.
+bool gl_shaders_available();
 
 // The C name of the entry point ("glClear", "gluBuild2DMipmaps").
 const char* gl_func_name(GlFunc f);
@@ -192,9 +258,16 @@ struct GlRecorder {
   std::array<uint8_t, 4> read_fill{0, 0, 0, 255};  // what glReadPixels writes per pixel
   GLint mipmap_result = 0;                          // gluBuild2DMipmaps' return value
   GLenum pending_error = GL_NO_ERROR;
+  // Shaders: whether they exist, and what compile and link report (tests force failures).
+  bool shaders = true;
+  bool compile_ok = true;
+  bool link_ok = true;
+  std::string info_log = "recorder: no log";
+  GLuint next_object = 1;  // glCreateShader / glCreateProgram hand out consecutive names
 
   // Forgets the calls and restores the default answers: 8 lights, textures up to 1024,
-  // 24 depth bits, the viewport 0 0 640 480, and the recorder's own strings.
+  // 24 depth bits, the viewport 0 0 640 480, the recorder's own strings, and shaders
+  // that exist, compile and link.
   void reset();
   void clear_calls() { calls.clear(); }
 

@@ -188,6 +188,7 @@ struct DrawBuffers {
   uint8_t bit_mask = 0;
   // Renderer limits already reported for this scene (one log line each).
   bool warned_draw_list_full = false;
+  bool warned_lw_fog = false;  // lightwave look: a fog type drawn as linear was logged
   bool warned_extra_lights = false;
   bool warned_precalc_fallback = false;
 };

@@ -107,6 +107,16 @@ TEST_F(ConfigTest, ExactDrawOrderIsReadFromItsOwnSection) {
   EXPECT_FALSE(o.exact_draw_order);
 }
 
+TEST_F(ConfigTest, LookIsReadFromTheOrvlSectionAndAnUnknownOneIsIgnored) {
+  Options o;
+  options_read_drawing(write(root / "lw.ini", "[LWS PLAYLIST]\nLook=engine\n[Orvl]\nlook=LightWave\n"), o);
+  EXPECT_TRUE(o.look_set);
+  EXPECT_EQ(o.look, Look::lightwave);
+  Options bad;
+  options_read_drawing(write(root / "bad.ini", "[Orvl]\nLook=blender\n"), bad);
+  EXPECT_FALSE(bad.look_set);
+}
+
 TEST_F(ConfigTest, CountsThatAddNothingDisableTheButtons) {
   for (const char* count : {"0", "-2", "three", ""}) {
     SCOPED_TRACE(count);

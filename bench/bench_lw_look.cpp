@@ -1,0 +1,116 @@
+// Frame time of both looks side by side, headless on llvmpipe at 640 x 480: every demo scene
+// (the LightWave 6 one included) and the real test scenes of ../shared/testdata, each drawn
+// at 24 moments spread over its length, glFinish after every frame. Second argument:
+// 0 engine, 1 lightwave. The lightwave look's target: at least 60 frames per second and at
+// most 1.5 times the engine's frame time.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "object/surface_image.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "render/display.h"
+#include "render/frame_renderer.h"
+#include "render/gl_api.h"
+#include "render/texture_upload.h"
+#include "scene/scene.h"
+#include "support/shared_data.h"
+#include "tools/demo_lightwave6.h"
+#include "tools/demo_show.h"
+
+namespace {
+
+using namespace orvl;
+
+class LookDemo {
+ public:
+  static const LookDemo& get() {
+    static const LookDemo demo;
+    return demo;
+  }
+  std::string dir;
+  bool ok = false;
+  std::vector<std::string> files;  // demo scenes (relative to dir), then real ones (absolute)
+
+ private:
+  LookDemo() {
+    dir = (std::filesystem::temp_directory_path() / ("orvl_bench_look_" + std::to_string(getpid()))).string();
+    DemoOptions options;
+    options.music_seconds = 0;
+    options.lightwave6 = true;
+    DemoSummary summary;
+    std::string error;
+    ok = make_demo_show(dir, options, summary, error);
+    for (int i = 0; i < kDemoSceneCount; ++i) files.push_back(kDemoSlots[i].file);
+    files.push_back(kDemoLightWave6Scene);
+    const std::filesystem::path shared = std::filesystem::path(test::shared_testdata_dir());
+    std::error_code ec;
+    if (test::shared_testdata_present() && std::filesystem::is_directory(shared, ec))
+      for (const auto& e : std::filesystem::recursive_directory_iterator(shared, ec))
+        if (e.is_regular_file() && e.path().extension() == ".lws") files.push_back(e.path().string());
+  }
+  ~LookDemo() { std::filesystem::remove_all(dir); }
+};
+
+constexpr int kMaxScenes = 40;
+
+void BM_LookFrame(benchmark::State& state) {
+  const LookDemo& demo = LookDemo::get();
+  const size_t index = size_t(state.range(0));
+  if (!demo.ok || index >= demo.files.size()) {
+    state.SkipWithError("no such scene");
+    return;
+  }
+  log_set_echo(false);
+  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
+  display_reset();
+  if (display_open(DisplayOptions::DEPTH_BUFFER, 640, 480, 32, 0, 0, 0, "bench") != DisplayResult::ok) {
+    state.SkipWithError("no headless GL");
+    return;
+  }
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(demo.dir);
+  reset_texture_counter();
+  Scene scene;
+  scene_construct(scene);
+  (void)scene_configure(scene, SceneFlags::MIPMAP | SceneFlags::BILINEAR | SceneFlags::DEPTH_BUFFER, 640, 480, 1024,
+                        1);
+  const bool loaded = scene_load(scene, demo.files[index]) == SceneStatus::ok;
+  std::filesystem::current_path(cwd);
+  if (!loaded) {
+    scene_destroy(scene);
+    (void)display_close();
+    state.SkipWithError("scene did not load");
+    return;
+  }
+  upload_textures(scene);
+  state.SetLabel(std::filesystem::path(demo.files[index]).filename().string() +
+                 (state.range(1) ? " lightwave" : " engine"));
+  RenderSettings render;
+  render.look = state.range(1) ? Look::lightwave : Look::engine;
+  constexpr int kMoments = 24;
+  const double length_ms = 10000;
+  clock_set_virtual(1000);
+  scene_reset_motions(scene);
+  int m = 0;
+  for (auto _ : state) {
+    clock_set_virtual(1000 + uint32_t(length_ms * (m++ % kMoments) / kMoments));
+    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, render);
+    gl().Finish();
+  }
+  clock_use_real();
+  delete_textures();
+  scene_destroy(scene);
+  (void)display_close();
+}
+BENCHMARK(BM_LookFrame)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, kMaxScenes - 1, 1), {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.3);
+
+}  // namespace
