@@ -219,6 +219,10 @@ int export_folder(const std::string& dir, const std::string& out_dir, const Job&
 
 int run_export(const std::vector<std::string>& in) {
   std::vector<std::string> args = in;
+  if (take_flag(args, "--help")) {
+    std::printf("%s", kUsage);
+    return 0;
+  }
   bool missing = false;
   Job job;
   std::string out, out_dir, fps, from, to, look, missing_mode, layer, size;
@@ -270,6 +274,10 @@ int run_export(const std::vector<std::string>& in) {
   const std::string input = args[0];
   log_set_echo(false);
   std::error_code ec;
+  if (has_out && !fs::is_directory(input, ec)) {
+    std::fprintf(stderr, "orvl export: %s: not a folder\n", input.c_str());
+    return 1;
+  }
   if (fs::is_directory(input, ec)) {
     if (!has_out) return usage_error("a folder needs --out DIR2");
     if (has_o) return usage_error("-o names one file; a folder takes --out");
