@@ -81,7 +81,13 @@ if (evalPath) {
   const tol = 1e-4 * Math.max(1, ev.size);
   const root = loaded.scene;
   const mixer = new THREE.AnimationMixer(root);
-  for (const clip of loaded.animations) mixer.clipAction(clip).play();
+  // Played once and held: a repeating action would wrap round to time 0 at its last sample.
+  for (const clip of loaded.animations) {
+    const a = mixer.clipAction(clip);
+    a.setLoop(THREE.LoopOnce, 1);
+    a.clampWhenFinished = true;
+    a.play();
+  }
   const byTag = new Map();
   root.traverse(o => { const lw = o.userData?.lightwave; if (lw) byTag.set(lw, o); });
   const S = new THREE.Matrix4().makeScale(1, 1, -1);
