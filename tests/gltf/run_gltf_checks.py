@@ -11,6 +11,9 @@ here = os.path.dirname(os.path.abspath(__file__))
 if not os.path.isdir(os.path.join(modules, "gltf-validator")) or not os.path.isdir(os.path.join(modules, "three")):
     print("SKIP: Node packages gltf-validator and three not installed (scripts/install-node-packages)")
     sys.exit(0)
+if not files:
+    print("SKIP: no input files (../shared/testdata absent)")
+    sys.exit(0)
 os.makedirs(outdir, exist_ok=True)
 env = dict(os.environ, ORVL_NODE_MODULES=modules)
 bad = 0
