@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/json_text.h"
+#include "export/json_text.h"
 #include "app/command.h"
 #include "app/scene_json.h"
 #include "object/object_loader.h"

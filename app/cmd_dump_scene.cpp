@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/command.h"
-#include "app/json_text.h"
+#include "export/json_text.h"
 #include "app/scene_json.h"
 #include "platform/log.h"
 #include "scene/scene.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/command.h"
-#include "app/json_text.h"
+#include "export/json_text.h"
 #include "image/image.h"
 #include "platform/file.h"
 #include "platform/log.h"

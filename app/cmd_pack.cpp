@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "app/command.h"
-#include "app/json_text.h"
+#include "export/json_text.h"
 #include "image/file_source.h"
 #include "platform/atomic_file.h"
 #include "platform/file.h"

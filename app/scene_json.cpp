@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/json_text.h"
+#include "export/json_text.h"
 #include "object/object_loader.h"
 
 namespace orvl {

@@ -8,50 +8,18 @@
 #include <cstring>
 #include <memory>
 
+#include "image/png_encode.h"
 #include "platform/atomic_file.h"
 #include "platform/file.h"
 #include "platform/log.h"
 
 namespace orvl {
 
-namespace {
-
-// Encodes with libpng's simplified API into memory, then writes the file atomically.
-bool encode_and_write(png_image& image, const std::string& path, const void* pixels, png_int_32 stride,
-                      std::string* error) {
-  png_alloc_size_t size = 0;
-  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {
-    if (error) *error = image.message[0] ? image.message : "cannot be encoded";
-    png_image_free(&image);
-    return false;
-  }
-  std::vector<uint8_t> bytes(size);
-  if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels, stride, nullptr)) {
-    if (error) *error = image.message[0] ? image.message : "cannot be encoded";
-    png_image_free(&image);
-    return false;
-  }
-  return write_whole_file(path, bytes.data(), size, error);
-}
-
-}  // namespace
-
 bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int height,
                     size_t stride, std::string* error) {
-  auto fail = [&](const std::string& why) {
-    if (error) *error = why;
-    return false;
-  };
-  if (!rgba || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide)
-    return fail("bad picture size");
-  if (stride < size_t(width) * 4) return fail("row stride shorter than a row");
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = png_uint_32(width);
-  image.height = png_uint_32(height);
-  image.format = PNG_FORMAT_RGBA;
-  return encode_and_write(image, path, rgba, png_int_32(stride), error);
+  std::vector<uint8_t> bytes;
+  if (!png_encode_rgba(rgba, width, height, stride, bytes, error)) return false;
+  return write_whole_file(path, bytes.data(), bytes.size(), error);
 }
 
 namespace {

@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "image/png_encode.h"
 #include "render/display.h"
 
 namespace orvl {
-
-constexpr int kMaxPngSide = 65535;
 
 // Writes `rgba` (rows `stride` bytes apart) to `path`. False with `error` set on failure.
 bool png_write_rgba(const std::string& path, const uint8_t* rgba, int width, int height,

@@ -1,4 +1,4 @@
-#include "app/json_text.h"
+#include "export/json_text.h"
 
 #include <cstdio>
 
