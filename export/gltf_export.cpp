@@ -287,9 +287,9 @@ void Builder::build_materials(int object, std::vector<int>& material_of_surface)
                               std::clamp(p.color[2] * p.diffuse, 0.0f, 1.0f), shown};
     const double n = std::max(0.0, double(p.gloss_exponent));
     const double r0 = std::pow(2.0 / (n + 2.0), 0.25);
-    const double spec = std::clamp(double(p.specular), 0.0, 1.0);
+    const double specular = std::clamp(double(p.specular), 0.0, 1.0);
     pbr["metallicFactor"] = 0.0;
-    pbr["roughnessFactor"] = std::clamp(1.0 - spec * (1.0 - r0), 0.0, 1.0);
+    pbr["roughnessFactor"] = std::clamp(1.0 - specular * (1.0 - r0), 0.0, 1.0);
     const int texture = (s.texture > 0 && size_t(s.texture) < image_of_texture_.size()) ? image_of_texture_[size_t(s.texture)] : -1;
     if (texture >= 0) {
       json info = {{"index", texture}};

@@ -11,7 +11,7 @@
 // GL's right-handed eye space explicitly.
 //
 // Shading, per pixel (GLSL 1.20), per channel, clamped to 0..1, no gamma:
-//   out = C lum + C dif (sum I_i max(0, N.L_i) + ambient) + spec sum I_i h_i max(0, R.V)^n
+//   out = C lum + C dif (sum I_i max(0, N.L_i) + ambient) + specular sum I_i h_i max(0, R.V)^n
 // with V from the shaded point toward the camera, R = L reflected about N, h_i the light
 // colour, tinted toward C by colour highlights. Distant lights shine along their local +Z
 // (position unused); point and spot lights from their world position. A spot is full for
