@@ -295,28 +295,30 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
       bool window = false;
       std::string scene;
     } seen;
-    guint watch = g_timeout_add(
-        20,
-        +[](gpointer data) -> gboolean {
+    // The scene line is followed from the moment the window is shown: a timer sampling the
+    // window can miss it altogether when tiny scenes are built between two of its ticks.
+    const guint show_id = g_signal_lookup("show", GTK_TYPE_WIDGET);
+    const gulong watch = g_signal_add_emission_hook(
+        show_id, 0,
+        +[](GSignalInvocationHint*, guint, const GValue* values, gpointer data) -> gboolean {
           auto* seen = static_cast<PrecalcSeen*>(data);
-          GList* tops = gtk_window_list_toplevels();
-          for (GList* t = tops; t; t = t->next) {
-            GtkWidget* w = GTK_WIDGET(t->data);
-            if (!gtk_widget_get_visible(w) || !GTK_IS_BIN(w)) continue;
-            GtkWidget* box = gtk_bin_get_child(GTK_BIN(w));
-            if (!box || !GTK_IS_BOX(box)) continue;
-            std::vector<GtkWidget*> parts = children(box);
-            if (parts.size() != 3 || !GTK_IS_PROGRESS_BAR(parts[2])) continue;
-            seen->window = std::string(gtk_label_get_text(GTK_LABEL(parts[0]))) ==
-                           "Wait while building precalculation file ....";
-            seen->scene = gtk_label_get_text(GTK_LABEL(parts[1]));
-          }
-          g_list_free(tops);
-          return G_SOURCE_CONTINUE;
+          GObject* w = static_cast<GObject*>(g_value_get_object(&values[0]));
+          if (!GTK_IS_WINDOW(w)) return TRUE;
+          GtkWidget* box = gtk_bin_get_child(GTK_BIN(w));
+          if (!box || !GTK_IS_BOX(box)) return TRUE;
+          std::vector<GtkWidget*> parts = children(box);
+          if (parts.size() != 3 || !GTK_IS_PROGRESS_BAR(parts[2])) return TRUE;
+          seen->window = std::string(gtk_label_get_text(GTK_LABEL(parts[0]))) ==
+                         "Wait while building precalculation file ....";
+          g_signal_connect(parts[1], "notify::label", G_CALLBACK(+[](GtkLabel* label, GParamSpec*, gpointer d) {
+                             static_cast<PrecalcSeen*>(d)->scene = gtk_label_get_text(label);
+                           }),
+                           seen);
+          return TRUE;
         },
-        &seen);
+        &seen, nullptr);
     gtk_menu_item_activate(GTK_MENU_ITEM(panel.menu_item(kCmdBuildPrecalc)));
-    g_source_remove(watch);
+    g_signal_remove_emission_hook(show_id, watch);
     fs::current_path(old_cwd);
     EXPECT_EQ(panel.shows_played(), 2);
     EXPECT_TRUE(seen.window);
