@@ -1,0 +1,153 @@
+// Opening one file for a command of its own; see app/scene_run.h.
+#include "app/scene_run.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/command.h"
+#include "app/options.h"
+#include "effects/effects.h"
+#include "object/surface_image.h"
+#include "platform/file.h"
+#include "render/display.h"
+#include "render/gl_api.h"
+#include "render/texture_upload.h"
+
+namespace orvl {
+
+bool parse_number(const std::string& text, double min, double max, double& out) {
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end || !(v >= min) || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool parse_size(const std::string& text, int& w, int& h) {
+  char* end = nullptr;
+  long a = std::strtol(text.c_str(), &end, 10);
+  if (*end != 'x' && *end != 'X') return false;
+  long b = std::strtol(end + 1, &end, 10);
+  if (*end || a < 16 || b < 16 || a > 8192 || b > 8192) return false;
+  w = int(a);
+  h = int(b);
+  return true;
+}
+
+
+int usage(const char* cmd, const std::string& what) {
+  std::fprintf(stderr, "orvl %s: %s\n", cmd, what.c_str());
+  return 2;
+}
+
+
+// --look engine|lightwave; false with `error` set when the value is neither.
+bool take_look(std::vector<std::string>& args, SceneRun& run, std::string& error) {
+  std::string value;
+  bool missing = false;
+  if (!take_option(args, "--look", value, &missing)) {
+    if (missing) error = "--look wants engine or lightwave";
+    return !missing;
+  }
+  if (!parse_look(value, run.render.look)) return error = "--look wants engine or lightwave", false;
+  run.look_given = true;
+  return true;
+}
+
+// The look of a scene when --look did not choose: Look= in Orvl.ini, else the scene's
+// generation (LightWave 5 scenes the engine look, later scenes and lone objects lightwave).
+void settle_look(SceneRun& run, const Scene& scene) {
+  if (run.look_given) return;
+  Options o;
+  options_read_drawing(options_config_path(), o);
+  run.render.look = o.look_set ? o.look : default_look_for_format(scene.lw.format_version);
+}
+
+// Opens the display and loads the scene into it; prints the reason and returns false on failure.
+bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
+  // A FIFO or a device never becomes a scene: say why before a window opens for it, in the
+  // words and with the status a load would give.
+  FileStatus probe = FileStatus::ok;
+  const int fd = open_regular_file(resolve_data_path(run.file), probe);
+  if (fd >= 0) (void)close(fd);
+  if (probe == FileStatus::not_regular || probe == FileStatus::no_access) {
+    std::fprintf(stderr, "orvl %s: %s: status %d (%s): %s\n", run.cmd, run.file.c_str(),
+                 int(SceneStatus::file_not_found), file_status_text(probe), run.file.c_str());
+    return false;
+  }
+  display_reset();
+  const DisplayResult opened =
+      display_open(display_options, run.width, run.height, 32, 0, 0, 0, "orvl - " + run.file);
+  if (opened != DisplayResult::ok) {
+    std::fprintf(stderr, "orvl %s: cannot open the display: %s (%s)\n", run.cmd, display_result_text(opened),
+                 display_error().c_str());
+    return false;
+  }
+  GLint max_texture = 1024;
+  gl().GetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture);
+  reset_texture_counter();
+  scene_construct(scene);
+  uint32_t flags = SceneFlags::MIPMAP | SceneFlags::BILINEAR;
+  if (run.z_buffer) flags |= SceneFlags::DEPTH_BUFFER;
+  (void)scene_configure(scene, flags, run.width, run.height, std::max<GLint>(64, max_texture), 1);
+  scene_set_lightwave_root(scene, run.root);
+  const SceneStatus st = scene_load(scene, run.file);
+  if (st != SceneStatus::ok) {
+    std::fprintf(stderr, "orvl %s: %s: status %d (%s)%s%s\n", run.cmd, run.file.c_str(), int(st),
+                 scene_failure_text(scene, st), scene.error_path.empty() ? "" : ": ", scene.error_path.c_str());
+    (void)display_close();
+    scene_destroy(scene);
+    return false;
+  }
+  if (run.scene_scale != 1) scene_scale(scene, run.scene_scale);
+  particles_setup_scene(scene);
+  effects_init(scene);
+  upload_textures(scene);
+  return true;
+}
+
+void close_scene(Scene& scene) {
+  effects_free(scene);
+  delete_textures();
+  (void)display_close();
+  scene_destroy(scene);
+  if (frame_state().dropped > 0)
+    std::fprintf(stderr, "%lld triangles did not fit the draw list\n", frame_state().dropped);
+}
+
+// The scene's own length in milliseconds: its last frame at its frame rate.
+double scene_length_ms(const Scene& scene) {
+  const Motion& timing = scene.motions[0];
+  return timing.frames_per_second > 0 ? std::max(0.0, 1000.0 * timing.last_frame / timing.frames_per_second)
+                                      : 10000.0;
+}
+
+// Starts every motion at `tick`, as if the scene had begun then.
+void start_motions_at(Scene& scene, uint32_t tick) {
+  scene_reset_motions(scene);
+  for (int m = 0; m < scene.motion_count && m < int(scene.motions.size()); ++m)
+    scene.motions[m].start_tick = float(tick);
+}
+
+bool common_options(std::vector<std::string>& args, SceneRun& run, std::string& error) {
+  std::string value;
+  bool missing = false;
+  double scale = 1;
+  take_option(args, "--root", run.root, &missing);
+  if (take_option(args, "--scene-scale", value, &missing)) {
+    if (!parse_number(value, 1e-6, 1e6, scale)) return error = "--scene-scale wants a positive number", false;
+    run.scene_scale = float(scale);
+  }
+  if (missing) return error = "an option is missing its value", false;
+  if (take_option(args, "--zbuffer", value, &missing)) {
+    if (value != "on" && value != "off") return error = "--zbuffer wants on or off", false;
+    run.z_buffer = value == "on";
+  }
+  if (missing) return error = "an option is missing its value", false;
+  return true;
+}
+
+}  // namespace orvl
