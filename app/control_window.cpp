@@ -43,6 +43,10 @@ void control_set_modes(const DisplayModeList& modes) {
     if (m.width == 640 && m.height == 480 && (m.bits_per_pixel == 16 || m.bits_per_pixel == 32))
       w.mode_selection = i;
   }
+  // A screen without such a mode (Xvfb's one mode, a panel that only knows its native size)
+  // shows the desktop's own mode chosen, rather than a list that looks empty.
+  if (w.mode_selection < 0 && w.modes.desktop >= 0 && w.modes.desktop < w.modes.count)
+    w.mode_selection = w.modes.desktop;
 }
 
 void control_fill_lists() {

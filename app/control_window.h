@@ -42,7 +42,8 @@ void control_log_clear();
 void control_log_select_first();
 
 // Fills the display-mode list from the display layer and the precalculation-step list.
-// A 640 x 480 mode at 16 or 32 bits is selected (a later one replaces an earlier one).
+// A 640 x 480 mode at 16 or 32 bits is selected (a later one replaces an earlier one);
+// without one, the desktop's own mode when the list marks it.
 void control_fill_lists();
 // The display-mode part of it, from a given mode table.
 void control_set_modes(const DisplayModeList& modes);

@@ -82,6 +82,7 @@ const char* window_status_text(WindowStatus s);
 
 struct WindowMode {
   int width = 0, height = 0, bits_per_pixel = 0;
+  bool desktop = false;  // the mode the desktop runs in now
 };
 
 class WindowBackend {
@@ -110,8 +111,9 @@ std::unique_ptr<WindowBackend> window_backend_create(WindowBackendKind kind);
 // True when a desktop session is reachable (DISPLAY or WAYLAND_DISPLAY is set).
 bool window_display_available();
 
-// The platform's display modes in its own order (SDL's list for the primary display).
-// Empty when there is no desktop or the video system cannot be started.
+// The platform's display modes in its own order (SDL's list for the primary display), the
+// desktop's own mode marked. Empty when there is no desktop or the video system cannot be
+// started.
 std::vector<WindowMode> window_list_modes();
 
 // Top-left corner of a window of client size w x h centred on a screen, as integer

@@ -373,11 +373,14 @@ std::vector<WindowMode> window_list_modes() {
   const char* driver = std::getenv("SDL_VIDEODRIVER");
   if (!window_display_available() && !(driver && *driver)) return out;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return out;
+  SDL_DisplayMode desk{};
+  const bool have_desk = SDL_GetDesktopDisplayMode(0, &desk) == 0;
   int n = SDL_GetNumDisplayModes(0);
   for (int i = 0; i < n; i++) {
     SDL_DisplayMode m;
     if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
-    out.push_back(WindowMode{m.w, m.h, int(SDL_BITSPERPIXEL(m.format))});
+    const bool is_desk = have_desk && m.w == desk.w && m.h == desk.h && m.format == desk.format;
+    out.push_back(WindowMode{m.w, m.h, int(SDL_BITSPERPIXEL(m.format)), is_desk});
   }
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
   return out;

@@ -321,6 +321,7 @@ int display_list_modes(DisplayModeList* list) {
   for (const WindowMode& m : window_list_modes()) {
     if (m.bits_per_pixel <= 14) continue;
     if (list->count >= kMaxDisplayModes) break;  // further modes are dropped
+    if (m.desktop && list->desktop < 0) list->desktop = list->count;
     list->modes[list->count++] = DisplayMode{m.width, m.height, m.bits_per_pixel};
   }
   return 0;

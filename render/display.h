@@ -72,6 +72,7 @@ constexpr int kMaxDisplayModes = 256;
 struct DisplayModeList {
   int count = 0;
   DisplayMode modes[kMaxDisplayModes];
+  int desktop = -1;  // index of the desktop's own mode, -1 when not listed or not known
 };
 
 // One ended frame: width x height RGBA pixels, rows top first, no padding.

@@ -47,6 +47,17 @@ TEST(ControlWindow, ModeListSelectsTheLast640x480At16Or32Bits) {
   none.modes[none.count++] = DisplayMode{800, 600, 32};
   control_set_modes(none);
   EXPECT_EQ(control_window().mode_selection, -1);  // the show then uses the desktop's depth
+
+  // ... unless the list marks the desktop's own mode: that one is shown chosen.
+  DisplayModeList desk;
+  desk.modes[desk.count++] = DisplayMode{1920, 1080, 24};
+  desk.modes[desk.count++] = DisplayMode{1280, 1024, 24};
+  desk.desktop = 1;
+  control_set_modes(desk);
+  EXPECT_EQ(control_window().mode_selection, 1);
+  desk.modes[desk.count++] = DisplayMode{640, 480, 32};
+  control_set_modes(desk);
+  EXPECT_EQ(control_window().mode_selection, 2);  // 640 x 480 still comes first
 }
 
 TEST(ControlWindow, PrecalculationStepsSelectTheSecondLine) {
