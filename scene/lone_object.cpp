@@ -69,10 +69,12 @@ void place(Scene& scene, const LoneFraming& f) {
   const int ch = cam.envelope_first + 2;
   if (cam.envelope_first < 0 || ch >= static_cast<int>(scene.envelopes.channels.size())) return;
   ChannelEnvelope& z = scene.envelopes.channels[static_cast<size_t>(ch)];
-  z.constant = static_cast<float>(-f.distance);
+  // Points near the float limit would put the camera at infinity; it stops where floats end.
+  const double distance = std::min(f.distance, 1e37);
+  z.constant = static_cast<float>(-distance);
   for (int k = 0; k < z.key_count; ++k) {
     const size_t i = static_cast<size_t>(z.first_key + k);
-    if (i < scene.envelopes.keys.size()) scene.envelopes.keys[i].value = static_cast<float>(-f.distance);
+    if (i < scene.envelopes.keys.size()) scene.envelopes.keys[i].value = static_cast<float>(-distance);
   }
 }
 
