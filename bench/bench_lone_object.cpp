@@ -4,9 +4,11 @@
 // the thumbnailer wait for before the first picture.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "object/surface_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"
