@@ -37,17 +37,25 @@ attribute vec2 a_uv;
 uniform mat4 u_view_projection;
 varying vec3 v_world;
 varying vec3 v_normal;
-#if TEXTURE
+#if USES_OBJECT
 varying vec3 v_object;
+#endif
+#if USES_FACE
 varying vec3 v_face;
+#endif
+#if USES_UV
 varying vec2 v_uv;
 #endif
 void main() {
   v_world = a_world;
   v_normal = a_normal;
-#if TEXTURE
+#if USES_OBJECT
   v_object = a_object;
+#endif
+#if USES_FACE
   v_face = a_face;
+#endif
+#if USES_UV
   v_uv = a_uv;
 #endif
   gl_Position = u_view_projection * vec4(a_world, 1.0);
@@ -60,7 +68,7 @@ uniform vec3 u_camera;
 uniform vec3 u_light_position[LIGHTS];
 uniform vec3 u_light_direction[LIGHTS];
 uniform vec3 u_light_color[LIGHTS];
-uniform vec3 u_light_spot[LIGHTS];     // cone, edge, unused (radians)
+uniform vec3 u_light_spot[LIGHTS];     // cosines of the cone and of its full-light part
 uniform vec3 u_light_falloff[LIGHTS];  // type, range
 #endif
 uniform vec3 u_ambient;
@@ -78,9 +86,13 @@ uniform vec4 u_viewport;
 uniform sampler2D u_texture;
 varying vec3 v_world;
 varying vec3 v_normal;
-#if TEXTURE
+#if USES_OBJECT
 varying vec3 v_object;
+#endif
+#if USES_FACE
 varying vec3 v_face;
+#endif
+#if USES_UV
 varying vec2 v_uv;
 #endif
 
@@ -164,40 +176,6 @@ bool texture_coordinate(out vec2 st) {
 }
 #endif
 
-#if LIGHTS > 0
-// One light's share; type and falloff are literals at every call, so each call compiles
-// to its own kind only.
-void add_light(int i, int type, int falloff, vec3 N, vec3 V, vec3 tint, inout vec3 diffuse, inout vec3 specular) {
-  vec3 L;
-  float k = 1.0;
-  if (type == 0) {
-    L = -u_light_direction[i];
-  } else {
-    vec3 d = u_light_position[i] - v_world;
-    float dist = length(d);
-    L = dist > 0.0 ? d / dist : vec3(0.0, 0.0, -1.0);
-    if (type == 2) {
-      float theta = acos(clamp(dot(-L, u_light_direction[i]), -1.0, 1.0));
-      float cone = u_light_spot[i].x;
-      float inner = cone - u_light_spot[i].y;
-      k *= theta <= inner ? 1.0 : 1.0 - smoothstep(inner, cone, theta);
-    }
-    float range = u_light_falloff[i].y;
-    if (falloff == 1) k *= max(0.0, 1.0 - dist / range);
-    else if (falloff == 2) k *= min(1.0, range / max(dist, 1e-20));
-    else if (falloff == 3) k *= min(1.0, (range * range) / max(dist * dist, 1e-20));
-  }
-  float lambert = max(0.0, dot(N, L));
-  diffuse += u_light_color[i] * (k * lambert);
-#if SPECULAR
-  if (lambert > 0.0) {
-    vec3 R = reflect(-L, N);
-    specular += u_light_color[i] * tint * (k * pow(max(0.0, dot(R, V)), u_levels.w));
-  }
-#endif
-}
-#endif
-
 void main() {
   vec3 color = u_color;
 #if TEXTURE
@@ -209,13 +187,16 @@ void main() {
   vec3 V = eye_distance > 0.0 ? to_eye / eye_distance : vec3(0.0, 0.0, -1.0);
   vec3 N = normalize(v_normal);
 #if DOUBLE_SIDED
-  if (dot(N, V) < 0.0) N = -N;
+  N = dot(N, V) < 0.0 ? -N : N;
 #endif
   vec3 diffuse = u_ambient;
   vec3 specular = vec3(0.0);
-  vec3 tint = mix(vec3(1.0), color, u_extra.x);
+  float NV = dot(N, V);
   LIGHT_CALLS
-  vec3 out_color = color * u_levels.z + color * u_levels.x * diffuse + u_levels.y * specular;
+  vec3 out_color = color * u_levels.z + color * u_levels.x * diffuse;
+#if SPECULAR
+  out_color += u_levels.y * mix(vec3(1.0), color, u_extra.x) * specular;
+#endif
   out_color = clamp(out_color, 0.0, 1.0);
 #if FOG
   float f = clamp((eye_distance - u_fog.y) / max(u_fog.z - u_fog.y, 1e-20), 0.0, 1.0);
@@ -223,6 +204,46 @@ void main() {
 #endif
   gl_FragColor = vec4(out_color, u_extra.y);
 }
+)";
+
+// One light's share, instantiated per light with its index for @ and its kind as
+// TYPE (0 distant, 1 point, 2 spot) and FALLOFF (0 none, 1 linear, 2 inverse distance,
+// 3 inverse square), so that each light compiles to its own kind only.
+const char* const kLightFunction = R"(
+void add_light_@(vec3 N, vec3 V, float NV, inout vec3 diffuse, inout vec3 specular) {
+  float k = 1.0;
+#if TYPE == 0
+  vec3 L = -u_light_direction[@];
+#else
+  vec3 d = u_light_position[@] - v_world;
+  float dd = dot(d, d);
+  float inverse = inversesqrt(max(dd, 1e-30));
+  float dist = dd * inverse;
+  vec3 L = dd > 0.0 ? d * inverse : vec3(0.0, 0.0, -1.0);
+#if TYPE == 2
+  // Full inside cos(cone - edge), dark outside cos(cone), smoothstep in the cosine between.
+  k *= smoothstep(u_light_spot[@].x, u_light_spot[@].y, dot(-L, u_light_direction[@]));
+#endif
+  float range = u_light_falloff[@].y;
+#if FALLOFF == 1
+  k *= max(0.0, 1.0 - dist / range);
+#elif FALLOFF == 2
+  k *= min(1.0, range / max(dist, 1e-20));
+#elif FALLOFF == 3
+  k *= min(1.0, (range * range) / max(dist * dist, 1e-20));
+#endif
+#endif
+  float NL = dot(N, L);
+  float lambert = max(0.0, NL);
+  diffuse += u_light_color[@] * (k * lambert);
+#if SPECULAR
+  // R.V with R = 2 (N.L) N - L, L reflected about N.
+  float RV = 2.0 * NL * NV - dot(L, V);
+  if (lambert > 0.0) specular += u_light_color[@] * (k * pow(max(0.0, RV), u_levels.w));
+#endif
+}
+#undef TYPE
+#undef FALLOFF
 )";
 
 // The gradient backdrop, a screen-filling quad behind everything.
@@ -343,10 +364,12 @@ struct Batch {
   int first = 0;
   int count = 0;
   int program = -1;  // index into the context's programs
+  float nearest = 0;  // the object's nearest fed vertex from the camera
 };
 
 std::vector<float> g_vertices;
 std::vector<Batch> g_batches;
+std::vector<int> g_order;  // batches nearest object first
 LwPose g_pose;
 
 struct Light {
@@ -399,13 +422,28 @@ void specialise(const ProgramFeatures& f, std::string& vertex, std::string& frag
   define("DOUBLE_SIDED", f.double_sided);
   define("SPECULAR", f.specular);
   define("FOG", f.fog);
-  std::string calls;
-  for (int i = 0; i < f.lights; ++i)
-    calls += "add_light(" + std::to_string(i) + ", " + std::to_string(f.light_type[i]) + ", " +
-             std::to_string(f.light_falloff[i]) + ", N, V, tint, diffuse, specular); ";
+  const bool positional = f.texture && f.projection != int(LwProjection::uv) && f.projection != int(LwProjection::front);
+  define("USES_OBJECT", positional && !f.world_coordinates);
+  define("USES_FACE", f.texture && f.projection == int(LwProjection::cubic));
+  define("USES_UV", f.texture && f.projection == int(LwProjection::uv));
+  std::string calls, functions;
+  for (int i = 0; i < f.lights; ++i) {
+    const std::string index = std::to_string(i);
+    calls += "add_light_" + index + "(N, V, NV, diffuse, specular); ";
+    functions += "#define TYPE " + std::to_string(f.light_type[i]) + "\n#define FALLOFF " +
+                 std::to_string(f.light_falloff[i]) + "\n";
+    for (const char* c = kLightFunction; *c; ++c) {
+      if (*c == '@') functions += index;
+      else functions += *c;
+    }
+  }
   defines += "#define LIGHT_CALLS " + calls + "\n";
   vertex = defines + kVertexBody;
-  fragment = defines + kFragmentBody;
+  // The light functions go after the declarations they use, before main.
+  std::string body = kFragmentBody;
+  const size_t main_at = body.find("void main() {");
+  body.insert(main_at, functions);
+  fragment = defines + body;
 }
 
 GLuint link(const std::string& vertex, const std::string& fragment, std::string& log) {
@@ -577,6 +615,7 @@ double feed(Scene& scene, const double camera[3]) {
   size_t surfaces = 0;
   for (int i = 0; i < scene.object_count; ++i) surfaces += scene.objects[i].surfaces.size();
   if (g_batches.capacity() < surfaces) g_batches.reserve(surfaces);
+  if (g_order.capacity() < surfaces) g_order.reserve(surfaces);
 
   double farthest = 0;
   int vertex = 0;
@@ -598,6 +637,8 @@ double feed(Scene& scene, const double camera[3]) {
       morph = i < int(g_pose.morph_amount.size()) ? g_pose.morph_amount[size_t(i)] : 0.f;
     }
     const bool have_corners = o.corner_normals.size() >= size_t(o.polygon_count) * 9;
+    const size_t object_batches = g_batches.size();
+    double nearest = HUGE_VAL;
     const size_t polygons = std::min(size_t(o.polygon_count), o.polygons.size());
     for (const Surface& surface : o.surfaces) {
       const int first = vertex;
@@ -657,13 +698,23 @@ double feed(Scene& scene, const double camera[3]) {
           out[13] = tri.uv[k * 2 + 1];
           const double dx = wp[k][0] - camera[0], dy = wp[k][1] - camera[1], dz = wp[k][2] - camera[2];
           const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
-          if (std::isfinite(d)) farthest = std::max(farthest, d);
+          if (std::isfinite(d)) {
+            farthest = std::max(farthest, d);
+            nearest = std::min(nearest, d);
+          }
           ++vertex;
         }
       }
       if (vertex > first) g_batches.push_back(Batch{i, &surface, first, vertex - first});
     }
+    for (size_t b = object_batches; b < g_batches.size(); ++b) g_batches[b].nearest = float(nearest);
   }
+  // Opaque surfaces are drawn nearest object first, each object's surfaces in file order:
+  // the depth test then rejects hidden pixels before they are shaded.
+  g_order.resize(g_batches.size());
+  for (size_t b = 0; b < g_order.size(); ++b) g_order[b] = int(b);
+  std::stable_sort(g_order.begin(), g_order.end(),
+                   [](int a, int b) { return g_batches[size_t(a)].nearest < g_batches[size_t(b)].nearest; });
   return farthest;
 }
 
@@ -843,7 +894,14 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
     std::copy(lights[i].position, lights[i].position + 3, f.pos + i * 3);
     std::copy(lights[i].direction, lights[i].direction + 3, f.dir + i * 3);
     std::copy(lights[i].color, lights[i].color + 3, f.col + i * 3);
-    std::copy(lights[i].spot, lights[i].spot + 3, f.spot + i * 3);
+    // The cone's cosines; the full-light part kept strictly inside, as smoothstep needs
+    // its edges in order.
+    const double cone = std::clamp(double(lights[i].spot[0]), 0.0, 3.14159265358979);
+    const double inner = std::clamp(cone - double(lights[i].spot[1]), 0.0, cone);
+    const float outer_cos = float(std::cos(cone));
+    f.spot[i * 3] = outer_cos;
+    f.spot[i * 3 + 1] = std::max(float(std::cos(inner)), outer_cos + 1e-6f);
+    f.spot[i * 3 + 2] = 0;
     std::copy(lights[i].falloff, lights[i].falloff + 3, f.fall + i * 3);
   }
   const LwSceneInfo& info = scene.lw;
@@ -892,7 +950,8 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
   g.VertexAttribPointer(A_UV, 2, GL_FLOAT, GL_FALSE, stride, base + 12);
 
   for (int pass = 0; pass < 2; ++pass) {
-    for (const Batch& batch : g_batches) {
+    for (const int index : g_order) {
+      const Batch& batch = g_batches[size_t(index)];
       const Surface& s = *batch.surface;
       const float dissolve = batch.object < int(g_pose.dissolve.size()) ? g_pose.dissolve[size_t(batch.object)] : 0.f;
       const bool transparent = surface_transparent(s, dissolve);

@@ -16,7 +16,7 @@
 // colour, tinted toward C by colour highlights. Distant lights shine along their local +Z
 // (position unused); point and spot lights from their world position. A spot is full for
 // theta <= cone - edge, dark beyond the cone, and fades between with the Hermite
-// smoothstep of theta. Falloff: linear max(0, 1 - d / range), inverse distance
+// smoothstep of cos theta (from cos cone to cos(cone - edge)). Falloff: linear max(0, 1 - d / range), inverse distance
 // min(1, range / d), inverse square min(1, (range / d)^2). Single-sided surfaces show the
 // side their polygon normal points to; double-sided ones are lit on both sides. Faceted
 // surfaces are lit with their face normals (never unlit).
