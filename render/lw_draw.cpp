@@ -273,11 +273,32 @@ void main() {
 }
 )";
 
+// A static image: its picture, unlit, on a quad given in normalised device coordinates.
+const char* const kImageVertex = R"(#version 120
+attribute vec3 a_world;
+attribute vec2 a_uv;
+varying vec2 v_uv;
+void main() {
+  v_uv = a_uv;
+  gl_Position = vec4(a_world, 1.0);
+}
+)";
+
+const char* const kImageFragment = R"(#version 120
+uniform sampler2D u_texture;
+uniform vec3 u_extra;  // unused, opacity, unused
+varying vec2 v_uv;
+void main() {
+  gl_FragColor = vec4(texture2D(u_texture, v_uv).rgb, u_extra.y);
+}
+)";
+
 // What a program is specialised on, packed: bits 0-3 light count, then 4 bits per light
 // (type 2, falloff 2), from bit 36 the surface's: texture 1, projection 3, axis 2, world
 // coordinates 1, wrap u 2, wrap v 2, double sided 1, specular 1, fog 1.
 using ProgramKey = uint64_t;
 constexpr ProgramKey kBackdropKey = ~ProgramKey(0);
+constexpr ProgramKey kImageKey = ~ProgramKey(1);
 
 struct ProgramFeatures {
   int lights = 0;
@@ -365,11 +386,23 @@ struct Batch {
   int count = 0;
   int program = -1;  // index into the context's programs
   float nearest = 0;  // the object's nearest fed vertex from the camera
+  bool translucent = false;  // its triangles are drawn from the sorted runs instead
+};
+
+// A translucent triangle waiting for the back-to-front sort.
+struct Translucent {
+  float distance;  // of its centre from the camera
+  int batch;       // the batch it belongs to
+  int offset;      // its first vertex in g_scratch
 };
 
 std::vector<float> g_vertices;
 std::vector<Batch> g_batches;
-std::vector<int> g_order;  // batches nearest object first
+std::vector<int> g_order;  // opaque batches, nearest object first
+std::vector<float> g_scratch;  // translucent triangles before their sort
+std::vector<Translucent> g_translucent;
+size_t g_translucent_count = 0;
+size_t g_first_run = 0;  // g_batches from here are the sorted translucent runs
 LwPose g_pose;
 
 struct Light {
@@ -499,6 +532,9 @@ int program_for(ProgramKey key) {
   if (key == kBackdropKey) {
     vertex = kBackdropVertex;
     fragment = kBackdropFragment;
+  } else if (key == kImageKey) {
+    vertex = kImageVertex;
+    fragment = kImageFragment;
   } else {
     specialise(unpack(key), vertex, fragment);
   }
@@ -605,6 +641,50 @@ LwMatrix texture_matrix(const LwTextureLayer& layer) {
 
 bool finite3(const float v[3]) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
 
+bool surface_transparent(const Surface& s, float dissolve);
+
+// A static image's quad as two triangles: x, y, z in normalised device coordinates, u, v.
+struct StaticImage {
+  GLuint texture = 0;
+  float opacity = 1;
+  float v[6][5]{};
+};
+std::vector<StaticImage> g_images;
+size_t g_image_count = 0;
+
+// Static images as the engine places them: the picture's quad at distance 1 in front of
+// the camera, filling the frame's shorter side, drawn before everything else and depth
+// tested, so that only what is nearer than 1 shows in front of it. `depth` is the
+// normalised depth of distance 1 under this frame's projection.
+void gather_images(const Scene& scene, const int viewport[4], float depth) {
+  g_image_count = 0;
+  if (g_images.size() < size_t(std::max(0, scene.object_count))) g_images.resize(size_t(scene.object_count));
+  const float w = float(std::max(1, viewport[2])), h = float(std::max(1, viewport[3]));
+  const float side = std::min(w, h);
+  for (int i = 0; i < scene.object_count; ++i) {
+    const SceneObject& o = scene.objects[i];
+    if (!o.static_image || o.polygon_count < 2 || o.vertices.size() < 4 || o.polygons.size() < 2) continue;
+    const float dissolve = i < int(g_pose.dissolve.size()) ? g_pose.dissolve[size_t(i)] : 0.f;
+    if (!(dissolve < 1.f) || o.polygons[0].texture < 0) continue;
+    StaticImage& image = g_images[g_image_count++];
+    image.texture = GLuint(uint16_t(o.polygons[0].texture));
+    image.opacity = 1.f - std::max(0.f, dissolve);
+    int n = 0;
+    for (int t = 0; t < 2; ++t) {
+      const Triangle& tri = o.polygons[size_t(t)];
+      for (int k = 0; k < 3; ++k, ++n) {
+        const int32_t c = tri.corners[k];
+        const Vertex& v = o.vertices[c >= 0 && size_t(c) < o.vertices.size() ? size_t(c) : 0];
+        image.v[n][0] = v.x * 2 * side / w;
+        image.v[n][1] = v.y * 2 * side / h;
+        image.v[n][2] = depth;
+        image.v[n][3] = tri.uv[k * 2];
+        image.v[n][4] = tri.uv[k * 2 + 1];
+      }
+    }
+  }
+}
+
 // Fills the vertex array with every triangle that shows; returns the farthest distance of
 // a fed vertex from the camera.
 double feed(Scene& scene, const double camera[3]) {
@@ -612,9 +692,14 @@ double feed(Scene& scene, const double camera[3]) {
   size_t needed = 0;
   for (int i = 0; i < scene.object_count; ++i) needed += size_t(std::max(0, scene.objects[i].polygon_count)) * 3;
   if (g_vertices.size() < needed * kFloatsPerVertex) g_vertices.resize(needed * kFloatsPerVertex);
+  if (g_scratch.size() < needed * kFloatsPerVertex) g_scratch.resize(needed * kFloatsPerVertex);
+  if (g_translucent.size() < needed / 3) g_translucent.resize(needed / 3);
+  g_translucent_count = 0;
+  size_t scratch_vertex = 0;
   size_t surfaces = 0;
   for (int i = 0; i < scene.object_count; ++i) surfaces += scene.objects[i].surfaces.size();
-  if (g_batches.capacity() < surfaces) g_batches.reserve(surfaces);
+  // Every surface's batch, and at most one run per translucent triangle after the sort.
+  if (g_batches.capacity() < surfaces + needed / 3) g_batches.reserve(surfaces + needed / 3);
   if (g_order.capacity() < surfaces) g_order.reserve(surfaces);
 
   double farthest = 0;
@@ -642,6 +727,9 @@ double feed(Scene& scene, const double camera[3]) {
     const size_t polygons = std::min(size_t(o.polygon_count), o.polygons.size());
     for (const Surface& surface : o.surfaces) {
       const int first = vertex;
+      const bool translucent = surface_transparent(surface, dissolve);
+      const int batch_index = int(g_batches.size());
+      size_t batch_triangles = 0;
       for (size_t t = 0; t < polygons; ++t) {
         const Triangle& tri = o.polygons[t];
         if (tri.surface != &surface) continue;
@@ -683,8 +771,18 @@ double feed(Scene& scene, const double camera[3]) {
           const double to_eye[3] = {camera[0] - wp[0][0], camera[1] - wp[0][1], camera[2] - wp[0][2]};
           if (face[0] * to_eye[0] + face[1] * to_eye[1] + face[2] * to_eye[2] < 0) continue;
         }
+        if (translucent) {
+          const double c[3] = {(wp[0][0] + wp[1][0] + wp[2][0]) / 3 - camera[0],
+                               (wp[0][1] + wp[1][1] + wp[2][1]) / 3 - camera[1],
+                               (wp[0][2] + wp[1][2] + wp[2][2]) / 3 - camera[2]};
+          const double distance = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+          g_translucent[g_translucent_count++] =
+              Translucent{std::isfinite(distance) ? float(distance) : 0.f, batch_index, int(scratch_vertex)};
+        }
+        ++batch_triangles;
         for (int k = 0; k < 3; ++k) {
-          float* out = &g_vertices[size_t(vertex) * kFloatsPerVertex];
+          float* out = translucent ? &g_scratch[scratch_vertex++ * kFloatsPerVertex]
+                                   : &g_vertices[size_t(vertex) * kFloatsPerVertex];
           float corner[3];
           if (have_corners) rotate_normal(nm, &o.corner_normals[t * 9 + size_t(k) * 3], corner);
           else std::copy(face, face + 3, corner);
@@ -702,19 +800,51 @@ double feed(Scene& scene, const double camera[3]) {
             farthest = std::max(farthest, d);
             nearest = std::min(nearest, d);
           }
-          ++vertex;
+          if (!translucent) ++vertex;
         }
       }
-      if (vertex > first) g_batches.push_back(Batch{i, &surface, first, vertex - first});
+      if (batch_triangles > 0) {
+        Batch b{i, &surface, first, vertex - first};
+        b.translucent = translucent;
+        g_batches.push_back(b);
+      }
     }
     for (size_t b = object_batches; b < g_batches.size(); ++b) g_batches[b].nearest = float(nearest);
   }
   // Opaque surfaces are drawn nearest object first, each object's surfaces in file order:
-  // the depth test then rejects hidden pixels before they are shaded.
-  g_order.resize(g_batches.size());
-  for (size_t b = 0; b < g_order.size(); ++b) g_order[b] = int(b);
-  std::stable_sort(g_order.begin(), g_order.end(),
-                   [](int a, int b) { return g_batches[size_t(a)].nearest < g_batches[size_t(b)].nearest; });
+  // the depth test then rejects hidden pixels before they are shaded. (std::sort with the
+  // index as the tie-break: stable_sort would allocate.)
+  g_order.clear();
+  for (size_t b = 0; b < g_batches.size(); ++b)
+    if (!g_batches[b].translucent) g_order.push_back(int(b));
+  std::sort(g_order.begin(), g_order.end(), [](int a, int b) {
+    const float na = g_batches[size_t(a)].nearest, nb = g_batches[size_t(b)].nearest;
+    return na < nb || (na == nb && a < b);
+  });
+  // Translucent triangles, farthest first across every object, after the opaque ones in
+  // the vertex array; consecutive triangles of one batch make one run.
+  std::sort(g_translucent.begin(), g_translucent.begin() + std::ptrdiff_t(g_translucent_count),
+            [](const Translucent& a, const Translucent& b) {
+              return a.distance > b.distance || (a.distance == b.distance && a.offset < b.offset);
+            });
+  g_first_run = g_batches.size();
+  for (size_t t = 0; t < g_translucent_count; ++t) {
+    const Translucent& tr = g_translucent[t];
+    std::copy_n(&g_scratch[size_t(tr.offset) * kFloatsPerVertex], 3 * kFloatsPerVertex,
+                &g_vertices[size_t(vertex) * kFloatsPerVertex]);
+    if (g_batches.size() > g_first_run && g_batches.back().count > 0 &&
+        g_batches.back().surface == g_batches[size_t(tr.batch)].surface &&
+        g_batches.back().object == g_batches[size_t(tr.batch)].object) {
+      g_batches.back().count += 3;
+    } else {
+      Batch run = g_batches[size_t(tr.batch)];
+      run.first = vertex;
+      run.count = 3;
+      run.translucent = true;
+      g_batches.push_back(run);
+    }
+    vertex += 3;
+  }
   return farthest;
 }
 
@@ -753,6 +883,13 @@ GLuint surface_texture(const Scene& scene, const Surface& s, const LwTextureLaye
   if (!l || l->image < 1) return 0;
   *layer = l;
   return GLuint(scene.texture_base + l->image - 1);
+}
+
+// Drawing order: the opaque batches nearest object first, then the translucent runs
+// farthest triangle first.
+size_t drawn_batches() { return g_order.size() + (g_batches.size() - g_first_run); }
+const Batch& drawn_batch(size_t n) {
+  return n < g_order.size() ? g_batches[size_t(g_order[n])] : g_batches[g_first_run + (n - g_order.size())];
 }
 
 // The features of a surface's program under this frame's lights and fog.
@@ -795,6 +932,7 @@ ProgramFeatures frame_features(const Scene& scene, const Light* lights, int ligh
 bool choose_programs(const Scene& scene, const Light* lights, int light_count, int& backdrop) {
   backdrop = -1;
   if (!scene.lw.backdrop.solid && (backdrop = program_for(kBackdropKey)) < 0) return false;
+  if (g_image_count > 0 && program_for(kImageKey) < 0) return false;
   const ProgramFeatures frame = frame_features(scene, lights, light_count);
   const Surface* last = nullptr;
   int last_program = -1;
@@ -858,6 +996,10 @@ void use_program(DrawState& state, int index, const FrameUniforms& f) {
   const Uniforms& u = p.u;
   if (p.key == kBackdropKey) {
     g.UniformMatrix4fv(u.inverse_view_projection, 1, GL_FALSE, f.inverse_vp);
+    return;
+  }
+  if (p.key == kImageKey) {
+    g.Uniform1i(u.texture, 0);
     return;
   }
   g.UniformMatrix4fv(u.view_projection, 1, GL_FALSE, f.view_projection);
@@ -938,6 +1080,30 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
     g.DrawArrays(GL_TRIANGLES, 0, 6);
     g.DepthMask(GL_TRUE);
   }
+  if (g_image_count > 0) {
+    const int image_program = program_for(kImageKey);
+    use_program(state, image_program, f);
+    const Uniforms& u = g_cache.programs[size_t(image_program)].u;
+    g.EnableVertexAttribArray(A_WORLD);
+    g.EnableVertexAttribArray(A_UV);
+    for (size_t i = 0; i < g_image_count; ++i) {
+      const StaticImage& image = g_images[i];
+      if (image.opacity < 1.f) {
+        g.Enable(GL_BLEND);
+        g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      } else {
+        g.Disable(GL_BLEND);
+      }
+      g.Uniform3f(u.extra, 0, image.opacity, 0);
+      g.BindTexture(GL_TEXTURE_2D, image.texture);
+      g.VertexAttribPointer(A_WORLD, 3, GL_FLOAT, GL_FALSE, 5 * sizeof(float), &image.v[0][0]);
+      g.VertexAttribPointer(A_UV, 2, GL_FLOAT, GL_FALSE, 5 * sizeof(float), &image.v[0][3]);
+      g.DrawArrays(GL_TRIANGLES, 0, 6);
+    }
+    g.Disable(GL_BLEND);
+    g.DisableVertexAttribArray(A_UV);
+    state.texture_known = false;
+  }
 
   const GLsizei stride = kFloatsPerVertex * sizeof(float);
   const float* base = g_vertices.data();
@@ -949,13 +1115,12 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
   g.VertexAttribPointer(A_FACE, 3, GL_FLOAT, GL_FALSE, stride, base + 9);
   g.VertexAttribPointer(A_UV, 2, GL_FLOAT, GL_FALSE, stride, base + 12);
 
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const int index : g_order) {
-      const Batch& batch = g_batches[size_t(index)];
+  {
+    for (size_t n = 0; n < drawn_batches(); ++n) {
+      const Batch& batch = drawn_batch(n);
       const Surface& s = *batch.surface;
       const float dissolve = batch.object < int(g_pose.dissolve.size()) ? g_pose.dissolve[size_t(batch.object)] : 0.f;
-      const bool transparent = surface_transparent(s, dissolve);
-      if (transparent != (pass == 1)) continue;
+      const bool transparent = batch.translucent;
       const LwSurfaceParams& p = s.lw;
       use_program(state, batch.program, f);
       const Uniforms& u = g_cache.programs[size_t(batch.program)].u;
@@ -995,10 +1160,38 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16], 
   const GlApi& g = gl();
   g.MatrixMode(GL_PROJECTION);
   g.PushMatrix();
-  g.LoadMatrixf(projection);
+  g.LoadIdentity();
   g.MatrixMode(GL_MODELVIEW);
   g.PushMatrix();
+  g.LoadIdentity();
+  g.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  if (g_image_count > 0) {
+    // The static images, unlit, in normalised device coordinates.
+    g.Enable(GL_TEXTURE_2D);
+    for (size_t i = 0; i < g_image_count; ++i) {
+      const StaticImage& image = g_images[i];
+      if (image.opacity < 1.f) {
+        g.Enable(GL_BLEND);
+        g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      } else {
+        g.Disable(GL_BLEND);
+      }
+      g.Color4f(1, 1, 1, image.opacity);
+      g.BindTexture(GL_TEXTURE_2D, image.texture);
+      g.Begin(GL_TRIANGLES);
+      for (const float* v : image.v) {
+        g.TexCoord2f(v[3], v[4]);
+        g.Vertex3f(v[0], v[1], v[2]);
+      }
+      g.End();
+    }
+    g.Disable(GL_BLEND);
+    g.Disable(GL_TEXTURE_2D);
+  }
   g.LoadMatrixf(view);
+  g.MatrixMode(GL_PROJECTION);
+  g.LoadMatrixf(projection);
+  g.MatrixMode(GL_MODELVIEW);
   DrawState state;
   g.Enable(GL_LIGHTING);
   g.Enable(GL_NORMALIZE);
@@ -1031,17 +1224,32 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16], 
     }
     g.Enable(id);
   }
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const Batch& batch : g_batches) {
+  {
+    for (size_t n = 0; n < drawn_batches(); ++n) {
+      const Batch& batch = drawn_batch(n);
       const Surface& s = *batch.surface;
       const float dissolve = batch.object < int(g_pose.dissolve.size()) ? g_pose.dissolve[size_t(batch.object)] : 0.f;
-      const bool transparent = surface_transparent(s, dissolve);
-      if (transparent != (pass == 1)) continue;
+      const bool transparent = batch.translucent;
       const LwSurfaceParams& p = s.lw;
       set_blend(state, s, transparent);
       const float alpha = (1.f - p.transparency) * (1.f - dissolve);
-      const GLfloat dif[4] = {p.color[0] * p.diffuse, p.color[1] * p.diffuse, p.color[2] * p.diffuse, alpha};
-      const GLfloat emi[4] = {p.color[0] * p.luminosity, p.color[1] * p.luminosity, p.color[2] * p.luminosity, 1};
+      // A textured surface: the picture on the engine's texture coordinates (right for
+      // planar and UV maps, the engine's approximation for the others), modulating the
+      // lighting of a white surface, as the shaders put the picture in place of the colour.
+      const LwTextureLayer* layer = nullptr;
+      const GLuint texture = surface_texture(scene, s, &layer);
+      const float white[3] = {1, 1, 1};
+      const float* c = texture ? white : p.color;
+      if (texture) {
+        g.Enable(GL_TEXTURE_2D);
+        if (!state.texture_known || state.texture != texture) g.BindTexture(GL_TEXTURE_2D, texture);
+        state.texture = texture;
+        state.texture_known = true;
+      } else {
+        g.Disable(GL_TEXTURE_2D);
+      }
+      const GLfloat dif[4] = {c[0] * p.diffuse, c[1] * p.diffuse, c[2] * p.diffuse, alpha};
+      const GLfloat emi[4] = {c[0] * p.luminosity, c[1] * p.luminosity, c[2] * p.luminosity, 1};
       const GLfloat spe[4] = {p.specular, p.specular, p.specular, 1};
       const GLfloat shine[1] = {std::min(128.f, p.gloss_exponent)};
       g.Materialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, dif);
@@ -1053,12 +1261,14 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16], 
       for (int v = batch.first; v < batch.first + batch.count; ++v) {
         const float* f = &g_vertices[size_t(v) * kFloatsPerVertex];
         g.Normal3f(f[3], f[4], f[5]);
+        if (texture) g.TexCoord2f(f[12], f[13]);
         g.Vertex3f(f[0], f[1], f[2]);
       }
       g.End();
     }
   }
   g.Disable(GL_BLEND);
+  g.Disable(GL_TEXTURE_2D);
   g.DepthMask(GL_TRUE);
   g.Disable(GL_NORMALIZE);
   g.MatrixMode(GL_PROJECTION);
@@ -1122,6 +1332,9 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
   const LwMatrix vp = lw_multiply(projection, eye);
   LwMatrix inverse_vp;
   if (!lw_invert(vp, inverse_vp)) inverse_vp = LwMatrix{};
+  // Eye distance 1 (GL eye z = -1, w = 1) in normalised depth, for the static images.
+  const double image_depth = std::clamp(projection.m[11] - projection.m[10], -1.0, 0.999999);
+  gather_images(scene, viewport, float(image_depth));
 
   g.Disable(GL_TEXTURE_2D);
   g.Disable(GL_CULL_FACE);
