@@ -87,6 +87,13 @@ std::string panel_config_text(const std::vector<std::string>& playlist, const Op
   text_key("Music", music);
   text_key("SceneDirectory", scene_directory);
   text_key("MusicDirectory", music_directory);
+  // The drawing settings live in section "Orvl", where `orvl render` and `orvl play` read
+  // them too; a key the user never set stays out, so the scene's own default still holds.
+  if (o.look_set || o.exact_draw_order) {
+    t += "\n[Orvl]\n";
+    if (o.look_set) t += std::string("Look=") + (o.look == Look::lightwave ? "lightwave" : "engine") + "\n";
+    if (o.exact_draw_order) t += "ExactDrawOrder=1\n";
+  }
   return t;
 }
 

@@ -58,6 +58,7 @@ const std::vector<MenuEntry>& panel_menu() {
       {1, K::command, "Exit", kCmdExit},
       {0, K::submenu, "&Configuration", 0},
       {1, K::command, "Orvl...", kCmdConfiguration},
+      {1, K::check, "LightWave Look", kCmdLightWaveLook},
       {1, K::submenu, "OpenGL", 0},
       {2, K::command, "Installed board...", kCmdGlBoard},
       {2, K::separator, "", 0},
@@ -141,6 +142,7 @@ void PanelModel::sync_checks_from_options() {
   set_checked(kCmdBits8, !options_.bits_16);
   set_checked(kCmdStereo, options_.stereo);
   set_checked(kCmdMono, !options_.stereo);
+  set_checked(kCmdLightWaveLook, options_.look_set && options_.look == Look::lightwave);
 }
 
 SoundFormatChoice PanelModel::sound_format() const {
@@ -193,6 +195,15 @@ void PanelModel::command(int id) {
     case kCmdBilinear: toggle(id, options_.bilinear); break;
     case kCmdMipmap: toggle(id, options_.mipmap); break;
     case kCmdWaitVsync: toggle(id, options_.wait_vsync); break;
+    case kCmdLightWaveLook: {
+      // Once chosen here the look is the user's for every scene: checked lightwave,
+      // unchecked engine.
+      bool lightwave = false;
+      toggle(id, lightwave);
+      options_.look_set = true;
+      options_.look = lightwave ? Look::lightwave : Look::engine;
+      break;
+    }
     case kCmdSoundBoard: sound_device(); break;
     case kCmdRate22050: radio(id, kCmdRate44100, options_.rate_44100, false); break;
     case kCmdRate44100: radio(id, kCmdRate22050, options_.rate_44100, true); break;

@@ -68,6 +68,7 @@ constexpr int kCmdMipmap = 40044;
 constexpr int kCmdWaitVsync = 40045;
 constexpr int kCmdRendering = 40019;
 constexpr int kCmdPlayPlaylist = 40100;
+constexpr int kCmdLightWaveLook = 40101;  // our own: the look of the playlist's scenes
 
 // Configuration dialog.
 constexpr int kCfgSplash = 1028;

@@ -15,6 +15,9 @@ ShowResult panel_run_show(const ShowRequest& request, const SoundFormatChoice& f
   if (request.playlist) {
     settings.playlist = request.scenes;
     settings.playlist_music = request.music;
+    // The playlist's scenes are ordinary content: drawn in the look the Configuration
+    // menu (or Look= in Orvl.ini) chose; the fixed show keeps the engine look.
+    if (opt.look_set) settings.render.look = opt.look;
   }
 
   MusicState music;

@@ -1,6 +1,7 @@
 // Frame time of both looks side by side, headless on llvmpipe at 640 x 480: every demo scene
 // (the LightWave 6 one included) and the real test scenes of ../shared/testdata, each drawn
-// at 24 moments spread over its length, glFinish after every frame. Second argument:
+// at 24 moments spread over its length, glFinish after every frame, after one untimed pass
+// over the same moments. Second argument:
 // 0 engine, 1 lightwave. The lightwave look's target: at least 60 frames per second and at
 // most 1.5 times the engine's frame time.
 #include <benchmark/benchmark.h>
@@ -94,6 +95,15 @@ void BM_LookFrame(benchmark::State& state) {
   render.look = state.range(1) ? Look::lightwave : Look::engine;
   constexpr int kMoments = 24;
   const double length_ms = 10000;
+  clock_set_virtual(1000);
+  scene_reset_motions(scene);
+  // One untimed pass over the moments first: the first frame of a scene builds what it
+  // keeps (shader programs, mipmaps touched, arrays sized), which playback pays once.
+  for (int w = 0; w < kMoments; ++w) {
+    clock_set_virtual(1000 + uint32_t(length_ms * w / kMoments));
+    scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, render);
+  }
+  gl().Finish();
   clock_set_virtual(1000);
   scene_reset_motions(scene);
   int m = 0;

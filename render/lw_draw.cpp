@@ -15,49 +15,62 @@
 namespace orvl {
 namespace {
 
-constexpr int kMaxLights = 8;
+constexpr int kMaxShaderLights = 8;
 constexpr int kFloatsPerVertex = 14;  // world xyz, world normal, object xyz, face normal, uv
 
 // Attribute slots, bound before linking.
 enum Attr : GLuint { A_WORLD = 0, A_NORMAL = 1, A_OBJECT = 2, A_FACE = 3, A_UV = 4 };
 
-const char* const kVertexShader = R"(#version 120
+// The shaders are specialised: every light's type and falloff, the surface's texture
+// projection, axis, coordinate system and wrap modes, its sides, whether it has a
+// highlight and whether there is fog become preprocessor constants of one program per
+// combination, compiled when a frame first needs it and kept for the context. llvmpipe
+// runs both sides of a branch on a uniform and the whole of a loop's bound, so a program
+// that evaluated every projection and eight lights per pixel cost ten to thirty times
+// one that evaluates only what its surface uses.
+const char* const kVertexBody = R"(
 attribute vec3 a_world;
 attribute vec3 a_normal;
 attribute vec3 a_object;
 attribute vec3 a_face;
 attribute vec2 a_uv;
 uniform mat4 u_view_projection;
-uniform int u_backdrop;
 varying vec3 v_world;
 varying vec3 v_normal;
+#if USES_OBJECT
 varying vec3 v_object;
+#endif
+#if USES_FACE
 varying vec3 v_face;
+#endif
+#if USES_UV
 varying vec2 v_uv;
+#endif
 void main() {
   v_world = a_world;
   v_normal = a_normal;
+#if USES_OBJECT
   v_object = a_object;
+#endif
+#if USES_FACE
   v_face = a_face;
+#endif
+#if USES_UV
   v_uv = a_uv;
-  if (u_backdrop == 1) gl_Position = vec4(a_world.xy, 0.999999, 1.0);
-  else gl_Position = u_view_projection * vec4(a_world, 1.0);
+#endif
+  gl_Position = u_view_projection * vec4(a_world, 1.0);
 }
 )";
 
-const char* const kFragmentShader = R"(#version 120
-uniform int u_backdrop;
-uniform mat4 u_inverse_view_projection;
-uniform vec3 u_zenith, u_sky, u_ground, u_nadir;
-uniform vec4 u_squeeze;
+const char* const kFragmentBody = R"(
 uniform vec3 u_camera;
-uniform int u_light_count;
-uniform int u_light_type[8];
-uniform vec3 u_light_position[8];
-uniform vec3 u_light_direction[8];
-uniform vec3 u_light_color[8];
-uniform vec3 u_light_spot[8];     // cone, edge, unused (radians)
-uniform vec3 u_light_falloff[8];  // type, range
+#if LIGHTS > 0
+uniform vec3 u_light_position[LIGHTS];
+uniform vec3 u_light_direction[LIGHTS];
+uniform vec3 u_light_color[LIGHTS];
+uniform vec3 u_light_spot[LIGHTS];     // cosines of the cone and of its full-light part
+uniform vec3 u_light_falloff[LIGHTS];  // type, range
+#endif
 uniform vec3 u_ambient;
 uniform vec3 u_color;
 uniform vec4 u_levels;  // diffuse, specular, luminosity, gloss exponent
@@ -65,32 +78,27 @@ uniform vec3 u_extra;   // colour highlights, opacity, double sided
 uniform vec4 u_fog;     // on, min distance, max distance, unused
 uniform vec4 u_fog_amount;
 uniform vec3 u_fog_color;
-uniform int u_texture_on;
-uniform int u_projection;  // 0 planar 1 cylindrical 2 spherical 3 cubic 4 front 5 uv
-uniform int u_axis;
-uniform int u_world_coordinates;
 uniform mat4 u_texture_matrix;  // object (or world) position -> texture space (centred, rotated)
 uniform vec3 u_texture_size;
 uniform vec4 u_wrap_count;
-uniform int u_wrap_u;  // 0 reset 1 repeat 2 mirror 3 edge
-uniform int u_wrap_v;
 uniform vec4 u_coverage;
 uniform vec4 u_viewport;
 uniform sampler2D u_texture;
 varying vec3 v_world;
 varying vec3 v_normal;
+#if USES_OBJECT
 varying vec3 v_object;
+#endif
+#if USES_FACE
 varying vec3 v_face;
+#endif
+#if USES_UV
 varying vec2 v_uv;
+#endif
 
 const float PI = 3.14159265358979;
 
-vec3 backdrop(vec3 dir) {
-  float e = clamp(dir.y / max(length(dir), 1e-20), -1.0, 1.0);
-  if (e >= 0.0) return mix(u_sky, u_zenith, pow(e, 1.0 / max(u_squeeze.x, 0.01)));
-  return mix(u_ground, u_nadir, pow(-e, 1.0 / max(u_squeeze.y, 0.01)));
-}
-
+#if TEXTURE
 // Heading of (x, z) as the LWO2 document's sample code reads it, 0..1 of a turn.
 float longitude(float x, float z) {
   if (x == 0.0 && z == 0.0) return 0.0;
@@ -119,130 +127,282 @@ vec2 planar(vec3 p, int axis) {
 }
 
 bool texture_coordinate(out vec2 st) {
-  vec3 position = u_world_coordinates == 1 ? v_world : v_object;
+#if PROJECTION == 5
+  st = v_uv;
+#elif PROJECTION == 4
+  st = (gl_FragCoord.xy - u_viewport.xy) / u_viewport.zw;
+  st.y = 1.0 - st.y;
+#else
+#if WORLD_COORDINATES
+  vec3 position = v_world;
+#else
+  vec3 position = v_object;
+#endif
   vec3 q = (u_texture_matrix * vec4(position, 1.0)).xyz;  // centred and rotated
   vec3 p = q / u_texture_size;
-  if (u_projection == 5) {
-    st = v_uv;
-  } else if (u_projection == 4) {
-    st = (gl_FragCoord.xy - u_viewport.xy) / u_viewport.zw;
-    st.y = 1.0 - st.y;
-  } else if (u_projection == 0) {
-    st = planar(p, u_axis);
-  } else if (u_projection == 3) {
-    vec3 n = abs(v_face);
-    int axis = (n.x >= n.y && n.x >= n.z) ? 0 : (n.y >= n.z ? 1 : 2);
-    st = planar(p, axis);
-  } else {
-    // Axis-aligned to the Y case: (x, y, z) with y along the axis.
-    vec3 a = u_axis == 0 ? vec3(q.z, q.x, -q.y) : (u_axis == 1 ? vec3(-q.x, q.y, q.z) : vec3(-q.x, q.z, -q.y));
-    float s = longitude(a.x, a.z) * u_wrap_count.x;
-    s = unseam(s, u_wrap_count.x);
-    if (u_projection == 1) {
-      float h = u_axis == 0 ? p.x : (u_axis == 1 ? p.y : p.z);
-      st = vec2(s, 0.5 - h);
-    } else {
-      float lat = atan(a.y, length(a.xz));
-      st = vec2(s, (0.5 - lat / PI) * u_wrap_count.y);
-    }
-  }
+#if PROJECTION == 0
+  st = planar(p, AXIS);
+#elif PROJECTION == 3
+  vec3 n = abs(v_face);
+  int axis = (n.x >= n.y && n.x >= n.z) ? 0 : (n.y >= n.z ? 1 : 2);
+  st = planar(p, axis);
+#else
+  // Axis-aligned to the Y case: (x, y, z) with y along the axis.
+#if AXIS == 0
+  vec3 a = vec3(q.z, q.x, -q.y);
+  float h = p.x;
+#elif AXIS == 1
+  vec3 a = vec3(-q.x, q.y, q.z);
+  float h = p.y;
+#else
+  vec3 a = vec3(-q.x, q.z, -q.y);
+  float h = p.z;
+#endif
+  float s = longitude(a.x, a.z) * u_wrap_count.x;
+  s = unseam(s, u_wrap_count.x);
+#if PROJECTION == 1
+  st = vec2(s, 0.5 - h);
+#else
+  float lat = atan(a.y, length(a.xz));
+  st = vec2(s, (0.5 - lat / PI) * u_wrap_count.y);
+#endif
+#endif
+#endif
   bool outside = false;
-  st.x = wrap(st.x, u_wrap_u, outside);
-  st.y = wrap(st.y, u_wrap_v, outside);
+  st.x = wrap(st.x, WRAP_U, outside);
+  st.y = wrap(st.y, WRAP_V, outside);
   st *= u_coverage.xy;
   return !outside;
 }
+#endif
 
 void main() {
-  if (u_backdrop == 1) {
-    vec4 far = u_inverse_view_projection * vec4(v_world.xy, 1.0, 1.0);
-    vec4 near = u_inverse_view_projection * vec4(v_world.xy, -1.0, 1.0);
-    gl_FragColor = vec4(backdrop(far.xyz / far.w - near.xyz / near.w), 1.0);
-    return;
-  }
   vec3 color = u_color;
-  if (u_texture_on == 1) {
-    vec2 st;
-    if (texture_coordinate(st)) color = texture2D(u_texture, st).rgb;
-  }
+#if TEXTURE
+  vec2 st;
+  if (texture_coordinate(st)) color = texture2D(u_texture, st).rgb;
+#endif
   vec3 to_eye = u_camera - v_world;
   float eye_distance = length(to_eye);
   vec3 V = eye_distance > 0.0 ? to_eye / eye_distance : vec3(0.0, 0.0, -1.0);
   vec3 N = normalize(v_normal);
-  if (u_extra.z > 0.5 && dot(N, V) < 0.0) N = -N;
+#if DOUBLE_SIDED
+  N = dot(N, V) < 0.0 ? -N : N;
+#endif
   vec3 diffuse = u_ambient;
   vec3 specular = vec3(0.0);
-  vec3 tint = mix(vec3(1.0), color, u_extra.x);
-  for (int i = 0; i < 8; ++i) {
-    if (i >= u_light_count) break;
-    vec3 L;
-    float k = 1.0;
-    if (u_light_type[i] == 0) {
-      L = -u_light_direction[i];
-    } else {
-      vec3 d = u_light_position[i] - v_world;
-      float dist = length(d);
-      L = dist > 0.0 ? d / dist : vec3(0.0, 0.0, -1.0);
-      if (u_light_type[i] == 2) {
-        float theta = acos(clamp(dot(-L, u_light_direction[i]), -1.0, 1.0));
-        float cone = u_light_spot[i].x;
-        float inner = cone - u_light_spot[i].y;
-        k *= theta <= inner ? 1.0 : 1.0 - smoothstep(inner, cone, theta);
-      }
-      float range = u_light_falloff[i].y;
-      if (u_light_falloff[i].x > 0.5 && range > 0.0) {
-        if (u_light_falloff[i].x < 1.5) k *= max(0.0, 1.0 - dist / range);
-        else if (u_light_falloff[i].x < 2.5) k *= min(1.0, range / max(dist, 1e-20));
-        else k *= min(1.0, (range * range) / max(dist * dist, 1e-20));
-      }
-    }
-    float lambert = max(0.0, dot(N, L));
-    diffuse += u_light_color[i] * (k * lambert);
-    if (u_levels.y > 0.0 && lambert > 0.0) {
-      vec3 R = reflect(-L, N);
-      specular += u_light_color[i] * tint * (k * pow(max(0.0, dot(R, V)), u_levels.w));
-    }
-  }
-  vec3 out_color = color * u_levels.z + color * u_levels.x * diffuse + u_levels.y * specular;
+  float NV = dot(N, V);
+  LIGHT_CALLS
+  vec3 out_color = color * u_levels.z + color * u_levels.x * diffuse;
+#if SPECULAR
+  out_color += u_levels.y * mix(vec3(1.0), color, u_extra.x) * specular;
+#endif
   out_color = clamp(out_color, 0.0, 1.0);
-  if (u_fog.x > 0.5) {
-    float f = clamp((eye_distance - u_fog.y) / max(u_fog.z - u_fog.y, 1e-20), 0.0, 1.0);
-    out_color = mix(out_color, u_fog_color, clamp(mix(u_fog_amount.x, u_fog_amount.y, f), 0.0, 1.0));
-  }
+#if FOG
+  float f = clamp((eye_distance - u_fog.y) / max(u_fog.z - u_fog.y, 1e-20), 0.0, 1.0);
+  out_color = mix(out_color, u_fog_color, clamp(mix(u_fog_amount.x, u_fog_amount.y, f), 0.0, 1.0));
+#endif
   gl_FragColor = vec4(out_color, u_extra.y);
 }
 )";
 
+// One light's share, instantiated per light with its index for @ and its kind as
+// TYPE (0 distant, 1 point, 2 spot) and FALLOFF (0 none, 1 linear, 2 inverse distance,
+// 3 inverse square), so that each light compiles to its own kind only.
+const char* const kLightFunction = R"(
+void add_light_@(vec3 N, vec3 V, float NV, inout vec3 diffuse, inout vec3 specular) {
+  float k = 1.0;
+#if TYPE == 0
+  vec3 L = -u_light_direction[@];
+#else
+  vec3 d = u_light_position[@] - v_world;
+  float dd = dot(d, d);
+  float inverse = inversesqrt(max(dd, 1e-30));
+  float dist = dd * inverse;
+  vec3 L = dd > 0.0 ? d * inverse : vec3(0.0, 0.0, -1.0);
+#if TYPE == 2
+  // Full inside cos(cone - edge), dark outside cos(cone), smoothstep in the cosine between.
+  k *= smoothstep(u_light_spot[@].x, u_light_spot[@].y, dot(-L, u_light_direction[@]));
+#endif
+  float range = u_light_falloff[@].y;
+#if FALLOFF == 1
+  k *= max(0.0, 1.0 - dist / range);
+#elif FALLOFF == 2
+  k *= min(1.0, range / max(dist, 1e-20));
+#elif FALLOFF == 3
+  k *= min(1.0, (range * range) / max(dist * dist, 1e-20));
+#endif
+#endif
+  float NL = dot(N, L);
+  float lambert = max(0.0, NL);
+  diffuse += u_light_color[@] * (k * lambert);
+#if SPECULAR
+  // R.V with R = 2 (N.L) N - L, L reflected about N.
+  float RV = 2.0 * NL * NV - dot(L, V);
+  if (lambert > 0.0) specular += u_light_color[@] * (k * pow(max(0.0, RV), u_levels.w));
+#endif
+}
+#undef TYPE
+#undef FALLOFF
+)";
+
+// The gradient backdrop, a screen-filling quad behind everything.
+const char* const kBackdropVertex = R"(#version 120
+attribute vec3 a_world;
+varying vec2 v_ndc;
+void main() {
+  v_ndc = a_world.xy;
+  gl_Position = vec4(a_world.xy, 0.999999, 1.0);
+}
+)";
+
+const char* const kBackdropFragment = R"(#version 120
+uniform mat4 u_inverse_view_projection;
+uniform vec3 u_zenith, u_sky, u_ground, u_nadir;
+uniform vec4 u_squeeze;
+varying vec2 v_ndc;
+vec3 backdrop(vec3 dir) {
+  float e = clamp(dir.y / max(length(dir), 1e-20), -1.0, 1.0);
+  if (e >= 0.0) return mix(u_sky, u_zenith, pow(e, 1.0 / max(u_squeeze.x, 0.01)));
+  return mix(u_ground, u_nadir, pow(-e, 1.0 / max(u_squeeze.y, 0.01)));
+}
+void main() {
+  vec4 far = u_inverse_view_projection * vec4(v_ndc, 1.0, 1.0);
+  vec4 near = u_inverse_view_projection * vec4(v_ndc, -1.0, 1.0);
+  gl_FragColor = vec4(backdrop(far.xyz / far.w - near.xyz / near.w), 1.0);
+}
+)";
+
+// A static image: its picture, unlit, on a quad given in normalised device coordinates.
+const char* const kImageVertex = R"(#version 120
+attribute vec3 a_world;
+attribute vec2 a_uv;
+varying vec2 v_uv;
+void main() {
+  v_uv = a_uv;
+  gl_Position = vec4(a_world, 1.0);
+}
+)";
+
+const char* const kImageFragment = R"(#version 120
+uniform sampler2D u_texture;
+uniform vec3 u_extra;  // unused, opacity, unused
+varying vec2 v_uv;
+void main() {
+  gl_FragColor = vec4(texture2D(u_texture, v_uv).rgb, u_extra.y);
+}
+)";
+
+// What a program is specialised on, packed: bits 0-3 light count, then 4 bits per light
+// (type 2, falloff 2), from bit 36 the surface's: texture 1, projection 3, axis 2, world
+// coordinates 1, wrap u 2, wrap v 2, double sided 1, specular 1, fog 1.
+using ProgramKey = uint64_t;
+constexpr ProgramKey kBackdropKey = ~ProgramKey(0);
+constexpr ProgramKey kImageKey = ~ProgramKey(1);
+
+struct ProgramFeatures {
+  int lights = 0;
+  int light_type[kMaxShaderLights]{};
+  int light_falloff[kMaxShaderLights]{};
+  bool texture = false;
+  int projection = 0, axis = 2, wrap_u = 1, wrap_v = 1;
+  bool world_coordinates = false, double_sided = false, specular = false, fog = false;
+};
+
+ProgramKey pack(const ProgramFeatures& f) {
+  ProgramKey k = ProgramKey(f.lights & 15);
+  for (int i = 0; i < f.lights && i < kMaxShaderLights; ++i)
+    k |= ProgramKey((f.light_type[i] & 3) | ((f.light_falloff[i] & 3) << 2)) << (4 + 4 * i);
+  ProgramKey s = 0;
+  s |= ProgramKey(f.texture);
+  if (f.texture) {
+    s |= ProgramKey(f.projection & 7) << 1;
+    s |= ProgramKey(f.axis & 3) << 4;
+    s |= ProgramKey(f.world_coordinates) << 6;
+    s |= ProgramKey(f.wrap_u & 3) << 7;
+    s |= ProgramKey(f.wrap_v & 3) << 9;
+  }
+  s |= ProgramKey(f.double_sided) << 11;
+  s |= ProgramKey(f.specular) << 12;
+  s |= ProgramKey(f.fog) << 13;
+  return k | (s << 36);
+}
+
+ProgramFeatures unpack(ProgramKey k) {
+  ProgramFeatures f;
+  f.lights = int(k & 15);
+  for (int i = 0; i < f.lights && i < kMaxShaderLights; ++i) {
+    f.light_type[i] = int((k >> (4 + 4 * i)) & 3);
+    f.light_falloff[i] = int((k >> (6 + 4 * i)) & 3);
+  }
+  const ProgramKey s = k >> 36;
+  f.texture = s & 1;
+  f.projection = int((s >> 1) & 7);
+  f.axis = int((s >> 4) & 3);
+  f.world_coordinates = (s >> 6) & 1;
+  f.wrap_u = int((s >> 7) & 3);
+  f.wrap_v = int((s >> 9) & 3);
+  f.double_sided = (s >> 11) & 1;
+  f.specular = (s >> 12) & 1;
+  f.fog = (s >> 13) & 1;
+  return f;
+}
+
 // Uniform locations, looked up once per program.
 struct Uniforms {
-  GLint view_projection, backdrop, inverse_view_projection, zenith, sky, ground, nadir, squeeze, camera;
-  GLint light_count, light_type, light_position, light_direction, light_color, light_spot, light_falloff;
+  GLint view_projection, inverse_view_projection, zenith, sky, ground, nadir, squeeze, camera;
+  GLint light_position, light_direction, light_color, light_spot, light_falloff;
   GLint ambient, color, levels, extra, fog, fog_amount, fog_color;
-  GLint texture_on, projection, axis, world_coordinates, texture_matrix, texture_size, wrap_count, wrap_u, wrap_v,
-      coverage, viewport, texture;
+  GLint texture_matrix, texture_size, wrap_count, coverage, viewport, texture;
 };
 
-struct ProgramState {
-  uint32_t serial = UINT32_MAX;  // display_open_serial the program belongs to
-  bool tried = false;
-  bool ok = false;
+struct Program {
+  ProgramKey key = 0;
   GLuint program = 0;
   Uniforms u{};
+  uint32_t frame = 0;  // the frame whose per-frame uniforms it holds
 };
 
-ProgramState g_program;
+// The programs of the current context. Built programs stay until the context goes; the
+// table only grows when a combination is first met.
+struct ProgramCache {
+  uint32_t serial = UINT32_MAX;  // display_open_serial the programs belong to
+  bool failed = false;           // a program did not build: this context draws fixed-function
+  bool no_shaders = false;
+  std::vector<Program> programs;
+};
+
+ProgramCache g_cache;
+uint32_t g_frame_serial = 0;
 bool g_used_shaders = false;
 
-// One group of consecutive vertices of one object and surface.
+// One group of consecutive vertices of one object and surface, and the program it is
+// drawn with (chosen before drawing, so that a program that fails to build sends the
+// whole frame to the fall-back).
 struct Batch {
   int object = 0;
   const Surface* surface = nullptr;
   int first = 0;
   int count = 0;
+  int program = -1;  // index into the context's programs
+  float nearest = 0;  // the object's nearest fed vertex from the camera
+  bool translucent = false;  // its triangles are drawn from the sorted runs instead
+};
+
+// A translucent triangle waiting for the back-to-front sort.
+struct Translucent {
+  float distance;  // of its centre from the camera
+  int batch;       // the batch it belongs to
+  int offset;      // its first vertex in g_scratch
 };
 
 std::vector<float> g_vertices;
 std::vector<Batch> g_batches;
+std::vector<int> g_order;  // opaque batches, nearest object first
+std::vector<float> g_scratch;  // translucent triangles before their sort
+std::vector<Translucent> g_translucent;
+size_t g_translucent_count = 0;
+size_t g_first_run = 0;  // g_batches from here are the sorted translucent runs
 LwPose g_pose;
 
 struct Light {
@@ -262,11 +422,12 @@ std::string info_log(GLuint object, bool program) {
   return s.empty() ? "(no log)" : s;
 }
 
-GLuint compile(GLenum type, const char* source, std::string& log) {
+GLuint compile(GLenum type, const std::string& source, std::string& log) {
   const GlApi& g = gl();
   const GLuint shader = g.CreateShader(type);
   if (!shader) return log = "glCreateShader gave no shader", 0;
-  g.ShaderSource(shader, 1, &source, nullptr);
+  const char* text = source.c_str();
+  g.ShaderSource(shader, 1, &text, nullptr);
   g.CompileShader(shader);
   GLint ok = GL_FALSE;
   g.GetShaderiv(shader, GL_COMPILE_STATUS, &ok);
@@ -278,23 +439,50 @@ GLuint compile(GLenum type, const char* source, std::string& log) {
   return shader;
 }
 
-// Builds the program for the current context once; false when shaders cannot be had.
-bool ensure_program() {
-  const uint32_t serial = display_open_serial();
-  if (g_program.tried && g_program.serial == serial) return g_program.ok;
-  g_program = ProgramState{};
-  g_program.serial = serial;
-  g_program.tried = true;
-  if (!gl_shaders_available()) {
-    {
-      log_line("This OpenGL has no shaders (GL 2.0): the lightwave look is drawn with fixed-function lighting.");
+// The preprocessor lines and light calls that specialise the shared bodies.
+void specialise(const ProgramFeatures& f, std::string& vertex, std::string& fragment) {
+  std::string defines = "#version 120\n";
+  auto define = [&](const char* name, int value) {
+    defines += std::string("#define ") + name + " " + std::to_string(value) + "\n";
+  };
+  define("LIGHTS", f.lights);
+  define("TEXTURE", f.texture);
+  define("PROJECTION", f.projection);
+  define("AXIS", f.axis);
+  define("WORLD_COORDINATES", f.world_coordinates);
+  define("WRAP_U", f.wrap_u);
+  define("WRAP_V", f.wrap_v);
+  define("DOUBLE_SIDED", f.double_sided);
+  define("SPECULAR", f.specular);
+  define("FOG", f.fog);
+  const bool positional = f.texture && f.projection != int(LwProjection::uv) && f.projection != int(LwProjection::front);
+  define("USES_OBJECT", positional && !f.world_coordinates);
+  define("USES_FACE", f.texture && f.projection == int(LwProjection::cubic));
+  define("USES_UV", f.texture && f.projection == int(LwProjection::uv));
+  std::string calls, functions;
+  for (int i = 0; i < f.lights; ++i) {
+    const std::string index = std::to_string(i);
+    calls += "add_light_" + index + "(N, V, NV, diffuse, specular); ";
+    functions += "#define TYPE " + std::to_string(f.light_type[i]) + "\n#define FALLOFF " +
+                 std::to_string(f.light_falloff[i]) + "\n";
+    for (const char* c = kLightFunction; *c; ++c) {
+      if (*c == '@') functions += index;
+      else functions += *c;
     }
-    return false;
   }
+  defines += "#define LIGHT_CALLS " + calls + "\n";
+  vertex = defines + kVertexBody;
+  // The light functions go after the declarations they use, before main.
+  std::string body = kFragmentBody;
+  const size_t main_at = body.find("void main() {");
+  body.insert(main_at, functions);
+  fragment = defines + body;
+}
+
+GLuint link(const std::string& vertex, const std::string& fragment, std::string& log) {
   const GlApi& g = gl();
-  std::string log;
-  const GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader, log);
-  const GLuint fs = vs ? compile(GL_FRAGMENT_SHADER, kFragmentShader, log) : 0;
+  const GLuint vs = compile(GL_VERTEX_SHADER, vertex, log);
+  const GLuint fs = vs ? compile(GL_FRAGMENT_SHADER, fragment, log) : 0;
   GLuint program = 0;
   if (vs && fs) {
     program = g.CreateProgram();
@@ -316,18 +504,53 @@ bool ensure_program() {
   }
   if (vs) g.DeleteShader(vs);
   if (fs) g.DeleteShader(fs);
-  if (!program) {
-    {
-      log_line("The lightwave look's shaders do not build (" + log + "): drawn with fixed-function lighting.");
-    }
-    return false;
+  return program;
+}
+
+// Starts the cache over for a new context; false when this context has no shaders or a
+// program of it did not build.
+bool shaders_usable() {
+  const uint32_t serial = display_open_serial();
+  if (g_cache.serial != serial) {
+    g_cache.serial = serial;
+    g_cache.failed = false;
+    g_cache.programs.clear();  // their names died with the old context
+    g_cache.no_shaders = !gl_shaders_available();
+    if (g_cache.no_shaders)
+      log_line("This OpenGL has no shaders (GL 2.0): the lightwave look is drawn with fixed-function lighting.");
   }
-  g_program.program = program;
-  g_program.ok = true;
-  Uniforms& u = g_program.u;
+  return !g_cache.no_shaders && !g_cache.failed;
+}
+
+// The program for `key` (its index), built on first use; -1 when it does not build (logged
+// once per context, and the context then draws fixed-function).
+int program_for(ProgramKey key) {
+  for (size_t i = 0; i < g_cache.programs.size(); ++i)
+    if (g_cache.programs[i].key == key) return int(i);
+  if (g_cache.failed) return -1;
+  std::string vertex, fragment, log;
+  if (key == kBackdropKey) {
+    vertex = kBackdropVertex;
+    fragment = kBackdropFragment;
+  } else if (key == kImageKey) {
+    vertex = kImageVertex;
+    fragment = kImageFragment;
+  } else {
+    specialise(unpack(key), vertex, fragment);
+  }
+  const GLuint program = link(vertex, fragment, log);
+  if (!program) {
+    g_cache.failed = true;
+    log_line("The lightwave look's shaders do not build (" + log + "): drawn with fixed-function lighting.");
+    return -1;
+  }
+  const GlApi& g = gl();
+  Program p;
+  p.key = key;
+  p.program = program;
+  Uniforms& u = p.u;
   auto at = [&](const char* name) { return g.GetUniformLocation(program, name); };
   u.view_projection = at("u_view_projection");
-  u.backdrop = at("u_backdrop");
   u.inverse_view_projection = at("u_inverse_view_projection");
   u.zenith = at("u_zenith");
   u.sky = at("u_sky");
@@ -335,8 +558,6 @@ bool ensure_program() {
   u.nadir = at("u_nadir");
   u.squeeze = at("u_squeeze");
   u.camera = at("u_camera");
-  u.light_count = at("u_light_count");
-  u.light_type = at("u_light_type");
   u.light_position = at("u_light_position");
   u.light_direction = at("u_light_direction");
   u.light_color = at("u_light_color");
@@ -349,19 +570,14 @@ bool ensure_program() {
   u.fog = at("u_fog");
   u.fog_amount = at("u_fog_amount");
   u.fog_color = at("u_fog_color");
-  u.texture_on = at("u_texture_on");
-  u.projection = at("u_projection");
-  u.axis = at("u_axis");
-  u.world_coordinates = at("u_world_coordinates");
   u.texture_matrix = at("u_texture_matrix");
   u.texture_size = at("u_texture_size");
   u.wrap_count = at("u_wrap_count");
-  u.wrap_u = at("u_wrap_u");
-  u.wrap_v = at("u_wrap_v");
   u.coverage = at("u_coverage");
   u.viewport = at("u_viewport");
   u.texture = at("u_texture");
-  return true;
+  g_cache.programs.push_back(p);
+  return int(g_cache.programs.size() - 1);
 }
 
 // --- matrices (row major, column vectors, as scene/lw_scene.h) ---
@@ -425,6 +641,50 @@ LwMatrix texture_matrix(const LwTextureLayer& layer) {
 
 bool finite3(const float v[3]) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
 
+bool surface_transparent(const Surface& s, float dissolve);
+
+// A static image's quad as two triangles: x, y, z in normalised device coordinates, u, v.
+struct StaticImage {
+  GLuint texture = 0;
+  float opacity = 1;
+  float v[6][5]{};
+};
+std::vector<StaticImage> g_images;
+size_t g_image_count = 0;
+
+// Static images as the engine places them: the picture's quad at distance 1 in front of
+// the camera, filling the frame's shorter side, drawn before everything else and depth
+// tested, so that only what is nearer than 1 shows in front of it. `depth` is the
+// normalised depth of distance 1 under this frame's projection.
+void gather_images(const Scene& scene, const int viewport[4], float depth) {
+  g_image_count = 0;
+  if (g_images.size() < size_t(std::max(0, scene.object_count))) g_images.resize(size_t(scene.object_count));
+  const float w = float(std::max(1, viewport[2])), h = float(std::max(1, viewport[3]));
+  const float side = std::min(w, h);
+  for (int i = 0; i < scene.object_count; ++i) {
+    const SceneObject& o = scene.objects[i];
+    if (!o.static_image || o.polygon_count < 2 || o.vertices.size() < 4 || o.polygons.size() < 2) continue;
+    const float dissolve = i < int(g_pose.dissolve.size()) ? g_pose.dissolve[size_t(i)] : 0.f;
+    if (!(dissolve < 1.f) || o.polygons[0].texture < 0) continue;
+    StaticImage& image = g_images[g_image_count++];
+    image.texture = GLuint(uint16_t(o.polygons[0].texture));
+    image.opacity = 1.f - std::max(0.f, dissolve);
+    int n = 0;
+    for (int t = 0; t < 2; ++t) {
+      const Triangle& tri = o.polygons[size_t(t)];
+      for (int k = 0; k < 3; ++k, ++n) {
+        const int32_t c = tri.corners[k];
+        const Vertex& v = o.vertices[c >= 0 && size_t(c) < o.vertices.size() ? size_t(c) : 0];
+        image.v[n][0] = v.x * 2 * side / w;
+        image.v[n][1] = v.y * 2 * side / h;
+        image.v[n][2] = depth;
+        image.v[n][3] = tri.uv[k * 2];
+        image.v[n][4] = tri.uv[k * 2 + 1];
+      }
+    }
+  }
+}
+
 // Fills the vertex array with every triangle that shows; returns the farthest distance of
 // a fed vertex from the camera.
 double feed(Scene& scene, const double camera[3]) {
@@ -432,9 +692,15 @@ double feed(Scene& scene, const double camera[3]) {
   size_t needed = 0;
   for (int i = 0; i < scene.object_count; ++i) needed += size_t(std::max(0, scene.objects[i].polygon_count)) * 3;
   if (g_vertices.size() < needed * kFloatsPerVertex) g_vertices.resize(needed * kFloatsPerVertex);
+  if (g_scratch.size() < needed * kFloatsPerVertex) g_scratch.resize(needed * kFloatsPerVertex);
+  if (g_translucent.size() < needed / 3) g_translucent.resize(needed / 3);
+  g_translucent_count = 0;
+  size_t scratch_vertex = 0;
   size_t surfaces = 0;
   for (int i = 0; i < scene.object_count; ++i) surfaces += scene.objects[i].surfaces.size();
-  if (g_batches.capacity() < surfaces) g_batches.reserve(surfaces);
+  // Every surface's batch, and at most one run per translucent triangle after the sort.
+  if (g_batches.capacity() < surfaces + needed / 3) g_batches.reserve(surfaces + needed / 3);
+  if (g_order.capacity() < surfaces) g_order.reserve(surfaces);
 
   double farthest = 0;
   int vertex = 0;
@@ -456,9 +722,14 @@ double feed(Scene& scene, const double camera[3]) {
       morph = i < int(g_pose.morph_amount.size()) ? g_pose.morph_amount[size_t(i)] : 0.f;
     }
     const bool have_corners = o.corner_normals.size() >= size_t(o.polygon_count) * 9;
+    const size_t object_batches = g_batches.size();
+    double nearest = HUGE_VAL;
     const size_t polygons = std::min(size_t(o.polygon_count), o.polygons.size());
     for (const Surface& surface : o.surfaces) {
       const int first = vertex;
+      const bool translucent = surface_transparent(surface, dissolve);
+      const int batch_index = int(g_batches.size());
+      size_t batch_triangles = 0;
       for (size_t t = 0; t < polygons; ++t) {
         const Triangle& tri = o.polygons[t];
         if (tri.surface != &surface) continue;
@@ -500,8 +771,18 @@ double feed(Scene& scene, const double camera[3]) {
           const double to_eye[3] = {camera[0] - wp[0][0], camera[1] - wp[0][1], camera[2] - wp[0][2]};
           if (face[0] * to_eye[0] + face[1] * to_eye[1] + face[2] * to_eye[2] < 0) continue;
         }
+        if (translucent) {
+          const double c[3] = {(wp[0][0] + wp[1][0] + wp[2][0]) / 3 - camera[0],
+                               (wp[0][1] + wp[1][1] + wp[2][1]) / 3 - camera[1],
+                               (wp[0][2] + wp[1][2] + wp[2][2]) / 3 - camera[2]};
+          const double distance = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+          g_translucent[g_translucent_count++] =
+              Translucent{std::isfinite(distance) ? float(distance) : 0.f, batch_index, int(scratch_vertex)};
+        }
+        ++batch_triangles;
         for (int k = 0; k < 3; ++k) {
-          float* out = &g_vertices[size_t(vertex) * kFloatsPerVertex];
+          float* out = translucent ? &g_scratch[scratch_vertex++ * kFloatsPerVertex]
+                                   : &g_vertices[size_t(vertex) * kFloatsPerVertex];
           float corner[3];
           if (have_corners) rotate_normal(nm, &o.corner_normals[t * 9 + size_t(k) * 3], corner);
           else std::copy(face, face + 3, corner);
@@ -515,12 +796,54 @@ double feed(Scene& scene, const double camera[3]) {
           out[13] = tri.uv[k * 2 + 1];
           const double dx = wp[k][0] - camera[0], dy = wp[k][1] - camera[1], dz = wp[k][2] - camera[2];
           const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
-          if (std::isfinite(d)) farthest = std::max(farthest, d);
-          ++vertex;
+          if (std::isfinite(d)) {
+            farthest = std::max(farthest, d);
+            nearest = std::min(nearest, d);
+          }
+          if (!translucent) ++vertex;
         }
       }
-      if (vertex > first) g_batches.push_back(Batch{i, &surface, first, vertex - first});
+      if (batch_triangles > 0) {
+        Batch b{i, &surface, first, vertex - first};
+        b.translucent = translucent;
+        g_batches.push_back(b);
+      }
     }
+    for (size_t b = object_batches; b < g_batches.size(); ++b) g_batches[b].nearest = float(nearest);
+  }
+  // Opaque surfaces are drawn nearest object first, each object's surfaces in file order:
+  // the depth test then rejects hidden pixels before they are shaded. (std::sort with the
+  // index as the tie-break: stable_sort would allocate.)
+  g_order.clear();
+  for (size_t b = 0; b < g_batches.size(); ++b)
+    if (!g_batches[b].translucent) g_order.push_back(int(b));
+  std::sort(g_order.begin(), g_order.end(), [](int a, int b) {
+    const float na = g_batches[size_t(a)].nearest, nb = g_batches[size_t(b)].nearest;
+    return na < nb || (na == nb && a < b);
+  });
+  // Translucent triangles, farthest first across every object, after the opaque ones in
+  // the vertex array; consecutive triangles of one batch make one run.
+  std::sort(g_translucent.begin(), g_translucent.begin() + std::ptrdiff_t(g_translucent_count),
+            [](const Translucent& a, const Translucent& b) {
+              return a.distance > b.distance || (a.distance == b.distance && a.offset < b.offset);
+            });
+  g_first_run = g_batches.size();
+  for (size_t t = 0; t < g_translucent_count; ++t) {
+    const Translucent& tr = g_translucent[t];
+    std::copy_n(&g_scratch[size_t(tr.offset) * kFloatsPerVertex], 3 * kFloatsPerVertex,
+                &g_vertices[size_t(vertex) * kFloatsPerVertex]);
+    if (g_batches.size() > g_first_run && g_batches.back().count > 0 &&
+        g_batches.back().surface == g_batches[size_t(tr.batch)].surface &&
+        g_batches.back().object == g_batches[size_t(tr.batch)].object) {
+      g_batches.back().count += 3;
+    } else {
+      Batch run = g_batches[size_t(tr.batch)];
+      run.first = vertex;
+      run.count = 3;
+      run.translucent = true;
+      g_batches.push_back(run);
+    }
+    vertex += 3;
   }
   return farthest;
 }
@@ -528,7 +851,7 @@ double feed(Scene& scene, const double camera[3]) {
 void gather_lights(const Scene& scene, Light* lights, int& count) {
   count = 0;
   const int n = std::min<int>({scene.light_count, int(scene.lw.lights.size()), int(g_pose.light_world.size())});
-  for (int i = 0; i < n && count < kMaxLights; ++i) {
+  for (int i = 0; i < n && count < kMaxShaderLights; ++i) {
     const LwLight& info = scene.lw.lights[size_t(i)];
     const LwMatrix& m = g_pose.light_world[size_t(i)];
     Light& l = lights[count];
@@ -562,42 +885,190 @@ GLuint surface_texture(const Scene& scene, const Surface& s, const LwTextureLaye
   return GLuint(scene.texture_base + l->image - 1);
 }
 
-void set_blend(const Surface& s, bool transparent) {
+// Drawing order: the opaque batches nearest object first, then the translucent runs
+// farthest triangle first.
+size_t drawn_batches() { return g_order.size() + (g_batches.size() - g_first_run); }
+const Batch& drawn_batch(size_t n) {
+  return n < g_order.size() ? g_batches[size_t(g_order[n])] : g_batches[g_first_run + (n - g_order.size())];
+}
+
+// The features of a surface's program under this frame's lights and fog.
+ProgramKey surface_key(const Scene& scene, const Surface& s, const ProgramFeatures& frame) {
+  ProgramFeatures f = frame;
+  const LwTextureLayer* layer = nullptr;
+  const GLuint texture = surface_texture(scene, s, &layer);
+  f.texture = texture != 0;
+  if (layer) {
+    f.projection = int(layer->projection);
+    f.axis = std::min<int>(layer->axis, 2);
+    f.world_coordinates = layer->world_coordinates;
+    f.wrap_u = int(layer->wrap_u) & 3;
+    f.wrap_v = int(layer->wrap_v) & 3;
+  } else if (texture) {
+    // A 2D effect: the engine's own texture coordinates, repeating.
+    f.projection = int(LwProjection::uv);
+    f.wrap_u = f.wrap_v = int(LwWrap::repeat);
+  }
+  f.double_sided = s.lw.double_sided;
+  f.specular = s.lw.specular > 0.f;
+  return pack(f);
+}
+
+// The lights and fog every program of the frame shares.
+ProgramFeatures frame_features(const Scene& scene, const Light* lights, int light_count) {
+  ProgramFeatures f;
+  f.lights = light_count;
+  for (int i = 0; i < light_count; ++i) {
+    f.light_type[i] = lights[i].type;
+    const int falloff = int(lights[i].falloff[0] + 0.5f);
+    f.light_falloff[i] = lights[i].type != 0 && lights[i].falloff[1] > 0.f && falloff >= 1 && falloff <= 3 ? falloff : 0;
+  }
+  f.fog = scene.lw.fog.type != 0;
+  return f;
+}
+
+// Gives every batch its program; false when one does not build (the frame then draws
+// fixed-function, as every later one in this context).
+bool choose_programs(const Scene& scene, const Light* lights, int light_count, int& backdrop) {
+  backdrop = -1;
+  if (!scene.lw.backdrop.solid && (backdrop = program_for(kBackdropKey)) < 0) return false;
+  if (g_image_count > 0 && program_for(kImageKey) < 0) return false;
+  const ProgramFeatures frame = frame_features(scene, lights, light_count);
+  const Surface* last = nullptr;
+  int last_program = -1;
+  for (Batch& batch : g_batches) {
+    if (batch.surface != last) {
+      last = batch.surface;
+      last_program = program_for(surface_key(scene, *batch.surface, frame));
+      if (last_program < 0) return false;
+    }
+    batch.program = last_program;
+  }
+  return true;
+}
+
+// Blending, depth writes and the bound texture, set only where a batch changes them.
+struct DrawState {
+  int blend = -1;  // 0 off, 1 alpha, 2 additive
+  GLuint texture = 0;
+  bool texture_known = false;
+  int program = -2;
+};
+
+void set_blend(DrawState& state, const Surface& s, bool transparent) {
   const GlApi& g = gl();
-  if (!transparent) {
+  const int want = !transparent ? 0 : s.lw.additive ? 2 : 1;
+  if (want == state.blend) return;
+  if (want == 0) {
     g.Disable(GL_BLEND);
     g.DepthMask(GL_TRUE);
+  } else {
+    if (state.blend <= 0) {
+      g.Enable(GL_BLEND);
+      g.DepthMask(GL_FALSE);
+    }
+    if (want == 2) g.BlendFunc(GL_SRC_ALPHA, GL_ONE);
+    else g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  }
+  state.blend = want;
+}
+
+struct FrameUniforms {
+  const float* view_projection;
+  const float* inverse_vp;
+  float camera[3];
+  float viewport[4];
+  int light_count;
+  float pos[kMaxShaderLights * 3], dir[kMaxShaderLights * 3], col[kMaxShaderLights * 3], spot[kMaxShaderLights * 3], fall[kMaxShaderLights * 3];
+  float ambient[3];
+  float fog[4], fog_amount[4], fog_color[3];
+};
+
+// Makes `index` current, giving it this frame's shared uniforms the first time it is used.
+void use_program(DrawState& state, int index, const FrameUniforms& f) {
+  if (index == state.program) return;
+  const GlApi& g = gl();
+  Program& p = g_cache.programs[size_t(index)];
+  g.UseProgram(p.program);
+  state.program = index;
+  if (p.frame == g_frame_serial) return;
+  p.frame = g_frame_serial;
+  const Uniforms& u = p.u;
+  if (p.key == kBackdropKey) {
+    g.UniformMatrix4fv(u.inverse_view_projection, 1, GL_FALSE, f.inverse_vp);
     return;
   }
-  g.Enable(GL_BLEND);
-  g.DepthMask(GL_FALSE);
-  if (s.lw.additive) g.BlendFunc(GL_SRC_ALPHA, GL_ONE);
-  else g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  if (p.key == kImageKey) {
+    g.Uniform1i(u.texture, 0);
+    return;
+  }
+  g.UniformMatrix4fv(u.view_projection, 1, GL_FALSE, f.view_projection);
+  g.Uniform3f(u.camera, f.camera[0], f.camera[1], f.camera[2]);
+  g.Uniform4f(u.viewport, f.viewport[0], f.viewport[1], f.viewport[2], f.viewport[3]);
+  g.Uniform1i(u.texture, 0);
+  if (f.light_count > 0) {
+    g.Uniform3fv(u.light_position, f.light_count, f.pos);
+    g.Uniform3fv(u.light_direction, f.light_count, f.dir);
+    g.Uniform3fv(u.light_color, f.light_count, f.col);
+    g.Uniform3fv(u.light_spot, f.light_count, f.spot);
+    g.Uniform3fv(u.light_falloff, f.light_count, f.fall);
+  }
+  g.Uniform3f(u.ambient, f.ambient[0], f.ambient[1], f.ambient[2]);
+  g.Uniform4f(u.fog, f.fog[0], f.fog[1], f.fog[2], f.fog[3]);
+  g.Uniform4f(u.fog_amount, f.fog_amount[0], f.fog_amount[1], f.fog_amount[2], f.fog_amount[3]);
+  g.Uniform3f(u.fog_color, f.fog_color[0], f.fog_color[1], f.fog_color[2]);
 }
 
 void draw_shaded(Scene& scene, const float view_projection[16], const float inverse_vp[16], const double camera[3],
-                 const int viewport[4]) {
+                 const int viewport[4], const Light* lights, int light_count, int backdrop) {
   const GlApi& g = gl();
-  const Uniforms& u = g_program.u;
-  g.UseProgram(g_program.program);
-  g.UniformMatrix4fv(u.view_projection, 1, GL_FALSE, view_projection);
-  g.UniformMatrix4fv(u.inverse_view_projection, 1, GL_FALSE, inverse_vp);
-  g.Uniform3f(u.camera, float(camera[0]), float(camera[1]), float(camera[2]));
-  g.Uniform4f(u.viewport, float(viewport[0]), float(viewport[1]), float(std::max(1, viewport[2])),
-              float(std::max(1, viewport[3])));
-  g.Uniform1i(u.texture, 0);
-  g.ActiveTexture(GL_TEXTURE0);
-
+  ++g_frame_serial;
+  FrameUniforms f{};
+  f.view_projection = view_projection;
+  f.inverse_vp = inverse_vp;
+  for (int k = 0; k < 3; ++k) f.camera[k] = float(camera[k]);
+  f.viewport[0] = float(viewport[0]);
+  f.viewport[1] = float(viewport[1]);
+  f.viewport[2] = float(std::max(1, viewport[2]));
+  f.viewport[3] = float(std::max(1, viewport[3]));
+  f.light_count = light_count;
+  for (int i = 0; i < light_count; ++i) {
+    std::copy(lights[i].position, lights[i].position + 3, f.pos + i * 3);
+    std::copy(lights[i].direction, lights[i].direction + 3, f.dir + i * 3);
+    std::copy(lights[i].color, lights[i].color + 3, f.col + i * 3);
+    // The cone's cosines; the full-light part kept strictly inside, as smoothstep needs
+    // its edges in order.
+    const double cone = std::clamp(double(lights[i].spot[0]), 0.0, 3.14159265358979);
+    const double inner = std::clamp(cone - double(lights[i].spot[1]), 0.0, cone);
+    const float outer_cos = float(std::cos(cone));
+    f.spot[i * 3] = outer_cos;
+    f.spot[i * 3 + 1] = std::max(float(std::cos(inner)), outer_cos + 1e-6f);
+    f.spot[i * 3 + 2] = 0;
+    std::copy(lights[i].falloff, lights[i].falloff + 3, f.fall + i * 3);
+  }
   const LwSceneInfo& info = scene.lw;
+  const float amb = info.ambient_intensity;
+  for (int k = 0; k < 3; ++k) f.ambient[k] = info.ambient_color[k] * amb;
+  const LwFog& fog = info.fog;
+  f.fog[0] = fog.type != 0 ? 1.f : 0.f;
+  f.fog[1] = fog.min_distance * scene.scale;
+  f.fog[2] = fog.max_distance * scene.scale;
+  f.fog_amount[0] = fog.min_amount;
+  f.fog_amount[1] = fog.max_amount;
+  for (int k = 0; k < 3; ++k) f.fog_color[k] = fog.color[k];
+
+  DrawState state;
+  g.ActiveTexture(GL_TEXTURE0);
   const LwBackdrop& b = info.backdrop;
-  if (!b.solid) {
+  if (backdrop >= 0) {
     static const float quad[6 * kFloatsPerVertex] = {-1, -1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
                                                      1,  -1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
                                                      1,  1,  0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
                                                      -1, -1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
                                                      1,  1,  0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
                                                      -1, 1,  0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0};
-    g.Uniform1i(u.backdrop, 1);
+    use_program(state, backdrop, f);
+    const Uniforms& u = g_cache.programs[size_t(backdrop)].u;
     g.Uniform3f(u.zenith, b.zenith[0], b.zenith[1], b.zenith[2]);
     g.Uniform3f(u.sky, b.sky[0], b.sky[1], b.sky[2]);
     g.Uniform3f(u.ground, b.ground[0], b.ground[1], b.ground[2]);
@@ -609,36 +1080,30 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
     g.DrawArrays(GL_TRIANGLES, 0, 6);
     g.DepthMask(GL_TRUE);
   }
-  g.Uniform1i(u.backdrop, 0);
-
-  Light lights[kMaxLights];
-  int light_count = 0;
-  gather_lights(scene, lights, light_count);
-  g.Uniform1i(u.light_count, light_count);
-  if (light_count > 0) {
-    GLint types[kMaxLights];
-    float pos[kMaxLights * 3], dir[kMaxLights * 3], col[kMaxLights * 3], spot[kMaxLights * 3], fall[kMaxLights * 3];
-    for (int i = 0; i < light_count; ++i) {
-      types[i] = lights[i].type;
-      std::copy(lights[i].position, lights[i].position + 3, pos + i * 3);
-      std::copy(lights[i].direction, lights[i].direction + 3, dir + i * 3);
-      std::copy(lights[i].color, lights[i].color + 3, col + i * 3);
-      std::copy(lights[i].spot, lights[i].spot + 3, spot + i * 3);
-      std::copy(lights[i].falloff, lights[i].falloff + 3, fall + i * 3);
+  if (g_image_count > 0) {
+    const int image_program = program_for(kImageKey);
+    use_program(state, image_program, f);
+    const Uniforms& u = g_cache.programs[size_t(image_program)].u;
+    g.EnableVertexAttribArray(A_WORLD);
+    g.EnableVertexAttribArray(A_UV);
+    for (size_t i = 0; i < g_image_count; ++i) {
+      const StaticImage& image = g_images[i];
+      if (image.opacity < 1.f) {
+        g.Enable(GL_BLEND);
+        g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      } else {
+        g.Disable(GL_BLEND);
+      }
+      g.Uniform3f(u.extra, 0, image.opacity, 0);
+      g.BindTexture(GL_TEXTURE_2D, image.texture);
+      g.VertexAttribPointer(A_WORLD, 3, GL_FLOAT, GL_FALSE, 5 * sizeof(float), &image.v[0][0]);
+      g.VertexAttribPointer(A_UV, 2, GL_FLOAT, GL_FALSE, 5 * sizeof(float), &image.v[0][3]);
+      g.DrawArrays(GL_TRIANGLES, 0, 6);
     }
-    g.Uniform1iv(u.light_type, light_count, types);
-    g.Uniform3fv(u.light_position, light_count, pos);
-    g.Uniform3fv(u.light_direction, light_count, dir);
-    g.Uniform3fv(u.light_color, light_count, col);
-    g.Uniform3fv(u.light_spot, light_count, spot);
-    g.Uniform3fv(u.light_falloff, light_count, fall);
+    g.Disable(GL_BLEND);
+    g.DisableVertexAttribArray(A_UV);
+    state.texture_known = false;
   }
-  const float amb = info.ambient_intensity;
-  g.Uniform3f(u.ambient, info.ambient_color[0] * amb, info.ambient_color[1] * amb, info.ambient_color[2] * amb);
-  const LwFog& fog = info.fog;
-  g.Uniform4f(u.fog, fog.type != 0 ? 1.f : 0.f, fog.min_distance * scene.scale, fog.max_distance * scene.scale, 0);
-  g.Uniform4f(u.fog_amount, fog.min_amount, fog.max_amount, 0, 0);
-  g.Uniform3f(u.fog_color, fog.color[0], fog.color[1], fog.color[2]);
 
   const GLsizei stride = kFloatsPerVertex * sizeof(float);
   const float* base = g_vertices.data();
@@ -650,44 +1115,34 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
   g.VertexAttribPointer(A_FACE, 3, GL_FLOAT, GL_FALSE, stride, base + 9);
   g.VertexAttribPointer(A_UV, 2, GL_FLOAT, GL_FALSE, stride, base + 12);
 
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const Batch& batch : g_batches) {
+  {
+    for (size_t n = 0; n < drawn_batches(); ++n) {
+      const Batch& batch = drawn_batch(n);
       const Surface& s = *batch.surface;
       const float dissolve = batch.object < int(g_pose.dissolve.size()) ? g_pose.dissolve[size_t(batch.object)] : 0.f;
-      const bool transparent = surface_transparent(s, dissolve);
-      if (transparent != (pass == 1)) continue;
+      const bool transparent = batch.translucent;
       const LwSurfaceParams& p = s.lw;
-      set_blend(s, transparent);
+      use_program(state, batch.program, f);
+      const Uniforms& u = g_cache.programs[size_t(batch.program)].u;
+      set_blend(state, s, transparent);
       g.Uniform3f(u.color, p.color[0], p.color[1], p.color[2]);
       g.Uniform4f(u.levels, p.diffuse, p.specular, p.luminosity, p.gloss_exponent);
       g.Uniform3f(u.extra, p.color_highlights, (1.f - p.transparency) * (1.f - dissolve), p.double_sided ? 1.f : 0.f);
       const LwTextureLayer* layer = nullptr;
       const GLuint texture = surface_texture(scene, s, &layer);
-      g.Uniform1i(u.texture_on, texture ? 1 : 0);
       if (texture) {
-        g.BindTexture(GL_TEXTURE_2D, texture);
+        if (!state.texture_known || state.texture != texture) g.BindTexture(GL_TEXTURE_2D, texture);
+        state.texture = texture;
+        state.texture_known = true;
         if (layer) {
           float tm[16];
           to_gl(texture_matrix(*layer), tm);
-          g.Uniform1i(u.projection, int(layer->projection));
-          g.Uniform1i(u.axis, layer->axis);
-          g.Uniform1i(u.world_coordinates, layer->world_coordinates ? 1 : 0);
           g.UniformMatrix4fv(u.texture_matrix, 1, GL_FALSE, tm);
           g.Uniform3f(u.texture_size, layer->size[0], layer->size[1], layer->size[2]);
           g.Uniform4f(u.wrap_count, layer->wrap_width, layer->wrap_height, 0, 0);
-          g.Uniform1i(u.wrap_u, GLint(layer->wrap_u));
-          g.Uniform1i(u.wrap_v, GLint(layer->wrap_v));
           const bool full = layer->coverage[0] > 0 && layer->coverage[1] > 0;
           g.Uniform4f(u.coverage, full ? layer->coverage[0] : 1.f, full ? layer->coverage[1] : 1.f, 0, 0);
         } else {
-          // A 2D effect: the engine's own texture coordinates.
-          static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-          g.Uniform1i(u.projection, int(LwProjection::uv));
-          g.UniformMatrix4fv(u.texture_matrix, 1, GL_FALSE, identity);
-          g.Uniform3f(u.texture_size, 1, 1, 1);
-          g.Uniform4f(u.wrap_count, 1, 1, 0, 0);
-          g.Uniform1i(u.wrap_u, 1);
-          g.Uniform1i(u.wrap_v, 1);
           g.Uniform4f(u.coverage, 1, 1, 0, 0);
         }
       }
@@ -701,17 +1156,43 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
 }
 
 // Fixed-function fallback: the same geometry, matrices and lights, per-vertex lighting.
-void draw_fixed(Scene& scene, const float projection[16], const float view[16]) {
+void draw_fixed(Scene& scene, const float projection[16], const float view[16], const Light* lights, int light_count) {
   const GlApi& g = gl();
   g.MatrixMode(GL_PROJECTION);
   g.PushMatrix();
-  g.LoadMatrixf(projection);
+  g.LoadIdentity();
   g.MatrixMode(GL_MODELVIEW);
   g.PushMatrix();
+  g.LoadIdentity();
+  g.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  if (g_image_count > 0) {
+    // The static images, unlit, in normalised device coordinates.
+    g.Enable(GL_TEXTURE_2D);
+    for (size_t i = 0; i < g_image_count; ++i) {
+      const StaticImage& image = g_images[i];
+      if (image.opacity < 1.f) {
+        g.Enable(GL_BLEND);
+        g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      } else {
+        g.Disable(GL_BLEND);
+      }
+      g.Color4f(1, 1, 1, image.opacity);
+      g.BindTexture(GL_TEXTURE_2D, image.texture);
+      g.Begin(GL_TRIANGLES);
+      for (const float* v : image.v) {
+        g.TexCoord2f(v[3], v[4]);
+        g.Vertex3f(v[0], v[1], v[2]);
+      }
+      g.End();
+    }
+    g.Disable(GL_BLEND);
+    g.Disable(GL_TEXTURE_2D);
+  }
   g.LoadMatrixf(view);
-  Light lights[kMaxLights];
-  int light_count = 0;
-  gather_lights(scene, lights, light_count);
+  g.MatrixMode(GL_PROJECTION);
+  g.LoadMatrixf(projection);
+  g.MatrixMode(GL_MODELVIEW);
+  DrawState state;
   g.Enable(GL_LIGHTING);
   g.Enable(GL_NORMALIZE);
   g.LightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
@@ -743,17 +1224,32 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16]) 
     }
     g.Enable(id);
   }
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const Batch& batch : g_batches) {
+  {
+    for (size_t n = 0; n < drawn_batches(); ++n) {
+      const Batch& batch = drawn_batch(n);
       const Surface& s = *batch.surface;
       const float dissolve = batch.object < int(g_pose.dissolve.size()) ? g_pose.dissolve[size_t(batch.object)] : 0.f;
-      const bool transparent = surface_transparent(s, dissolve);
-      if (transparent != (pass == 1)) continue;
+      const bool transparent = batch.translucent;
       const LwSurfaceParams& p = s.lw;
-      set_blend(s, transparent);
+      set_blend(state, s, transparent);
       const float alpha = (1.f - p.transparency) * (1.f - dissolve);
-      const GLfloat dif[4] = {p.color[0] * p.diffuse, p.color[1] * p.diffuse, p.color[2] * p.diffuse, alpha};
-      const GLfloat emi[4] = {p.color[0] * p.luminosity, p.color[1] * p.luminosity, p.color[2] * p.luminosity, 1};
+      // A textured surface: the picture on the engine's texture coordinates (right for
+      // planar and UV maps, the engine's approximation for the others), modulating the
+      // lighting of a white surface, as the shaders put the picture in place of the colour.
+      const LwTextureLayer* layer = nullptr;
+      const GLuint texture = surface_texture(scene, s, &layer);
+      const float white[3] = {1, 1, 1};
+      const float* c = texture ? white : p.color;
+      if (texture) {
+        g.Enable(GL_TEXTURE_2D);
+        if (!state.texture_known || state.texture != texture) g.BindTexture(GL_TEXTURE_2D, texture);
+        state.texture = texture;
+        state.texture_known = true;
+      } else {
+        g.Disable(GL_TEXTURE_2D);
+      }
+      const GLfloat dif[4] = {c[0] * p.diffuse, c[1] * p.diffuse, c[2] * p.diffuse, alpha};
+      const GLfloat emi[4] = {c[0] * p.luminosity, c[1] * p.luminosity, c[2] * p.luminosity, 1};
       const GLfloat spe[4] = {p.specular, p.specular, p.specular, 1};
       const GLfloat shine[1] = {std::min(128.f, p.gloss_exponent)};
       g.Materialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, dif);
@@ -765,12 +1261,14 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16]) 
       for (int v = batch.first; v < batch.first + batch.count; ++v) {
         const float* f = &g_vertices[size_t(v) * kFloatsPerVertex];
         g.Normal3f(f[3], f[4], f[5]);
+        if (texture) g.TexCoord2f(f[12], f[13]);
         g.Vertex3f(f[0], f[1], f[2]);
       }
       g.End();
     }
   }
   g.Disable(GL_BLEND);
+  g.Disable(GL_TEXTURE_2D);
   g.DepthMask(GL_TRUE);
   g.Disable(GL_NORMALIZE);
   g.MatrixMode(GL_PROJECTION);
@@ -834,6 +1332,9 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
   const LwMatrix vp = lw_multiply(projection, eye);
   LwMatrix inverse_vp;
   if (!lw_invert(vp, inverse_vp)) inverse_vp = LwMatrix{};
+  // Eye distance 1 (GL eye z = -1, w = 1) in normalised depth, for the static images.
+  const double image_depth = std::clamp(projection.m[11] - projection.m[10], -1.0, 0.999999);
+  gather_images(scene, viewport, float(image_depth));
 
   g.Disable(GL_TEXTURE_2D);
   g.Disable(GL_CULL_FACE);
@@ -843,17 +1344,21 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
     g.Enable(GL_DEPTH_TEST);
     g.DepthFunc(GL_LEQUAL);
   }
-  g_used_shaders = ensure_program();
+  Light lights[kMaxShaderLights];
+  int light_count = 0;
+  gather_lights(scene, lights, light_count);
+  int backdrop = -1;
+  g_used_shaders = shaders_usable() && choose_programs(scene, lights, light_count, backdrop);
   if (g_used_shaders) {
     float vp_gl[16], inv_gl[16];
     to_gl(vp, vp_gl);
     to_gl(inverse_vp, inv_gl);
-    draw_shaded(scene, vp_gl, inv_gl, camera, viewport);
+    draw_shaded(scene, vp_gl, inv_gl, camera, viewport, lights, light_count, backdrop);
   } else {
     float p_gl[16], e_gl[16];
     to_gl(projection, p_gl);
     to_gl(eye, e_gl);
-    draw_fixed(scene, p_gl, e_gl);
+    draw_fixed(scene, p_gl, e_gl, lights, light_count);
   }
   g.Disable(GL_LIGHTING);
 }

@@ -16,7 +16,7 @@
 // colour, tinted toward C by colour highlights. Distant lights shine along their local +Z
 // (position unused); point and spot lights from their world position. A spot is full for
 // theta <= cone - edge, dark beyond the cone, and fades between with the Hermite
-// smoothstep of theta. Falloff: linear max(0, 1 - d / range), inverse distance
+// smoothstep of cos theta (from cos cone to cos(cone - edge)). Falloff: linear max(0, 1 - d / range), inverse distance
 // min(1, range / d), inverse square min(1, (range / d)^2). Single-sided surfaces show the
 // side their polygon normal points to; double-sided ones are lit on both sides. Faceted
 // surfaces are lit with their face normals (never unlit).
@@ -32,12 +32,22 @@
 // Backdrop: BackdropColor, or the zenith / sky / ground / nadir gradient (drawn per pixel
 // from the view direction's elevation, squeeze as the exponent). Fog: linear between the
 // minimum and maximum distance and amount (other fog types drawn as linear, one log line).
-// Transparency blends (after the opaque surfaces, without depth writes), additive where the
-// surface says so; dissolve multiplies the opacity.
+// Transparency blends (after the opaque surfaces, without depth writes, every translucent
+// triangle of the frame sorted farthest first by its centre's distance from the camera),
+// additive where the surface says so; dissolve multiplies the opacity. Opaque objects are
+// drawn nearest first (by their nearest vertex), so the depth test spares hidden pixels
+// their shading.
+//
+// Programs: one per combination of the frame's lights (count, each one's type and falloff)
+// and a surface's texture projection, axis, coordinate system, wrap modes, sides, highlight
+// and the fog, with those as preprocessor constants; built when a frame first needs one and
+// kept with their uniform locations for the context, beside one for the gradient backdrop
+// and one for static images.
 //
 // Without shaders (entry points missing, or the program fails to compile or link: its info
 // log is logged once per context) the same geometry is drawn with fixed-function lighting and the same
-// matrices, with one log line. Neither is an error.
+// matrices, with one log line, the colour image on the engine's texture coordinates. Neither
+// is an error.
 //
 // Feed: every visible triangle goes into one vertex array per frame (world position and
 // normal, object position and face normal, UV), grouped by object and surface; the arrays
@@ -45,7 +55,8 @@
 //
 // Keyword objects: particles, metaform and "_PLOTS_" objects are drawn as their plain
 // meshes; 2D-effect surfaces (plasma, sine dots, star field, video) show their effect
-// texture with the engine's UVs; static images are not drawn in this look.
+// texture with the engine's UVs; static images are drawn as the engine places them (the
+// picture's quad at eye distance 1, filling the frame, unlit, first and depth tested).
 //
 // Sources: the LWOB and LWO2 object file documents (surface sub-chunks, texture blocks and
 // the projection sample code of the LWO2 document), the LightWave SDK scene file pages

@@ -289,6 +289,58 @@ TEST_F(LwLookFixture, PlanarMapShowsTheImageUprightAndUnmirroredFromMinusZ) {
   EXPECT_EQ(rgb(cx + d, cy + d), 7);  // white, bottom right
 }
 
+// A square of side 2 facing the camera, in one luminous colour.
+void luminous_square(LwobWriter& w, const char* name, uint8_t r, uint8_t g, uint8_t b, uint16_t transparency) {
+  w.add_point(-1, -1, 0);
+  w.add_point(-1, 1, 0);
+  w.add_point(1, 1, 0);
+  w.add_point(1, -1, 0);
+  w.add_polygon({0, 1, 2, 3}, 1);
+  w.add_surface(name).colr(r, g, b).sub("LUMI", u16(256)).sub("DIFF", u16(0)).sub("TRAN", u16(transparency));
+}
+
+TEST_F(LwLookFixture, TranslucentSurfacesBlendFarthestFirstWhateverTheirFileOrder) {
+  // The nearer green square comes first in the scene; both let half the light through.
+  LwobWriter near_square, far_square;
+  luminous_square(near_square, "Green", 0, 255, 0, 128);
+  luminous_square(far_square, "Red", 255, 0, 0, 128);
+  add_object("near.lwo", near_square);
+  add_object("far.lwo", far_square);
+  lws.objects[0].motion[0].value = {0, 0, 4, 0, 0, 0, 1, 1, 1};
+  lws.objects[1].motion[0].value = {0, 0, 6, 0, 0, 0, 2, 2, 2};
+  if (!draw()) return;
+  // Red over black, then green over that: (0.25, 0.5, 0). In file order it would be
+  // (0.5, 0.25, 0).
+  const uint8_t* c = px(width / 2, height / 2);
+  EXPECT_NEAR(c[0], 64, 3);
+  EXPECT_NEAR(c[1], 128, 3);
+  EXPECT_EQ(c[2], 0);
+}
+
+TEST_F(LwLookFixture, StaticImageFillsTheFrameAsInTheEngineLook) {
+  quadrant_picture(dir, "card.tga", 64);
+  // The loader replaces the geometry with the picture's quad.
+  LwobWriter card;
+  card.add_point(-1, -1, 0);
+  card.add_point(-1, 1, 0);
+  card.add_point(1, 1, 0);
+  card.add_point(1, -1, 0);
+  card.add_polygon({0, 1, 2, 3}, 1);
+  card.add_polygon({0, 1, 2, 3}, 1);
+  card.add_surface("Card__STATIC_IMAGE__").colr(255, 255, 255).ctex("Planar Image Map").timg(kPrefix + "card.tga").tflg(0x4);
+  add_object("card.lwo", card);
+  for (const Look look : {Look::engine, Look::lightwave}) {
+    if (!draw(look)) return;
+    // The picture's quad is the whole frame, as the engine sizes it.
+    auto rgb = [&](int x, int y) { return (px(x, y)[0] > 128) * 4 + (px(x, y)[1] > 128) * 2 + (px(x, y)[2] > 128); };
+    EXPECT_EQ(rgb(4, 4), 4) << look_name(look);                   // red, top left
+    EXPECT_EQ(rgb(width - 5, 4), 2) << look_name(look);           // green, top right
+    EXPECT_EQ(rgb(4, height - 5), 1) << look_name(look);          // blue, bottom left
+    EXPECT_EQ(rgb(width - 5, height - 5), 7) << look_name(look);  // white, bottom right
+    close();
+  }
+}
+
 TEST_F(LwLookFixture, SphericalMapHasNoSeamColumn) {
   // Top half white, bottom half black: a seam drawn from the coarsest mip level would show
   // as a grey column in the white half, where the longitude wraps (facing the camera).
@@ -374,6 +426,28 @@ TEST_F(LwLookFixture, ShaderFailureFallsBackWithOneLogLine) {
   EXPECT_EQ(fallback_lines, 1);
   EXPECT_GT(gl_recorder().count(GlFunc::Begin), 0u);
   EXPECT_EQ(gl_recorder().count(GlFunc::UseProgram), 0u);
+}
+
+TEST_F(LwLookFixture, FallbackDrawsTexturedSurfacesWithTheEngineTextureCoordinates) {
+  quadrant_picture(dir, "quad.tga", 64);
+  LwobWriter w;
+  w.add_point(-1, -1, 0);
+  w.add_point(-1, 1, 0);
+  w.add_point(1, 1, 0);
+  w.add_point(1, -1, 0);
+  w.add_polygon({0, 1, 2, 3}, 1);
+  w.add_surface("Map").colr(0, 0, 0).ctex("Planar Image Map").timg(kPrefix + "quad.tga").tflg(0x4).sub("TSIZ", vec3(2, 2, 2));
+  add_object("square.lwo", w);
+  lws.objects[0].motion[0].value = {0, 0, 4, 0, 0, 0, 1, 1, 1};
+  lws.lights.push_back(distant(0, 0));
+  GlBackendScope scope(GlBackend::recorder);
+  gl_recorder().reset();
+  gl_recorder().compile_ok = false;
+  if (!draw()) return;
+  EXPECT_FALSE(lw_draw_used_shaders());
+  // Both triangles of the square carry the engine's coordinates, with the picture bound.
+  EXPECT_EQ(gl_recorder().count(GlFunc::TexCoord2f), 6u);
+  EXPECT_GT(gl_recorder().count(GlFunc::BindTexture), 0u);
 }
 
 }  // namespace

@@ -258,6 +258,49 @@ TEST(LwPose, LightWave6CurrentCameraLightsAndTimeOrigin) {
   EXPECT_NEAR(pose.light_intensity[0], 0.75, 1e-6);
 }
 
+// A light with heading 40 and pitch 30 in both generations. `orvl eval` prints the engine's
+// light angles as (-30, 40): the engine's evaluation turns (heading, pitch, bank) into
+// (-pitch, heading, -bank) for every item of both generations, which is its own order and
+// not a reading of the LightWave 6 channels in the wrong order; the pose must give
+// LightWave's direction from either.
+TEST(LwPose, LightAnglesMeanTheSameInBothGenerations) {
+  LwsScene five;
+  five.crlf = false;
+  LwsObject null_object;
+  five.objects = {null_object, null_object, null_object};
+  LwsLight light;
+  light.type = 0;
+  light.motion = {key(0, {0, 0, 0, 40, 30, 0, 1, 1, 1})};
+  five.lights.push_back(light);
+  five.camera_settings = "Resolution 2\nPixelAspectRatio 1\n";
+  const std::string six =
+      "LWSC\n3\n\nFirstFrame 0\nLastFrame 30\nFrameStep 1\nFramesPerSecond 30\n\n"
+      "AddNullObject Base\nObjectMotion\nNumChannels 9\n\n"
+      "AddLight\nLightName Sun\nLightMotion\nNumChannels 9\n"
+      "Channel 3\n{ Envelope\n  1\n  Key 0.6981317 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n"
+      "Channel 4\n{ Envelope\n  1\n  Key 0.5235988 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n"
+      "LightType 0\n\n"
+      "AddCamera\nCameraName Camera\nCameraMotion\nNumChannels 9\nZoomFactor 3.2\n";
+  const double h = 40 * kPi / 180, p = 30 * kPi / 180;
+  for (const std::string& text : {padded(write_lws(five)), six}) {
+    Loaded l(text);
+    ASSERT_EQ(l.status, SceneStatus::ok) << text.substr(0, 6);
+    ASSERT_EQ(l.scene.lw.lights.size(), 1u) << text.substr(0, 6);
+    clock_set_virtual(0);
+    scene_reset_motions(l.scene);
+    evaluate_objects(l.scene);
+    evaluate_camera(l.scene);
+    evaluate_light(l.scene, l.scene.lw.lights[0].motion);
+    EXPECT_NEAR(l.scene.light_angles[0], -p, 1e-6);
+    EXPECT_NEAR(l.scene.light_angles[1], h, 1e-6);
+    LwPose pose;
+    ASSERT_TRUE(lw_pose_at(l.scene, 0, pose));
+    // Heading turns +Z toward +X, pitch tips it toward -Y.
+    expect_point(pose.light_world[0], 0, 0, 1, std::sin(h) * std::cos(p), -std::sin(p), std::cos(h) * std::cos(p), 0);
+    clock_use_real();
+  }
+}
+
 TEST(LwPose, AbsurdValuesGiveOneLogLineAndFiniteResults) {
   LwsScene s;
   s.crlf = false;

@@ -435,6 +435,35 @@ TEST_F(PanelTest, AboutDocumentationAndShows) {
 
 namespace {
 
+TEST_F(PanelTest, LookItemIsSavedAsLookInTheOrvlSectionOnlyOnceChosen) {
+  PanelModel m(opt, ui);
+  m.sync_checks_from_options();
+  // Never chosen: unchecked, and nothing written, so each scene keeps its own default.
+  EXPECT_FALSE(m.checked(kCmdLightWaveLook));
+  EXPECT_EQ(panel_config_text({}, opt, "", "", "").find("Look="), std::string::npos);
+  const std::string path = (root / "look.ini").string();
+  std::string error;
+  for (const Look want : {Look::lightwave, Look::engine}) {
+    m.command(kCmdLightWaveLook);
+    EXPECT_EQ(m.checked(kCmdLightWaveLook), want == Look::lightwave);
+    EXPECT_TRUE(opt.look_set);
+    EXPECT_EQ(opt.look, want);
+    // Written where `orvl render` and `orvl play` read it, beside an exact draw order
+    // that a hand-edited file had, and read back into a fresh set of options.
+    opt.exact_draw_order = true;
+    ASSERT_TRUE(panel_config_write(path, panel_config_text({}, opt, "", "", ""), &error)) << error;
+    Options read;
+    options_read_drawing(path, read);
+    EXPECT_TRUE(read.look_set);
+    EXPECT_EQ(read.look, want);
+    EXPECT_TRUE(read.exact_draw_order);
+    // And the mark follows the file on the next start.
+    PanelModel next(read, ui);
+    next.sync_checks_from_options();
+    EXPECT_EQ(next.checked(kCmdLightWaveLook), want == Look::lightwave);
+  }
+}
+
 TEST_F(PanelTest, ConfigurationFileKeepsPathsAndOptionsAcrossRuns) {
   Options saved = opt;
   saved.z_buffer = true;
