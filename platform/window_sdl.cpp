@@ -97,6 +97,32 @@ int decode_text(const char* text, size_t max_bytes, WindowMessage* out, int capa
   return n;
 }
 
+uint32_t modifiers_of(Uint16 mod) {
+  uint32_t m = 0;
+  if (mod & KMOD_SHIFT) m |= KeyModifier::SHIFT;
+  if (mod & KMOD_CTRL) m |= KeyModifier::CONTROL;
+  if (mod & KMOD_ALT) m |= KeyModifier::ALT;
+  return m;
+}
+
+uint32_t pointer_button(Uint8 b) {
+  switch (b) {
+    case SDL_BUTTON_LEFT: return PointerButton::LEFT;
+    case SDL_BUTTON_MIDDLE: return PointerButton::MIDDLE;
+    case SDL_BUTTON_RIGHT: return PointerButton::RIGHT;
+    default: return 0;
+  }
+}
+
+// SDL's button state as PointerButton bits.
+uint32_t pointer_mask(Uint32 state) {
+  uint32_t m = 0;
+  if (state & SDL_BUTTON_LMASK) m |= 1u << (PointerButton::LEFT - 1);
+  if (state & SDL_BUTTON_MMASK) m |= 1u << (PointerButton::MIDDLE - 1);
+  if (state & SDL_BUTTON_RMASK) m |= 1u << (PointerButton::RIGHT - 1);
+  return m;
+}
+
 }  // namespace
 
 int sdl_translate_event(const SDL_Event& e, WindowMessage* out, int capacity) {
@@ -109,6 +135,7 @@ int sdl_translate_event(const SDL_Event& e, WindowMessage* out, int capacity) {
       bool sys = (e.key.keysym.mod & KMOD_ALT) || k == SDLK_F10 || k == SDLK_LALT || k == SDLK_RALT;
       m.kind = sys ? WindowMessageKind::sys_key_down : WindowMessageKind::key_down;
       m.code = sdl_virtual_key(k);
+      m.modifiers = modifiers_of(e.key.keysym.mod);
       out[0] = m;
       uint32_t ch = sys ? 0 : control_character(k);
       if (ch && capacity > 1) {
@@ -128,6 +155,37 @@ int sdl_translate_event(const SDL_Event& e, WindowMessage* out, int capacity) {
     }
     case SDL_QUIT:
       m.kind = WindowMessageKind::quit;
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      if (const uint32_t b = pointer_button(e.button.button)) {
+        m.kind = e.type == SDL_MOUSEBUTTONDOWN ? WindowMessageKind::pointer_down : WindowMessageKind::pointer_up;
+        m.code = b;
+        m.x = e.button.x;
+        m.y = e.button.y;
+        m.modifiers = modifiers_of(Uint16(SDL_GetModState()));
+      }
+      break;
+    case SDL_MOUSEMOTION:
+      if (const uint32_t held = pointer_mask(e.motion.state)) {
+        m.kind = WindowMessageKind::pointer_drag;
+        m.code = held;
+        m.x = e.motion.x;
+        m.y = e.motion.y;
+        m.dx = e.motion.xrel;
+        m.dy = e.motion.yrel;
+        m.modifiers = modifiers_of(Uint16(SDL_GetModState()));
+      }
+      break;
+    case SDL_MOUSEWHEEL:
+      m.kind = WindowMessageKind::wheel;
+      m.dy = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      break;
+    case SDL_DROPFILE:
+      if (e.drop.file) {
+        m.kind = WindowMessageKind::drop;
+        m.path = e.drop.file;
+      }
       break;
     case SDL_WINDOWEVENT:
       switch (e.window.event) {
@@ -320,6 +378,7 @@ class SdlWindow final : public WindowBackend {
     if (!SDL_PollEvent(&e)) return false;
     WindowMessage msgs[kPending];
     int n = sdl_translate_event(e, msgs, kPending);
+    if (e.type == SDL_DROPFILE && e.drop.file) SDL_free(e.drop.file);  // the path is copied
     for (int i = 0; i < n; i++) {
       if (msgs[i].kind == WindowMessageKind::size) drawable_size(msgs[i].width, msgs[i].height);
     }
@@ -340,6 +399,13 @@ class SdlWindow final : public WindowBackend {
     if (window_) SDL_GL_GetDrawableSize(window_, &w, &h);
   }
   const std::string& error() const override { return error_; }
+  bool set_full_screen(bool on) override {
+    if (!window_) return false;
+    if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) return false;
+    SDL_ShowCursor(on ? SDL_DISABLE : SDL_ENABLE);
+    cursor_hidden_ = on;
+    return true;
+  }
 
  private:
   WindowStatus fail(WindowStatus s) {
