@@ -326,6 +326,14 @@ class SdlWindow final : public WindowBackend {
       SDL_ShowCursor(SDL_DISABLE);
       cursor_hidden_ = true;
     }
+    if (cover_desktop) {
+      // set_full_screen(false) goes back to a window of the asked size, centred.
+      covering_ = true;
+      saved_w_ = r.width * scale;
+      saved_h_ = r.height * scale;
+      SDL_DisplayMode desk;
+      if (SDL_GetDesktopDisplayMode(0, &desk) == 0) window_centre_position(desk.w, desk.h, saved_w_, saved_h_, saved_x_, saved_y_);
+    }
     SDL_RaiseWindow(window_);
     SDL_DisableScreenSaver();
     screen_saver_off_ = true;
@@ -356,6 +364,7 @@ class SdlWindow final : public WindowBackend {
       video_ = false;
     }
     pending_count_ = pending_head_ = 0;
+    covering_ = false;
   }
 
   void swap() override {
@@ -400,10 +409,27 @@ class SdlWindow final : public WindowBackend {
   }
   const std::string& error() const override { return error_; }
   bool set_full_screen(bool on) override {
-    if (!window_) return false;
-    if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) return false;
+    if (!window_ || full_screen_) return false;  // a changed display mode stays as opened
+    if (on == covering_) return true;
+    if (on) {
+      // A borderless window over the display, as open() covers the desktop: it needs no
+      // window manager (a full-screen request alone is a hint that Xvfb never acts on).
+      SDL_Rect bounds;
+      if (SDL_GetDisplayBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &bounds) != 0) return false;
+      SDL_GetWindowPosition(window_, &saved_x_, &saved_y_);
+      SDL_GetWindowSize(window_, &saved_w_, &saved_h_);
+      SDL_SetWindowBordered(window_, SDL_FALSE);
+      SDL_SetWindowPosition(window_, bounds.x, bounds.y);
+      SDL_SetWindowSize(window_, bounds.w, bounds.h);
+      SDL_RaiseWindow(window_);
+    } else {
+      SDL_SetWindowSize(window_, saved_w_, saved_h_);
+      SDL_SetWindowPosition(window_, saved_x_, saved_y_);
+      SDL_SetWindowBordered(window_, SDL_TRUE);
+    }
     SDL_ShowCursor(on ? SDL_DISABLE : SDL_ENABLE);
     cursor_hidden_ = on;
+    covering_ = on;
     return true;
   }
 
@@ -423,6 +449,8 @@ class SdlWindow final : public WindowBackend {
   bool full_screen_ = false;
   bool cursor_hidden_ = false;
   bool screen_saver_off_ = false;
+  bool covering_ = false;  // set_full_screen(true) in force
+  int saved_x_ = 0, saved_y_ = 0, saved_w_ = 0, saved_h_ = 0;
   std::string error_;
   WindowMessage pending_[kPending];
   int pending_head_ = 0, pending_count_ = 0;
