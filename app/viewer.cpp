@@ -464,6 +464,7 @@ bool Player::open_file(const std::string& file) {
   display_set_title("orvl - " + run_.file);
   effects_restart(scene_);
   steps_done_ = 0;
+  last_t_ = 0;
   camera_.on = false;
   dragging_ = false;
   return true;
@@ -629,8 +630,11 @@ bool Player::frame() {
   if (options_.seconds >= 0 && double(uint32_t(now - started_)) > options_.seconds * 1000.0) return false;
   const bool was_paused = transport_.paused;
   transport_.update(now);
-  if (transport_.paused != was_paused) music_follow(false);
   const double t = transport_.time(now);
+  // Back at the start after the end (the loop): the music starts again with the scene.
+  const bool wrapped = !transport_.paused && !restart_effects_ && t < last_t_;
+  if (transport_.paused != was_paused || wrapped) music_follow(wrapped);
+  last_t_ = t;
   set_motion_time(scene_, now, t, transport_.length_ms);
 
   // Per-frame effects follow media time at the scene's frame rate: a seek (or a loop back to
@@ -776,14 +780,55 @@ void Player::draw_overlay() {
   g.PopMatrix();
 }
 
-// Music: none until the run carries some.
-void Player::start_music() {
+void Player::attach_music(const MusicState* music, uint32_t rate) {
+  music_ = music && !music->path.empty() && music->handle != 0 ? music : nullptr;
+  music_rate_ = rate > 0 ? rate : 22050;
   music_paused_ = false;
   music_muted_ = false;
-  music_speed_ = 1;
+  music_follow(true);
 }
-void Player::music_follow(bool) {}
-void Player::stop_music() {}
+
+// The music from the start, with a scene that (re)starts.
+void Player::start_music() {
+  music_paused_ = true;  // stopped by stop_music (or never started): play it
+  music_follow(true);
+}
+
+// Pauses with the transport, moves on a seek (and on a speed change, since muted music runs
+// on at its own pace), is muted at speeds other than 1.
+void Player::music_follow(bool seeked) {
+  if (!music_ || !sound_library_loaded()) return;
+  const SoundApi& api = sound_api();
+  using SetPosition = int (*)(uint32_t, int64_t);
+  using SetMute = int (*)(uint32_t, int);
+  static SetPosition set_position = nullptr;
+  static SetMute set_mute = nullptr;
+  if (!set_position) set_position = reinterpret_cast<SetPosition>(sound_library_symbol("ORVL_ChannelSetPosition"));
+  if (!set_mute) set_mute = reinterpret_cast<SetMute>(sound_library_symbol("ORVL_ChannelSetMute"));
+  const uint32_t h = music_->handle;
+  const bool muted = transport_.speed != 1;
+  if ((seeked || muted != music_muted_) && set_position) {
+    const double t = transport_.time(clock_now_ms());
+    (void)set_position(h, static_cast<int64_t>(t * music_rate_ / 1000.0));
+  }
+  if (muted != music_muted_ && set_mute) {
+    (void)set_mute(h, muted ? 1 : 0);
+    music_muted_ = muted;
+  }
+  if (transport_.paused != music_paused_) {
+    if (transport_.paused) (void)api.channel_stop(h);
+    else if (music_->kind == MusicKind::stream) (void)api.stream_play(h, 0, 0);
+    else (void)api.music_play(h);
+    music_paused_ = transport_.paused;
+  }
+}
+
+// Holds the music while no scene plays; its owner frees it.
+void Player::stop_music() {
+  if (!music_ || !sound_library_loaded()) return;
+  (void)sound_api().channel_stop(music_->handle);
+  music_paused_ = true;
+}
 
 int player_run(const SceneRun& run, const ViewerOptions& options) {
   display_setup(DisplaySetup{DisplayBackend::automatic, std::max(1, options.scale), false});

@@ -56,6 +56,7 @@
 #include <string>
 
 #include "app/scene_run.h"
+#include "app/sound_output.h"
 #include "platform/window.h"
 #include "scene/lw_info.h"
 #include "scene/scene.h"
@@ -163,6 +164,10 @@ class Player {
   void drop(const std::string& path);
   // Seeks as the keys do (clamped; effects restart at the next frame; the music follows).
   void seek(double ms);
+  // Music that follows the transport from now on (null: none): a stream or module of the
+  // loaded sound library, opened and started by the caller at media time 0 on an output of
+  // `rate` Hz; it must outlive the player or be detached first.
+  void attach_music(const MusicState* music, uint32_t rate);
 
   const Transport& transport() const { return transport_; }
   Transport& transport() { return transport_; }
@@ -210,8 +215,10 @@ class Player {
   double fps_ = 0;
   bool dragging_ = false;
   // The music as it was last set, to follow the transport.
+  const MusicState* music_ = nullptr;
+  uint32_t music_rate_ = 22050;
   bool music_paused_ = false, music_muted_ = false;
-  double music_speed_ = 1;
+  double last_t_ = 0;
 };
 
 // `orvl play`: the player until q, Escape, a closed window, a stop signal or `seconds`.

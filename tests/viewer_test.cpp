@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "render/display.h"
+#include "app/sound_output.h"
 #include "render/png_writer.h"
 #include "scene/lw_scene.h"
 #include "scene/motion.h"
@@ -413,6 +414,61 @@ TEST_F(PlayerTest, ADroppedSceneReplacesTheCurrentOneAndAnythingElseIsRefused) {
   EXPECT_NEAR(player_.media_ms(), 0, 1e-6) << "the dropped scene starts at 0";
   frame_after(40);
   EXPECT_NEAR(player_.media_ms(), 40, 1e-6);
+}
+
+// Music follows the transport: it stops with a pause, moves with every seek, plays again.
+TEST_F(PlayerTest, MusicPausesAndSeeksWithTheTransport) {
+  ASSERT_EQ(sound_library_load(), SoundLoadStatus::ok);
+  const SoundApi& api = sound_api();
+  auto position = reinterpret_cast<int64_t (*)(uint32_t)>(sound_library_symbol("ORVL_ChannelGetPosition"));
+  auto playing = reinterpret_cast<int (*)(uint32_t)>(sound_library_symbol("ORVL_ChannelIsPlaying"));
+  ASSERT_NE(position, nullptr);
+  ASSERT_NE(playing, nullptr);
+  // 30 s of silence, 16-bit mono at 22050 Hz.
+  const uint32_t frames = 22050 * 30, bytes = frames * 2;
+  std::string wav = "RIFF";
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) wav += char(v >> (8 * i)); };
+  u32(36 + bytes);
+  wav += "WAVEfmt ";
+  u32(16);
+  wav += std::string("\x01\x00\x01\x00", 4);
+  u32(22050);
+  u32(22050 * 2);
+  wav += std::string("\x02\x00\x10\x00", 4);
+  wav += "data";
+  u32(bytes);
+  wav += std::string(bytes, '\0');
+  const std::string path = *dir_ + "/silence.wav";
+  std::ofstream(path, std::ios::binary) << wav;
+  ASSERT_EQ(api.init(-2, 22050, 0, nullptr), 1);
+  MusicState music;
+  music.path = path;
+  music.handle = api.stream_create_file(0, path.c_str(), 0, 0, 0);
+  ASSERT_NE(music.handle, 0u);
+  ASSERT_EQ(api.stream_play(music.handle, 0, 0), 1);
+  ASSERT_EQ(api.start(), 1);
+
+  ASSERT_TRUE(open("scene/3vex.lws"));
+  player_.attach_music(&music, 22050);
+  frame_after(500);
+  player_.handle(key(VirtualKey::SPACE));
+  EXPECT_EQ(playing(music.handle), 0) << "paused with the scene";
+  player_.handle(key(VirtualKey::RIGHT));
+  EXPECT_EQ(position(music.handle), int64_t(1500 * 22.05)) << "moved with the seek";
+  player_.handle(key(VirtualKey::UP));
+  EXPECT_EQ(position(music.handle), int64_t(11500 * 22.05));
+  player_.handle(key(0xDD));  // x2: muted, and moved back into step when it returns to x1
+  player_.handle(key(VirtualKey::SPACE));
+  EXPECT_EQ(playing(music.handle), 1) << "playing again";
+  frame_after(500);
+  EXPECT_NEAR(player_.media_ms(), 12500, 1e-6);
+  player_.handle(key(0xDB));
+  const int64_t back = position(music.handle);
+  EXPECT_GE(back, int64_t(12500 * 22.05));
+  EXPECT_LT(back, int64_t(12700 * 22.05)) << "in step with the scene after x2";
+  player_.close();
+  (void)api.free();
+  sound_library_release();
 }
 
 // Real SDL events through SDL's offscreen driver and the display's message pump.
