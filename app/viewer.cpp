@@ -503,6 +503,9 @@ void Player::drop(const std::string& path) {
     return;
   }
   const std::string before = run_.file;
+  // --layer / --turntable were meant for the file on the command line; a dropped scene
+  // would be refused for them.
+  run_.object_options_given = false;
   const uint32_t now = clock_now_ms();
   const double at = transport_.time(now);
   stop_music();
@@ -834,12 +837,20 @@ int player_run(const SceneRun& run, const ViewerOptions& options) {
   display_setup(DisplaySetup{DisplayBackend::automatic, std::max(1, options.scale), false});
   Player player;
   if (!player.open(run, options)) return 1;
+  RunMusic music;
+  if (!run_music_start(run, music)) {
+    player.close();
+    return 1;
+  }
+  // run_music_start opens the output as the show's Sound menu leaves it by default.
+  player.attach_music(&music.state, 22050);
   const uint32_t start = clock_now_ms();
   while (player.frame()) {
   }
   const long long frames = player.frames_drawn();
   const double secs = uint32_t(clock_now_ms() - start) / 1000.0;
   player.close();
+  run_music_stop(music);
   std::fprintf(stderr, "%lld frames in %.1f s (%.1f frames per second)%s\n", frames, secs,
                secs > 0 ? frames / secs : 0.0, player.quit_asked() || stop_requested() ? ", stopped" : "");
   return stop_requested() ? stop_exit_code() : 0;
