@@ -389,7 +389,7 @@ TEST_F(PlayerTest, ScreenshotsAreWrittenWithoutTheOverlayAndAFailureDoesNotStopP
 }
 
 TEST_F(PlayerTest, ADroppedSceneReplacesTheCurrentOneAndAnythingElseIsRefused) {
-  ASSERT_TRUE(open("scene/6vex.lws"));
+  ASSERT_TRUE(open("scene/6vex.lws", Look::lightwave));  // the look lone objects are drawn in
   frame_after(10);
   std::ofstream(*dir_ + "/notes.txt") << "hello";
   std::ofstream(*dir_ + "/fake.lws") << "not a scene";
@@ -414,6 +414,14 @@ TEST_F(PlayerTest, ADroppedSceneReplacesTheCurrentOneAndAnythingElseIsRefused) {
   EXPECT_NEAR(player_.media_ms(), 0, 1e-6) << "the dropped scene starts at 0";
   frame_after(40);
   EXPECT_NEAR(player_.media_ms(), 40, 1e-6);
+
+  // An object plays as its viewing scene (a turntable): the picture turns as time runs.
+  m.path = *dir_ + "/objects/s1_ship.lwo";
+  player_.handle(m);
+  const std::vector<uint8_t> first = frame_after(10);
+  EXPECT_EQ(player_.file(), m.path);
+  EXPECT_GT(player_.transport().length_ms, 0);
+  EXPECT_NE(frame_after(2500), first);
 }
 
 // Music follows the transport: it stops with a pause, moves with every seek, plays again.
