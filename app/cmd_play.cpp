@@ -1,8 +1,10 @@
-// One scene in a window: `orvl play FILE.lws` watches it on the real clock.
+// One scene in a window: `orvl play FILE.lws` watches it with the player's keys (app/viewer.h);
+// `orvl render --window` watches it plainly on the real clock.
 #include <cstdio>
 
 #include "app/command.h"
 #include "app/scene_run.h"
+#include "app/viewer.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/signals.h"
@@ -57,21 +59,29 @@ int run_play(const std::vector<std::string>& input) {
   std::string error, value;
   bool missing = false;
   double scale = 1;
-  const bool full = take_flag(args, "--fullscreen");
+  ViewerOptions viewer;
+  viewer.full_screen = take_flag(args, "--fullscreen");
   take_flag(args, "--windowed");  // the default
   if (!take_look(args, run, error)) return usage("play", error);
   if (!common_options(args, run, error)) return usage("play", error);
   if (take_option(args, "--scale", value, &missing) && !parse_number(value, 1, 16, scale))
     return usage("play", "--scale wants a whole number from 1 to 16");
+  viewer.scale = int(scale);
+  take_option(args, "--shots", viewer.shots_dir, &missing);
+  viewer.overlay = take_flag(args, "--overlay");
+  if (take_option(args, "--loop", value, &missing)) {
+    if (value != "on" && value != "off") return usage("play", "--loop wants on or off");
+    viewer.loop = value == "on";
+  }
   if (missing || args.size() != 1)
-    return usage("play", "usage: orvl play FILE.lws|FILE.lwo [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave] [--music FILE] [--missing null] [--layer N] [--turntable S]");
+    return usage("play", "usage: orvl play FILE.lws|FILE.lwo [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave] [--music FILE] [--missing null] [--layer N] [--turntable S] [--shots DIR] [--loop on|off] [--overlay]");
   run.file = args[0];
   stop_signals_install();
-  return play_window(run, full, int(scale), -1);
+  return player_run(run, viewer);
 }
 
 const CommandRegistrar play_cmd(
-    {"play", "play FILE.lws|FILE.lwo [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave] [--music FILE] [--missing null] [--layer N] [--turntable S]",
+    {"play", "play FILE.lws|FILE.lwo [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave] [--music FILE] [--missing null] [--layer N] [--turntable S] [--shots DIR] [--loop on|off] [--overlay]",
      run_play});
 
 }  // namespace

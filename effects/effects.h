@@ -65,6 +65,11 @@ void particles_setup_scene(Scene& scene);
 void effects_init(Scene& scene);
 // Releases the kinds whose surfaces the scene holds.
 void effects_free(Scene& scene);
+// Puts everything that steps per drawn frame back where a fresh start has it, without
+// loading anything again: the random sequence from seed 1, every particle dead, plasma
+// phases 0, dots and stars prepared anew on cleared buffers, the video at frame 0,
+// texture scrolling at 0. A viewer that seeks restarts and steps up to the target frame.
+void effects_restart(Scene& scene);
 
 // ---------------------------------------------------------------------------------------
 // Random generator: s = s * 214013 + 2531011 (mod 2^32), result bits 16..30 of s (0..32767).
@@ -238,6 +243,12 @@ enum class [[nodiscard]] ParticleStatus : int {
 // triangles. Draws one random number per particle. Logs one line when it clamps or refuses;
 // a refused emitter has count 0.
 ParticleStatus particles_setup(ParticleEmitter& emitter, std::vector<Triangle>& polygons);
+
+// Kills every particle of the emitter (they are born again by the next steps).
+void particles_restart(ParticleEmitter& emitter);
+// Queues the living particles where they stand, moving nothing (a held frame).
+void particles_queue(ParticleEmitter& emitter, void (*sink)(void*, const Triangle*, Vertex*, Vertex*, Vertex*, int32_t),
+                     void* context);
 
 // Where the step queues its triangles (the frame renderer's draw list during play).
 using ParticleSink = void (*)(void* context, const Triangle* triangle, Vertex* v0, Vertex* v1,

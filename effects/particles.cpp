@@ -127,4 +127,22 @@ void particles_step(ParticleEmitter& emitter, const Triangle& first, const Verte
   }
 }
 
+void particles_restart(ParticleEmitter& emitter) {
+  const int count = emitter.count > kParticlePool ? kParticlePool : emitter.count;
+  for (int i = 0; i < count; ++i) g_pool[static_cast<size_t>(i)].life = -1.0f;
+  emitter.cursor = 0;
+}
+
+void particles_queue(ParticleEmitter& emitter, ParticleSink sink, void* context) {
+  if (emitter.count <= 0 || !sink) return;
+  const int count = emitter.count > kParticlePool ? kParticlePool : emitter.count;
+  const int32_t key = particle_key(emitter.corners[2]);
+  for (int i = 0; i < count; ++i) {
+    Particle& p = g_pool[static_cast<size_t>(i)];
+    if (p.life < 0) continue;
+    sink(context, &p.triangle_a, &p.corners[0], &p.corners[1], &p.corners[2], key);
+    sink(context, &p.triangle_b, &p.corners[0], &p.corners[2], &p.corners[3], key);
+  }
+}
+
 }  // namespace orvl

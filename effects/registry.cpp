@@ -1,5 +1,6 @@
 // Preparing and releasing the effects a scene's surface names ask for, and plugging the
 // per-frame steps into the frame renderer.
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -30,8 +31,17 @@ void queue_into(void* scene, const Triangle* t, Vertex* v0, Vertex* v1, Vertex* 
   (void)queue_entry(*static_cast<Scene*>(scene), t, v0, v1, v2, key);
 }
 
-void step_particles(Scene& scene, SceneObject& object) {
+// Steps after a jump in time move the particles from where the emitter stands now: the
+// emitter's places at the skipped frames are not evaluated.
+void step_particles(Scene& scene, SceneObject& object, int steps) {
   if (!object.emitter || object.polygons.empty()) return;
+  if (steps <= 0) {
+    particles_queue(*object.emitter, queue_into, &scene);
+    return;
+  }
+  for (int k = 1; k < steps; ++k)
+    particles_step(*object.emitter, object.polygons[0], object.transformed.data(), object.transformed.size(),
+                   nullptr, nullptr);
   particles_step(*object.emitter, object.polygons[0], object.transformed.data(), object.transformed.size(),
                  queue_into, &scene);
 }
@@ -98,6 +108,30 @@ void effects_init(Scene& scene) {
       case EffectKind::sinus_dots: sinus_dots_init(s.texture_width, s.texture_height); break;
       case EffectKind::plasma: prepare_plasma(scene, s); break;
       case EffectKind::video: prepare_video(scene, s, n); break;
+      case EffectKind::none: break;
+    }
+  });
+}
+
+void effects_restart(Scene& scene) {
+  effect_random_seed(1);
+  for (int i = 0; i < scene.object_count && i < static_cast<int>(scene.objects.size()); ++i) {
+    SceneObject& o = scene.objects[i];
+    if (o.emitter) particles_restart(*o.emitter);
+    for (Surface& s : o.surfaces) s.scroll_u = s.scroll_v = 0;
+  }
+  for_effect_surfaces(scene, [&](Surface& s) {
+    switch (parse_effect_name(s.name).kind) {
+      case EffectKind::star_field:
+        std::fill(s.effect_pixels.begin(), s.effect_pixels.end(), 0u);
+        star_field_init(s.texture_width, s.texture_height);
+        break;
+      case EffectKind::sinus_dots:
+        std::fill(s.effect_pixels.begin(), s.effect_pixels.end(), 0u);
+        sinus_dots_init(s.texture_width, s.texture_height);
+        break;
+      case EffectKind::plasma: plasma_state().phase_sin = plasma_state().phase_cos = 0; break;
+      case EffectKind::video: video_state().position = 0; break;
       case EffectKind::none: break;
     }
   });

@@ -9,6 +9,9 @@
 //             framebuffer object of the window size; no messages;
 //   null      no context at all; messages come from `null_window_push` (tests, and runs
 //             that only need the call sequence).
+// Besides keys, the sdl backend reports pointer buttons, drags (motion while a button is
+// held; bare hovering stays `other`, so a moving mouse does not fill the queue), the wheel
+// and files dropped onto the window: what a viewer of its own needs (app/viewer.h).
 // Messages are modelled on the classic desktop window messages that the display rules
 // are written in: key-down with virtual-key codes, a character message after keys that
 // produce one, close, quit, size, system keys and commands. Single-threaded.
@@ -32,13 +35,32 @@ enum class WindowMessageKind : int {
   sys_key_down = 7,  // Alt combinations and F10
   sys_command = 8,   // code: system command (0xF140 screen saver, 0xF170 monitor power)
   paint = 9,
-  other = 10,        // anything else the platform reports (mouse, focus, ...)
+  other = 10,        // anything else the platform reports (hovering, focus, ...)
+  pointer_down = 11, // code: button (PointerButton); x, y: where, in window pixels
+  pointer_up = 12,   // code: button; x, y
+  pointer_drag = 13, // code: buttons held (PointerButton bits); x, y; dx, dy: the move
+  wheel = 14,        // dy: steps, positive away from the user
+  drop = 15,         // path: a file dropped onto the window
 };
+
+// Buttons of pointer messages: pointer_down/up name one, pointer_drag holds a mask of
+// (1 << (button - 1)).
+namespace PointerButton {
+constexpr uint32_t LEFT = 1, MIDDLE = 2, RIGHT = 3;
+}  // namespace PointerButton
+
+// Modifier bits of key and pointer messages.
+namespace KeyModifier {
+constexpr uint32_t SHIFT = 0x1, CONTROL = 0x2, ALT = 0x4;
+}  // namespace KeyModifier
 
 struct WindowMessage {
   WindowMessageKind kind = WindowMessageKind::none;
   uint32_t code = 0;
   int width = 0, height = 0;
+  int x = 0, y = 0, dx = 0, dy = 0;
+  uint32_t modifiers = 0;  // KeyModifier bits held when the message was made
+  std::string path = {};   // drop only (empty strings do not allocate)
 };
 
 // Virtual-key codes used by key bindings (the values desktop keyboards report).
@@ -103,6 +125,9 @@ class WindowBackend {
   virtual void set_title(const std::string& title) = 0;
   // Size of what GL draws into, in pixels.
   virtual void drawable_size(int& width, int& height) const = 0;
+  // Covers the desktop (true) or goes back to the window (false) without a mode change;
+  // false where there is no window to change. A size message follows a change.
+  virtual bool set_full_screen(bool) { return false; }
   virtual const std::string& error() const = 0;
 };
 

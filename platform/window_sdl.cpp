@@ -97,6 +97,32 @@ int decode_text(const char* text, size_t max_bytes, WindowMessage* out, int capa
   return n;
 }
 
+uint32_t modifiers_of(Uint16 mod) {
+  uint32_t m = 0;
+  if (mod & KMOD_SHIFT) m |= KeyModifier::SHIFT;
+  if (mod & KMOD_CTRL) m |= KeyModifier::CONTROL;
+  if (mod & KMOD_ALT) m |= KeyModifier::ALT;
+  return m;
+}
+
+uint32_t pointer_button(Uint8 b) {
+  switch (b) {
+    case SDL_BUTTON_LEFT: return PointerButton::LEFT;
+    case SDL_BUTTON_MIDDLE: return PointerButton::MIDDLE;
+    case SDL_BUTTON_RIGHT: return PointerButton::RIGHT;
+    default: return 0;
+  }
+}
+
+// SDL's button state as PointerButton bits.
+uint32_t pointer_mask(Uint32 state) {
+  uint32_t m = 0;
+  if (state & SDL_BUTTON_LMASK) m |= 1u << (PointerButton::LEFT - 1);
+  if (state & SDL_BUTTON_MMASK) m |= 1u << (PointerButton::MIDDLE - 1);
+  if (state & SDL_BUTTON_RMASK) m |= 1u << (PointerButton::RIGHT - 1);
+  return m;
+}
+
 }  // namespace
 
 int sdl_translate_event(const SDL_Event& e, WindowMessage* out, int capacity) {
@@ -109,6 +135,7 @@ int sdl_translate_event(const SDL_Event& e, WindowMessage* out, int capacity) {
       bool sys = (e.key.keysym.mod & KMOD_ALT) || k == SDLK_F10 || k == SDLK_LALT || k == SDLK_RALT;
       m.kind = sys ? WindowMessageKind::sys_key_down : WindowMessageKind::key_down;
       m.code = sdl_virtual_key(k);
+      m.modifiers = modifiers_of(e.key.keysym.mod);
       out[0] = m;
       uint32_t ch = sys ? 0 : control_character(k);
       if (ch && capacity > 1) {
@@ -128,6 +155,37 @@ int sdl_translate_event(const SDL_Event& e, WindowMessage* out, int capacity) {
     }
     case SDL_QUIT:
       m.kind = WindowMessageKind::quit;
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      if (const uint32_t b = pointer_button(e.button.button)) {
+        m.kind = e.type == SDL_MOUSEBUTTONDOWN ? WindowMessageKind::pointer_down : WindowMessageKind::pointer_up;
+        m.code = b;
+        m.x = e.button.x;
+        m.y = e.button.y;
+        m.modifiers = modifiers_of(Uint16(SDL_GetModState()));
+      }
+      break;
+    case SDL_MOUSEMOTION:
+      if (const uint32_t held = pointer_mask(e.motion.state)) {
+        m.kind = WindowMessageKind::pointer_drag;
+        m.code = held;
+        m.x = e.motion.x;
+        m.y = e.motion.y;
+        m.dx = e.motion.xrel;
+        m.dy = e.motion.yrel;
+        m.modifiers = modifiers_of(Uint16(SDL_GetModState()));
+      }
+      break;
+    case SDL_MOUSEWHEEL:
+      m.kind = WindowMessageKind::wheel;
+      m.dy = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      break;
+    case SDL_DROPFILE:
+      if (e.drop.file) {
+        m.kind = WindowMessageKind::drop;
+        m.path = e.drop.file;
+      }
       break;
     case SDL_WINDOWEVENT:
       switch (e.window.event) {
@@ -268,6 +326,14 @@ class SdlWindow final : public WindowBackend {
       SDL_ShowCursor(SDL_DISABLE);
       cursor_hidden_ = true;
     }
+    if (cover_desktop) {
+      // set_full_screen(false) goes back to a window of the asked size, centred.
+      covering_ = true;
+      saved_w_ = r.width * scale;
+      saved_h_ = r.height * scale;
+      SDL_DisplayMode desk;
+      if (SDL_GetDesktopDisplayMode(0, &desk) == 0) window_centre_position(desk.w, desk.h, saved_w_, saved_h_, saved_x_, saved_y_);
+    }
     SDL_RaiseWindow(window_);
     SDL_DisableScreenSaver();
     screen_saver_off_ = true;
@@ -298,6 +364,7 @@ class SdlWindow final : public WindowBackend {
       video_ = false;
     }
     pending_count_ = pending_head_ = 0;
+    covering_ = false;
   }
 
   void swap() override {
@@ -320,6 +387,7 @@ class SdlWindow final : public WindowBackend {
     if (!SDL_PollEvent(&e)) return false;
     WindowMessage msgs[kPending];
     int n = sdl_translate_event(e, msgs, kPending);
+    if (e.type == SDL_DROPFILE && e.drop.file) SDL_free(e.drop.file);  // the path is copied
     for (int i = 0; i < n; i++) {
       if (msgs[i].kind == WindowMessageKind::size) drawable_size(msgs[i].width, msgs[i].height);
     }
@@ -340,6 +408,30 @@ class SdlWindow final : public WindowBackend {
     if (window_) SDL_GL_GetDrawableSize(window_, &w, &h);
   }
   const std::string& error() const override { return error_; }
+  bool set_full_screen(bool on) override {
+    if (!window_ || full_screen_) return false;  // a changed display mode stays as opened
+    if (on == covering_) return true;
+    if (on) {
+      // A borderless window over the display, as open() covers the desktop: it needs no
+      // window manager (a full-screen request alone is a hint that Xvfb never acts on).
+      SDL_Rect bounds;
+      if (SDL_GetDisplayBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &bounds) != 0) return false;
+      SDL_GetWindowPosition(window_, &saved_x_, &saved_y_);
+      SDL_GetWindowSize(window_, &saved_w_, &saved_h_);
+      SDL_SetWindowBordered(window_, SDL_FALSE);
+      SDL_SetWindowPosition(window_, bounds.x, bounds.y);
+      SDL_SetWindowSize(window_, bounds.w, bounds.h);
+      SDL_RaiseWindow(window_);
+    } else {
+      SDL_SetWindowSize(window_, saved_w_, saved_h_);
+      SDL_SetWindowPosition(window_, saved_x_, saved_y_);
+      SDL_SetWindowBordered(window_, SDL_TRUE);
+    }
+    SDL_ShowCursor(on ? SDL_DISABLE : SDL_ENABLE);
+    cursor_hidden_ = on;
+    covering_ = on;
+    return true;
+  }
 
  private:
   WindowStatus fail(WindowStatus s) {
@@ -357,6 +449,8 @@ class SdlWindow final : public WindowBackend {
   bool full_screen_ = false;
   bool cursor_hidden_ = false;
   bool screen_saver_off_ = false;
+  bool covering_ = false;  // set_full_screen(true) in force
+  int saved_x_ = 0, saved_y_ = 0, saved_w_ = 0, saved_h_ = 0;
   std::string error_;
   WindowMessage pending_[kPending];
   int pending_head_ = 0, pending_count_ = 0;

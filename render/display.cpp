@@ -34,6 +34,7 @@ struct DisplayState {
   bool letterboxed = false;
 
   DisplaySetup setup;
+  MessageListener listener;
   FrameSink sink;
   FrameWanted wanted;  // empty: every frame
   uint32_t sink_index = 0;
@@ -149,6 +150,7 @@ void display_reset() {
   s.quit_posted = false;
   s.letterboxed = false;
   s.swap_interval = false;
+  s.listener = nullptr;
 }
 
 void display_bind_key(int key, int* target, int flags) {
@@ -253,6 +255,7 @@ DisplayResult display_open(uint32_t options, int width, int height, int bits_per
 
 namespace {
 int take_message();
+int take_one(DisplayState& s);
 }  // namespace
 
 // A stop signal (SIGINT, SIGTERM) counts as Escape: whoever bound Escape ends the loop
@@ -280,7 +283,12 @@ int take_message() {
       gl().Clear(clear_mask(s));
     }
   }
+  return take_one(s) == 0 ? 0 : 1;
+}
 
+// One waiting message through the window procedure and the listener: 0 for a quit, 1 for
+// any other, -1 when none was waiting.
+int take_one(DisplayState& s) {
   WindowMessage m;
   bool got = s.backend && s.backend->poll(m);
   if (!got && s.quit_posted) {
@@ -289,15 +297,34 @@ int take_message() {
     m.kind = WindowMessageKind::quit;
     got = true;
   }
-  if (!got) return 1;
+  if (!got) return -1;
   if (m.kind == WindowMessageKind::quit) {
     if (s.quit_flag) *s.quit_flag = 1;
+    if (s.listener) s.listener(m);
     return 0;
   }
   (void)display_window_proc(m);
+  if (s.listener) s.listener(m);
   return 1;
 }
 }  // namespace
+
+void display_set_message_listener(MessageListener listener) { state().listener = std::move(listener); }
+
+int display_pump(int max_messages) {
+  DisplayState& s = state();
+  for (int i = 0; i < max_messages; ++i) {
+    const int r = take_one(s);
+    if (r < 0) return 1;
+    if (r == 0) return 0;
+  }
+  return 1;
+}
+
+bool display_set_full_screen(bool on) {
+  DisplayState& s = state();
+  return s.backend && s.backend->set_full_screen(on);
+}
 
 void display_set_title(const std::string& title) {
   DisplayState& s = state();

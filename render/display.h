@@ -25,6 +25,10 @@
 // `scale` makes the window larger and a desktop-sized full screen may differ in shape:
 // the viewport then keeps the picture's shape, centred, with black borders.
 //
+// A viewer of its own (app/viewer.h) also listens to every message taken (keys with their
+// modifiers, pointer drags, the wheel, dropped files), may take several per frame and may
+// switch the window to cover the desktop and back.
+//
 // Every ended frame can go to a frame sink (rows top first, RGBA bytes).
 // Capacities: 128 key bindings (further bindings are ignored and logged), 256 listed
 // display modes (the rest are dropped). All GL goes through gl() (render/gl_api.h).
@@ -114,6 +118,19 @@ enum class DisplayProcResult : int {
 // The window procedure: every message taken by display_frame (and the size of a freshly
 // opened window) goes through here.
 DisplayProcResult display_window_proc(const WindowMessage& m);
+
+// Every message display_frame or display_pump takes goes to `listener` too, after the
+// window procedure (an empty function stops it). display_reset forgets it.
+using MessageListener = std::function<void(const WindowMessage&)>;
+void display_set_message_listener(MessageListener listener);
+// Takes up to `max_messages` more waiting messages without ending a frame (display_frame
+// takes one per frame, which lags behind a dragged mouse). Returns 0 when a quit message
+// was taken, else 1.
+int display_pump(int max_messages);
+// Covers the desktop without a mode change (true) or goes back to the window; false when
+// the backend has no window to change (headless, null). The viewport follows the size
+// message that comes after a change.
+bool display_set_full_screen(bool on);
 
 // Says whether the sink needs the ended frame with this index.
 using FrameWanted = std::function<bool(uint32_t index)>;

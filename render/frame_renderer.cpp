@@ -50,16 +50,17 @@ void set_video_uv(SceneObject& object, int fw, int fh, bool effect_layout) {
   }
 }
 
-void refresh_effect_textures(Scene& scene) {
+void refresh_effect_textures(Scene& scene, int steps = 1) {
   const GlApi& g = gl();
   for (int i = 0; i < scene.object_count; ++i) {
     SceneObject& object = scene.objects[i];
     for (Surface& surface : object.surfaces) {
       if (surface.effect_pixels.empty()) continue;
       if (contains(surface.name, "_VIDEO_")) {
-        if (!g_hooks.video_next_frame) continue;
+        if (!g_hooks.video_next_frame || steps <= 0) continue;
         int fw = 0, fh = 0;
-        const uint32_t* frame = g_hooks.video_next_frame(scene, surface, fw, fh);
+        const uint32_t* frame = nullptr;
+        for (int k = 0; k < steps; ++k) frame = g_hooks.video_next_frame(scene, surface, fw, fh);
         // A video that failed to load has no frame: its texture keeps what it had.
         if (!frame || fw <= 0 || fh <= 0 || fw > surface.texture_width || fh > surface.texture_height)
           continue;
@@ -70,12 +71,15 @@ void refresh_effect_textures(Scene& scene) {
         g.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, fw, fh, GL_RGBA, GL_UNSIGNED_BYTE, frame);
         continue;
       }
-      if (contains(surface.name, "_STARFIELD_")) {
-        if (g_hooks.star_field_step) g_hooks.star_field_step(scene, surface);
-      } else if (contains(surface.name, "_SINUSDOTS_")) {
-        if (g_hooks.sinus_dots_step) g_hooks.sinus_dots_step(scene, surface);
-      } else if (contains(surface.name, "_PLASMA_")) {
-        if (g_hooks.plasma_step) g_hooks.plasma_step(scene, surface);
+      if (steps <= 0) continue;  // held: the texture already shows this frame
+      for (int k = 0; k < steps; ++k) {
+        if (contains(surface.name, "_STARFIELD_")) {
+          if (g_hooks.star_field_step) g_hooks.star_field_step(scene, surface);
+        } else if (contains(surface.name, "_SINUSDOTS_")) {
+          if (g_hooks.sinus_dots_step) g_hooks.sinus_dots_step(scene, surface);
+        } else if (contains(surface.name, "_PLASMA_")) {
+          if (g_hooks.plasma_step) g_hooks.plasma_step(scene, surface);
+        }
       }
       if (surface.effect_pixels.size() <
           static_cast<size_t>(surface.texture_width) * static_cast<size_t>(surface.texture_height))
@@ -85,6 +89,10 @@ void refresh_effect_textures(Scene& scene) {
                       GL_UNSIGNED_BYTE, surface.effect_pixels.data());
     }
   }
+}
+
+void step_particles(Scene& scene, SceneObject& object, int steps) {
+  if (g_hooks.particles_step) g_hooks.particles_step(scene, object, steps);
 }
 
 // Next bit of the precalculated visibility stream. Each frame starts on a new byte
@@ -204,11 +212,23 @@ void queue_static_image(Scene& scene, SceneObject& object) {
   queue_entry(scene, &object.polygons[1], &v[0], &v[3], &v[2], kStaticImageKey);
 }
 
-void update_lights(Scene& scene) {
+void engine_camera_from_world(Scene& scene, const LwMatrix& world, double zoom) {
+  for (int r = 0; r < 3; ++r) {
+    scene.camera_position[r] = static_cast<float>(world.m[r * 4 + 3]);
+    for (int c = 0; c < 3; ++c) scene.camera_matrix[r * 3 + c] = static_cast<float>(world.m[c * 4 + r]);
+  }
+  if (!(zoom > 0.01) || !std::isfinite(zoom)) zoom = 3.2;
+  scene.zoom_factor = static_cast<float>(zoom * kZoomNormalise);
+}
+
+void update_lights(Scene& scene) { update_lights(scene, RenderSettings()); }
+
+void update_lights(Scene& scene, const RenderSettings& settings) {
   const GlApi& g = gl();
   evaluate_objects(scene);
   evaluate_camera(scene);
-  scroll_textures(scene);
+  if (settings.camera_world) engine_camera_from_world(scene, *settings.camera_world, settings.camera_zoom);
+  for (int k = 0; k < std::min(settings.effect_steps, kMaxEffectSteps); ++k) scroll_textures(scene);
   if ((scene.flags & SceneFlags::BUILD_PRECALC) || scene.light_count <= 0) {
     g.Disable(GL_LIGHTING);
     return;
@@ -247,10 +267,11 @@ int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& setti
 
   if (settings.look == Look::lightwave && !building) {
     // The lightwave look evaluates on the same clock and sets no engine lights.
-    refresh_effect_textures(scene);
+    const int steps = std::min(settings.effect_steps, kMaxEffectSteps);
+    refresh_effect_textures(scene, steps);
     evaluate_objects(scene);
     evaluate_camera(scene);
-    scroll_textures(scene);
+    for (int k = 0; k < steps; ++k) scroll_textures(scene);
     for (int i = 0; i < scene.light_count; ++i) evaluate_light(scene, scene.lights[i].motion);
     lw_draw_frame(scene, clear_bits, settings);
     return 0;
@@ -272,8 +293,9 @@ int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& setti
     return 0;
   }
 
-  refresh_effect_textures(scene);
-  update_lights(scene);
+  const int steps = std::min(settings.effect_steps, kMaxEffectSteps);
+  refresh_effect_textures(scene, steps);
+  update_lights(scene, settings);
 
   g_frame.draw_count = 0;
   scene.draw.bit_mask = 1;
@@ -307,7 +329,7 @@ int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& setti
 
     if (from_stream) {
       if (object.particles) {
-        if (g_hooks.particles_step) g_hooks.particles_step(scene, object);
+        step_particles(scene, object, steps);
         continue;
       }
       for (int t = 0; t < object.polygon_count; ++t) {
@@ -319,7 +341,7 @@ int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& setti
     if (object.plots) {
       for (int t = 0; t < object.polygon_count; ++t) queue_polygon(scene, object, object.polygons[size_t(t)]);
     } else if (object.particles) {
-      if (g_hooks.particles_step) g_hooks.particles_step(scene, object);
+      step_particles(scene, object, steps);
     } else if (object.metaform) {
       const int r = scene.draw.metaform_range_count;
       scene.draw.metaform_ranges[r][0] = g_frame.draw_count;

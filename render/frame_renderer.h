@@ -51,6 +51,10 @@ struct FrameState {
   // state has nothing to group.
   uint32_t first_state = 0;
   bool mixed_states = false;
+  // What the last drawn frame sent to OpenGL (a viewer's overlay shows them): triangles, and
+  // batches (glBegin/glEnd runs in the engine look, object-surface runs in the lightwave look).
+  int triangles = 0;
+  int batches = 0;
 };
 FrameState& frame_state();
 
@@ -63,8 +67,9 @@ struct FrameHooks {
   // Next frame of a video surface: RGBA pixels and their size, or null when there is none.
   const uint32_t* (*video_next_frame)(Scene& scene, Surface& surface, int& width,
                                       int& height) = nullptr;
-  // Moves and queues the particles of a particle object (the current object).
-  void (*particles_step)(Scene& scene, SceneObject& object) = nullptr;
+  // Moves the particles of a particle object (the current object) `steps` times and queues
+  // them; 0 queues them where they stand.
+  void (*particles_step)(Scene& scene, SceneObject& object, int steps) = nullptr;
   // Records the evaluated frame while a precalculation file is built.
   void (*precalc_record_frame)(Scene& scene) = nullptr;
 };
@@ -78,15 +83,29 @@ struct RenderSettings {
   bool exact_order = false;
   // A camera of the viewer's own in place of the scene's for this frame: its world matrix
   // in LightWave's coordinates (scene/lw_info.h) and its zoom factor. Null: the scene camera.
+  // Both looks take it: the engine look as its camera position, the transposed rotation
+  // and the zoom in its own units (zoom x 0.3125); a free camera is never parented.
   const LwMatrix* camera_world = nullptr;
   double camera_zoom = 3.2;
+  // How many times this frame steps what advances once per drawn frame: the 2D-effect
+  // textures, the video, scrolling textures and the particles. 1 is the show's rule; 0
+  // holds them (a paused viewer); more catches them up after a jump in time, uploading the
+  // textures once. At most kMaxEffectSteps are taken.
+  int effect_steps = 1;
 };
+constexpr int kMaxEffectSteps = 1 << 20;
 
 // Draws one frame; returns 0.
 int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& settings = RenderSettings());
 
-// Evaluates objects, camera and scrolling textures, then sets the OpenGL lights.
+// Evaluates objects, camera and scrolling textures, then sets the OpenGL lights. With
+// `settings` the camera override and the effect steps apply (see RenderSettings).
 void update_lights(Scene& scene);
+void update_lights(Scene& scene, const RenderSettings& settings);
+
+// Puts a viewer's camera (LightWave world matrix, zoom factor) into the engine's camera
+// fields, as evaluate_camera leaves them.
+void engine_camera_from_world(Scene& scene, const LwMatrix& world, double zoom);
 
 // Queue triangle `t` of `object` with its transformed vertices: as it is, only when it
 // faces the camera (or is double-sided), or pulled by the earlier metaform objects.

@@ -1309,6 +1309,12 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
   const double camera[3] = {camera_world.m[3], camera_world.m[7], camera_world.m[11]};
 
   const double farthest = feed(scene, camera);
+  {
+    int triangles = 0;
+    for (const Batch& b : g_batches) triangles += b.count / 3;
+    frame_state().triangles = triangles;
+    frame_state().batches = int(g_batches.size());
+  }
 
   int viewport[4] = {0, 0, 640, 480};
   display_viewport(viewport);

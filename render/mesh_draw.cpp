@@ -37,6 +37,7 @@ class DrawState {
     if (depth_buffer_) g_.Enable(GL_DEPTH_TEST);
     depth_ = depth_buffer_;
     g_.Begin(GL_TRIANGLES);
+    ++frame_state().batches;
     open_ = Primitive::triangles;
   }
 
@@ -51,6 +52,7 @@ class DrawState {
     if (open_ == Primitive::triangles) return;
     end();
     g_.Begin(GL_TRIANGLES);
+    ++frame_state().batches;
     open_ = Primitive::triangles;
   }
 
@@ -62,6 +64,7 @@ class DrawState {
       line_width_ = width;
     }
     g_.Begin(GL_LINES);
+    ++frame_state().batches;
     open_ = Primitive::lines;
   }
 
@@ -501,6 +504,8 @@ class StateGrouper {
 
 void draw_frame(Scene& scene, bool exact_order) {
   const int count = frame_state().draw_count;
+  frame_state().triangles = count;
+  frame_state().batches = 0;
   if (count <= 0) return;
   DrawBuffers& buffers = scene.draw;
   radix_sort_keys(buffers.sort_keys.data(), buffers.sort_scratch.data(), buffers.sort_histogram.data(), count);

@@ -271,6 +271,37 @@ TEST_F(LibraryTest, WavIsResampledToTheDeviceAndPlaysOnBothChannels) {
   EXPECT_GT(t.peak, 14000);
 }
 
+// The viewer's transport calls: a seek decodes up to the frame asked for (past the end it
+// stops there, or wraps when looping), and a muted channel advances without being heard.
+TEST_F(LibraryTest, SeekingMovesTheChannelAndMutingSilencesItsMix) {
+  void* self = ::dlopen(sound_library_path().c_str(), RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(self, nullptr);
+  auto set_position = reinterpret_cast<int (*)(uint32_t, int64_t)>(::dlsym(self, "ORVL_ChannelSetPosition"));
+  auto set_mute = reinterpret_cast<int (*)(uint32_t, int)>(::dlsym(self, "ORVL_ChannelSetMute"));
+  ::dlclose(self);
+  ASSERT_NE(set_position, nullptr);
+  ASSERT_NE(set_mute, nullptr);
+  std::string wav = dir.write("tone.wav", make_wav(22050, 1, 440.0, 1.0));
+  ASSERT_EQ(api.init(-1, 22050, 0, nullptr), 1);
+  uint32_t h = api.stream_create_file(0, wav.c_str(), 0, 0, 0);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(set_position(h + 100, 10), 0) << "unknown handle";
+  EXPECT_EQ(set_position(h, -1), 0) << "negative position";
+  ASSERT_EQ(set_position(h, 16000), 1);
+  EXPECT_EQ(position(h), 16000);
+  EXPECT_FALSE(is_playing(h)) << "a seek keeps a stopped channel stopped";
+  ASSERT_EQ(set_position(h, 99999), 1);
+  EXPECT_EQ(position(h), 22050) << "past the end: at the end";
+  ASSERT_EQ(set_position(h, 11025), 1);
+  ASSERT_EQ(set_mute(h, 1), 1);
+  ASSERT_EQ(api.stream_play(h, 0, 0), 1);
+  ASSERT_EQ(api.start(), 1);
+  EXPECT_EQ(play_to_end(h), 22050) << "the muted half second still plays through";
+  bool equal = false;
+  Tone t = analyse(left_channel(read_bytes(capture_path()), &equal), 22050, 200);
+  EXPECT_EQ(t.peak, 0) << "muted: nothing in the mix";
+}
+
 TEST_F(LibraryTest, Mp3StreamDecodesToItsToneAndLength) {
   std::string mp3 = dir.write("tone.mp3", make_mp3(44100, 440.0, 1.0));
   ASSERT_EQ(api.init(-1, 44100, 0, nullptr), 1);

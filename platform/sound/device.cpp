@@ -43,6 +43,7 @@ struct Channel {
   bool is_module = false;
   bool playing = false;
   bool loop = false;
+  bool muted = false;
   int64_t frames = 0;  // mixed so far, at the device rate
 };
 
@@ -95,7 +96,8 @@ void mix_block(uint8_t* out, size_t frames) {
       ch.playing = false;
       break;
     }
-    for (size_t i = 0; i < got * 2; ++i) mix[i] += scratch[i];
+    if (!ch.muted)
+      for (size_t i = 0; i < got * 2; ++i) mix[i] += scratch[i];
     ch.frames += static_cast<int64_t>(got);
   }
 
@@ -494,6 +496,53 @@ int64_t ORVL_ChannelGetPosition(uint32_t handle) {
         return it == g_dev.channels.end() ? -1 : it->second.frames;
       },
       int64_t{-1});
+}
+
+int ORVL_ChannelSetPosition(uint32_t handle, int64_t frame) {
+  return guarded(
+      [&]() -> int {
+        std::lock_guard<std::mutex> lock(g_mix);
+        auto it = g_dev.channels.find(handle);
+        if (it == g_dev.channels.end() || frame < 0) return 0;
+        Channel& ch = it->second;
+        if (!ch.source->rewind()) return 0;
+        ch.frames = 0;
+        std::vector<int16_t> skip(4096 * 2);
+        int64_t left = frame;
+        bool rewound_without_progress = false;
+        while (left > 0) {
+          const size_t want = static_cast<size_t>(std::min<int64_t>(left, 4096));
+          const size_t n = ch.source->read(skip.data(), want);
+          left -= static_cast<int64_t>(n);
+          ch.frames += static_cast<int64_t>(n);
+          if (n == want) {
+            rewound_without_progress = false;
+            continue;
+          }
+          // The end: a looping channel wraps (once, if the source is empty), others stop there.
+          if (ch.loop && !(n == 0 && rewound_without_progress) && ch.source->rewind()) {
+            rewound_without_progress = n == 0;
+            ch.frames = 0;
+            continue;
+          }
+          ch.playing = false;
+          break;
+        }
+        return 1;
+      },
+      0);
+}
+
+int ORVL_ChannelSetMute(uint32_t handle, int muted) {
+  return guarded(
+      [&]() -> int {
+        std::lock_guard<std::mutex> lock(g_mix);
+        auto it = g_dev.channels.find(handle);
+        if (it == g_dev.channels.end()) return 0;
+        it->second.muted = muted != 0;
+        return 1;
+      },
+      0);
 }
 
 int ORVL_ChannelIsPlaying(uint32_t handle) {

@@ -103,6 +103,16 @@ ORVL_SOUND_EXPORT int64_t ORVL_ChannelGetPosition(uint32_t handle);
 /* Non-zero while `handle` is playing (it stops by itself at the end unless it loops). */
 ORVL_SOUND_EXPORT int ORVL_ChannelIsPlaying(uint32_t handle);
 
+/* Transport for a viewer (looked up by name where it is used; not part of the player's 13).
+ * Moves `handle` to `frame` (at the device rate) by restarting its decoder and decoding up
+ * to there, the simplest seek every format has: the cost grows with the position (an MP3
+ * decodes minutes of sound in a fraction of a second). A position past the end leaves the
+ * channel at its end, stopped unless it loops (it then wraps). Playing or stopped is kept.
+ * Non-zero on success; 0 for an unknown handle or a decoder that cannot restart. */
+ORVL_SOUND_EXPORT int ORVL_ChannelSetPosition(uint32_t handle, int64_t frame);
+/* Non-zero `muted`: the channel keeps decoding and advancing but is not mixed in. */
+ORVL_SOUND_EXPORT int ORVL_ChannelSetMute(uint32_t handle, int muted);
+
 #ifdef __cplusplus
 }
 #endif
