@@ -697,6 +697,15 @@ void Builder::build_nodes() {
   }
   for (json& n : nodes) j_["nodes"].push_back(n);
   j_["scenes"] = {{{"nodes", roots}}};
+  if (timed) {
+    // glTF has no ambient light and no backdrop; a viewer that wants LightWave's look reads them here.
+    const LwBackdrop& b = info.backdrop;
+    j_["scenes"][0]["extras"]["lightwave"] = {
+        {"ambient_color", {finite(info.ambient_color[0], 1), finite(info.ambient_color[1], 1), finite(info.ambient_color[2], 1)}},
+        {"ambient_intensity", finite(info.ambient_intensity, 0.25)},
+        {"backdrop_color", {finite(b.color[0], 0), finite(b.color[1], 0), finite(b.color[2], 0)}},
+        {"solid_backdrop", b.solid}};
+  }
   j_["scene"] = 0;
 
   if (!timed || times_.size() < 2) return;
@@ -885,7 +894,7 @@ void finish_json(GltfDocument& doc, bool binary, const std::string& bin_uri, con
   if (!doc.bin.empty()) {
     json buffer = {{"byteLength", doc.bin.size()}};
     if (!binary) buffer["uri"] = bin_uri;
-    j["buffers"] = {buffer};
+    j["buffers"] = json::array({buffer});  // {buffer} alone would copy the object under clang
   }
   doc.images.clear();
 }

@@ -44,6 +44,8 @@
 //                 as the alpha of baseColorFactor of the object's own materials (BLEND),
 //                 zoom as the camera's yfov = 2 atan(1 / zoom), light intensity, and the
 //                 engine's scrolling textures as the KHR_texture_transform offset.
+//   scene         extras.lightwave: ambient colour and intensity, backdrop colour (glTF has
+//                 neither ambient light nor backdrop).
 //   camera        perspective, yfov = 2 atan(1 / zoom), aspect = width / height x pixel aspect,
 //                 no far plane, znear the smallest near plane the lightwave look uses over the
 //                 samples (1/4096 of the farthest point, at least 1e-4), so scenes modelled

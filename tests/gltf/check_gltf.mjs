@@ -199,6 +199,17 @@ if (evalPath) {
       let m;
       if ((m = /^\/cameras\/0\/perspective\/yfov$/.exec(pt.p)) && Math.abs(v[0] - lw.camera.yfov) > 1e-4)
         fail(`t=${sample.time} yfov ${v[0]} vs ${lw.camera.yfov}`);
+      if ((m = /^\/materials\/(\d+)\/pbrMetallicRoughness\/baseColorFactor$/.exec(pt.p))) {
+        // The object whose mesh uses the material: alpha = (1 - transparency) (1 - dissolve).
+        const mat = +m[1];
+        const mesh = gltf.meshes.findIndex(me => me.primitives.some(pr => pr.material === mat));
+        const node = gltf.nodes.find(n => n.mesh === mesh && n.extras?.lightwave?.kind === 'object');
+        const o = node && lw.objects[node.extras.lightwave.index];
+        const tr = gltf.materials[mat].extras?.lightwave?.transparency || 0;
+        const want = o && (1 - Math.min(1, Math.max(0, tr))) * (1 - Math.min(1, Math.max(0, o.dissolve)));
+        if (!o || typeof o.dissolve !== 'number') fail(`pointer ${pt.p}: no object dissolves through it`);
+        else if (Math.abs(v[3] - want) > 1e-4) fail(`t=${sample.time} material ${mat} alpha ${v[3]} vs ${want} (dissolve ${o.dissolve})`);
+      }
       if ((m = /lights\/(\d+)\/intensity$/.exec(pt.p))) {
         const l = lw.lights[+m[1]];
         const f = gltf.extensions.KHR_lights_punctual.lights[+m[1]];
