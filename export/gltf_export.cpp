@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
 #include "export/json_text.h"
 #include "image/png_encode.h"
@@ -330,19 +329,39 @@ void Builder::build_materials(int object, std::vector<int>& material_of_surface)
   }
 }
 
+// A glTF vertex: the object's point with the normal and texture coordinates of one corner.
 struct CornerKey {
-  int32_t vertex;
   uint32_t bits[5];
-  bool operator==(const CornerKey& o) const {
-    return vertex == o.vertex && std::memcmp(bits, o.bits, sizeof bits) == 0;
-  }
+  bool operator==(const CornerKey& o) const { return std::memcmp(bits, o.bits, sizeof bits) == 0; }
 };
-struct CornerHash {
-  size_t operator()(const CornerKey& k) const {
-    uint64_t h = uint64_t(uint32_t(k.vertex)) * 0x9e3779b97f4a7c15ull;
-    for (uint32_t b : k.bits) h = (h ^ b) * 0x100000001b3ull;
-    return size_t(h ^ (h >> 29));
+
+// The glTF vertices of one primitive, found by their object point: a chain per point of the
+// vertices made from it (a handful at most: one per normal and seam), so a million corners
+// take no hashing and no allocation per vertex. Only the points touched are reset.
+class CornerTable {
+ public:
+  explicit CornerTable(size_t points) : head_(points, kNone) {}
+  void clear() {
+    for (uint32_t p : touched_) head_[p] = kNone;
+    touched_.clear(), next_.clear(), keys_.clear();
   }
+  // The vertex of `key` at `point`; `made` says whether it is new.
+  uint32_t find(uint32_t point, const CornerKey& key, bool& made) {
+    for (uint32_t u = head_[point]; u != kNone; u = next_[u])
+      if (keys_[u] == key) return made = false, u;
+    const uint32_t u = uint32_t(keys_.size());
+    keys_.push_back(key);
+    next_.push_back(head_[point]);
+    if (head_[point] == kNone) touched_.push_back(point);
+    head_[point] = u;
+    made = true;
+    return u;
+  }
+
+ private:
+  static constexpr uint32_t kNone = 0xffffffffu;
+  std::vector<uint32_t> head_, next_, touched_;
+  std::vector<CornerKey> keys_;
 };
 
 uint32_t float_bits(float f) {
@@ -379,7 +398,7 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
   json primitives = json::array();
   std::vector<float> pos, nrm, uv, delta;
   std::vector<uint32_t> idx;
-  std::unordered_map<CornerKey, uint32_t, CornerHash> seen;
+  CornerTable seen(nv);
   for (size_t si = 0; si < o.surfaces.size(); ++si) {
     const std::vector<uint32_t>& tris = by_surface[si];
     if (tris.empty()) continue;
@@ -396,7 +415,7 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
     if (layer && layer->coverage[0] > 0 && layer->coverage[1] > 0) cover[0] = layer->coverage[0], cover[1] = layer->coverage[1];
     pos.clear(), nrm.clear(), uv.clear(), delta.clear(), idx.clear();
     seen.clear();
-    seen.reserve(tris.size() * 2);
+    idx.reserve(tris.size() * 3);
     for (uint32_t t : tris) {
       const Triangle& tri = o.polygons[t];
       float tuv[6];
@@ -444,10 +463,11 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
         if (!(len > 1e-12) || !std::isfinite(len)) n[0] = 0, n[1] = 0, n[2] = -1, len = 1;
         for (float& x : n) x = float(x / len);
         const float u = tuv[2 * c] * cover[0], w = tuv[2 * c + 1] * cover[1];
-        CornerKey key{vi, {float_bits(n[0]), float_bits(n[1]), float_bits(n[2]), textured ? float_bits(u) : 0,
-                           textured ? float_bits(w) : 0}};
-        auto ins = seen.emplace(key, uint32_t(pos.size() / 3));
-        if (ins.second) {
+        const CornerKey key{{float_bits(n[0]), float_bits(n[1]), float_bits(n[2]), textured ? float_bits(u) : 0,
+                             textured ? float_bits(w) : 0}};
+        bool made = false;
+        const uint32_t out = seen.find(uint32_t(vi), key, made);
+        if (made) {
           const Vertex& v = o.vertices[size_t(vi)];
           pos.push_back(finite(v.x, 0)), pos.push_back(finite(v.y, 0)), pos.push_back(finite(-double(v.z), 0));
           nrm.insert(nrm.end(), n, n + 3);
@@ -459,7 +479,7 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
             delta.push_back(finite(-(double(tv.z) - v.z), 0));
           }
         }
-        idx.push_back(ins.first->second);
+        idx.push_back(out);
       }
     }
     json prim;
