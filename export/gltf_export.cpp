@@ -253,7 +253,7 @@ void Builder::build_images() {
       std::vector<uint8_t> png;
       std::string why;
       if (!png_encode_rgba(reinterpret_cast<const uint8_t*>(s.image_pixels.data()), side_w, side_h,
-                           size_t(side_w) * 4, png, &why)) {
+                           size_t(side_w) * 4, png, &why, true)) {
         log_format("glTF export: picture of surface %s not embedded: %s", s.name.c_str(), why.c_str());
         continue;
       }
