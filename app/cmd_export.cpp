@@ -18,6 +18,7 @@
 #include "app/scene_json.h"
 #include "export/gltf_export.h"
 #include "export/json_text.h"
+#include "object/lwo2.h"
 #include "object/object_loader.h"
 #include "platform/file.h"
 #include "platform/log.h"
@@ -64,6 +65,62 @@ bool parse_number(const std::string& s, double lo, double hi, double& out) {
   return *end == '\0' && std::isfinite(out) && out >= lo && out <= hi;
 }
 
+// A lone object, loaded the way dump-object does: surface images it cannot find are left out.
+// An LWO2 object of several layers, with no --layer, becomes one object per layer, as
+// LightWave's Layout makes them: each turns about its layer's pivot, hangs below the layer
+// its LAYR names as parent, and rests where it was modelled (position = pivot). Layers that
+// share a number, or more layers than a scene holds objects, load as one object.
+bool load_one_layer(Scene& scene, const std::string& in, int layer, std::string& reason) {
+  std::vector<std::string> missing;
+  ObjectLoadOptions lo;
+  lo.images_required = false;
+  lo.missing_images = &missing;
+  lo.layer = layer;
+  std::string name = in;
+  ObjectLoadContext context;
+  const LoadStatus st = load_object(scene, context, name, true, lo);
+  if (st != LoadStatus::ok) {
+    reason = std::string("object not loaded: ") + load_status_text(st);
+    return false;
+  }
+  scene.objects[size_t(scene.object_count - 1)].file_name = in;
+  for (const std::string& m : missing) log_format("glTF export: %s: image not found: %s", in.c_str(), m.c_str());
+  return true;
+}
+
+bool load_lone_object(Scene& scene, const std::string& in, int layer, std::string& reason) {
+  std::vector<uint8_t> bytes;
+  Lwo2Object tables;
+  const bool layered = layer == 0 && read_whole_file(in, bytes) == FileStatus::ok && is_lwo2(bytes.data(), bytes.size()) &&
+                       lwo2_read(bytes.data(), bytes.size(), tables) == Lwo2Status::ok && tables.layers.size() > 1;
+  std::set<int> numbers;
+  for (const Lwo2Layer& l : tables.layers) numbers.insert(l.number);
+  if (!layered || numbers.size() != tables.layers.size() || tables.layers.size() > size_t(kMaxObjects))
+    return load_one_layer(scene, in, layer, reason);
+  std::vector<int> object_of_number(65536, -1);
+  for (const Lwo2Layer& l : tables.layers) {
+    const int index = scene.object_count;
+    if (l.point_count == 0 || l.polygon_count == 0) {
+      // A layer without a mesh still carries its pivot and its children: an empty node.
+      ++scene.object_count;
+    } else if (!load_one_layer(scene, in, l.number + 1, reason)) {
+      return false;
+    }
+    SceneObject& o = scene.objects[size_t(index)];
+    std::string label = l.name.empty() ? "layer " + std::to_string(l.number + 1) : l.name;
+    for (char& c : label)
+      if (c == '/' || c == '\\') c = '_';
+    o.file_name = in + " " + label;
+    for (int k = 0; k < 3; ++k) o.pivot[k] = -l.pivot[k];  // stored negated
+    object_of_number[l.number] = index;
+  }
+  for (size_t i = 0; i < tables.layers.size(); ++i) {
+    const int p = tables.layers[i].parent;
+    scene.objects[i].parent = p >= 0 && p < 65536 && object_of_number[size_t(p)] != int(i) ? object_of_number[size_t(p)] : -1;
+  }
+  return true;
+}
+
 // Loads `in` (scene or object) and writes `out`. False with `reason`; `inputs` gets the files
 // the export read (the scene and its objects), for the folder form's up-to-date check.
 bool export_one(const std::string& in, const std::string& out, const Job& job, std::string& reason,
@@ -82,26 +139,11 @@ bool export_one(const std::string& in, const std::string& out, const Job& job, s
   GltfOptions options = job.gltf;
   bool ok = true;
   if (ends_with_ci(in, ".lwo") || ends_with_ci(in, ".lw") || !ends_with_ci(in, ".lws")) {
-    // A lone object, loaded the way dump-object does: surface images it cannot find are left out.
     scene.objects.resize(kMaxObjects);
     scene.motions.resize(kMaxMotions);
     scene.lights.resize(kMaxLights);
     scene.path = in;
-    std::vector<std::string> missing;
-    ObjectLoadOptions lo;
-    lo.images_required = false;
-    lo.missing_images = &missing;
-    lo.layer = job.layer;
-    std::string name = in;
-    ObjectLoadContext context;
-    const LoadStatus st = load_object(scene, context, name, true, lo);
-    if (st != LoadStatus::ok) {
-      reason = std::string("object not loaded: ") + load_status_text(st);
-      ok = false;
-    } else {
-      scene.objects[0].file_name = in;
-      for (const std::string& m : missing) log_format("glTF export: %s: image not found: %s", in.c_str(), m.c_str());
-    }
+    ok = load_lone_object(scene, in, job.layer, reason);
     options.animate = false;
     if (inputs) inputs->push_back(in);
   } else {

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
 #include "export/json_text.h"
 #include "image/png_encode.h"
@@ -33,6 +33,8 @@ namespace {
 using json = nlohmann::json;
 constexpr double kPi = 3.14159265358979323846;
 constexpr uint64_t kMaxCount = 0xffffffffull;
+// Samples of one animation: about 9 hours at 30 per second.
+constexpr size_t kMaxSamples = size_t(1) << 20;
 constexpr int kFloat = 5126, kUint = 5125;
 
 struct Quat {
@@ -170,7 +172,8 @@ class Builder {
   void build_images();
   void build_materials(int object, std::vector<int>& material_of_surface);
   int build_mesh(int object, const std::vector<int>& material_of_surface);
-  void sample_pose();
+  bool sample_pose(std::string* error);
+  double near_plane() const;
   void build_nodes();
   void build_animation();
   void add_extension(const char* name) {
@@ -250,7 +253,7 @@ void Builder::build_images() {
       std::vector<uint8_t> png;
       std::string why;
       if (!png_encode_rgba(reinterpret_cast<const uint8_t*>(s.image_pixels.data()), side_w, side_h,
-                           size_t(side_w) * 4, png, &why)) {
+                           size_t(side_w) * 4, png, &why, true)) {
         log_format("glTF export: picture of surface %s not embedded: %s", s.name.c_str(), why.c_str());
         continue;
       }
@@ -326,19 +329,39 @@ void Builder::build_materials(int object, std::vector<int>& material_of_surface)
   }
 }
 
+// A glTF vertex: the object's point with the normal and texture coordinates of one corner.
 struct CornerKey {
-  int32_t vertex;
   uint32_t bits[5];
-  bool operator==(const CornerKey& o) const {
-    return vertex == o.vertex && std::memcmp(bits, o.bits, sizeof bits) == 0;
-  }
+  bool operator==(const CornerKey& o) const { return std::memcmp(bits, o.bits, sizeof bits) == 0; }
 };
-struct CornerHash {
-  size_t operator()(const CornerKey& k) const {
-    uint64_t h = uint64_t(uint32_t(k.vertex)) * 0x9e3779b97f4a7c15ull;
-    for (uint32_t b : k.bits) h = (h ^ b) * 0x100000001b3ull;
-    return size_t(h ^ (h >> 29));
+
+// The glTF vertices of one primitive, found by their object point: a chain per point of the
+// vertices made from it (a handful at most: one per normal and seam), so a million corners
+// take no hashing and no allocation per vertex. Only the points touched are reset.
+class CornerTable {
+ public:
+  explicit CornerTable(size_t points) : head_(points, kNone) {}
+  void clear() {
+    for (uint32_t p : touched_) head_[p] = kNone;
+    touched_.clear(), next_.clear(), keys_.clear();
   }
+  // The vertex of `key` at `point`; `made` says whether it is new.
+  uint32_t find(uint32_t point, const CornerKey& key, bool& made) {
+    for (uint32_t u = head_[point]; u != kNone; u = next_[u])
+      if (keys_[u] == key) return made = false, u;
+    const uint32_t u = uint32_t(keys_.size());
+    keys_.push_back(key);
+    next_.push_back(head_[point]);
+    if (head_[point] == kNone) touched_.push_back(point);
+    head_[point] = u;
+    made = true;
+    return u;
+  }
+
+ private:
+  static constexpr uint32_t kNone = 0xffffffffu;
+  std::vector<uint32_t> head_, next_, touched_;
+  std::vector<CornerKey> keys_;
 };
 
 uint32_t float_bits(float f) {
@@ -375,7 +398,7 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
   json primitives = json::array();
   std::vector<float> pos, nrm, uv, delta;
   std::vector<uint32_t> idx;
-  std::unordered_map<CornerKey, uint32_t, CornerHash> seen;
+  CornerTable seen(nv);
   for (size_t si = 0; si < o.surfaces.size(); ++si) {
     const std::vector<uint32_t>& tris = by_surface[si];
     if (tris.empty()) continue;
@@ -392,7 +415,7 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
     if (layer && layer->coverage[0] > 0 && layer->coverage[1] > 0) cover[0] = layer->coverage[0], cover[1] = layer->coverage[1];
     pos.clear(), nrm.clear(), uv.clear(), delta.clear(), idx.clear();
     seen.clear();
-    seen.reserve(tris.size() * 2);
+    idx.reserve(tris.size() * 3);
     for (uint32_t t : tris) {
       const Triangle& tri = o.polygons[t];
       float tuv[6];
@@ -409,28 +432,42 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
           for (int c = 0; c < 3; ++c)
             if (tuv[2 * c] < lo + 0.5f * turn) tuv[2 * c] += turn;
       }
-      // Corner order: LightWave's normal and the right-handed normal of the mirrored corners agree.
-      const Vertex& a = o.vertices[size_t(tri.corners[0])];
-      const Vertex& b = o.vertices[size_t(tri.corners[1])];
-      const Vertex& c2 = o.vertices[size_t(tri.corners[2])];
-      const double e1[3] = {b.x - a.x, b.y - a.y, -(b.z - a.z)}, e2[3] = {c2.x - a.x, c2.y - a.y, -(c2.z - a.z)};
-      const double cr[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-      const double dot = cr[0] * tri.normal[0] + cr[1] * tri.normal[1] - cr[2] * tri.normal[2];
-      const int order[3] = {0, dot < 0 ? 2 : 1, dot < 0 ? 1 : 2};
+      // Corner order: LightWave's visible side is the one its corners run clockwise on (in
+      // its left-handed axes), as the lightwave look reads it; mirrored into glTF's
+      // right-handed axes that is counter-clockwise only with two corners swapped. Taken from
+      // the corners alone, as the look does: the engine leaves Triangle::normal unset on the
+      // surfaces it does not light.
+      static constexpr int order[3] = {0, 2, 1};
+      // Where no normal is given, the face's own: e1 x e2 of LightWave's corners points out.
+      float face[3] = {0, 0, 0};
+      {
+        const Vertex& a = o.vertices[size_t(tri.corners[0])];
+        const Vertex& b = o.vertices[size_t(tri.corners[1])];
+        const Vertex& c = o.vertices[size_t(tri.corners[2])];
+        const double e1[3] = {b.x - a.x, b.y - a.y, b.z - a.z}, e2[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
+        face[0] = float(e1[1] * e2[2] - e1[2] * e2[1]);
+        face[1] = float(e1[2] * e2[0] - e1[0] * e2[2]);
+        face[2] = float(e1[0] * e2[1] - e1[1] * e2[0]);
+      }
       for (int k = 0; k < 3; ++k) {
         const int c = order[k];
         const int32_t vi = tri.corners[c];
         float n[3];
         const float* src = has_corner_normals ? &o.corner_normals[size_t(t) * 9 + size_t(c) * 3] : tri.normal;
-        n[0] = src[0], n[1] = src[1], n[2] = -src[2];
-        double len = std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]);
+        double len = 0;
+        for (const float* from : {src, tri.normal, static_cast<const float*>(face)}) {
+          n[0] = from[0], n[1] = from[1], n[2] = -from[2];
+          len = std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]);
+          if (len > 1e-12 && std::isfinite(len)) break;
+        }
         if (!(len > 1e-12) || !std::isfinite(len)) n[0] = 0, n[1] = 0, n[2] = -1, len = 1;
         for (float& x : n) x = float(x / len);
         const float u = tuv[2 * c] * cover[0], w = tuv[2 * c + 1] * cover[1];
-        CornerKey key{vi, {float_bits(n[0]), float_bits(n[1]), float_bits(n[2]), textured ? float_bits(u) : 0,
-                           textured ? float_bits(w) : 0}};
-        auto ins = seen.emplace(key, uint32_t(pos.size() / 3));
-        if (ins.second) {
+        const CornerKey key{{float_bits(n[0]), float_bits(n[1]), float_bits(n[2]), textured ? float_bits(u) : 0,
+                             textured ? float_bits(w) : 0}};
+        bool made = false;
+        const uint32_t out = seen.find(uint32_t(vi), key, made);
+        if (made) {
           const Vertex& v = o.vertices[size_t(vi)];
           pos.push_back(finite(v.x, 0)), pos.push_back(finite(v.y, 0)), pos.push_back(finite(-double(v.z), 0));
           nrm.insert(nrm.end(), n, n + 3);
@@ -442,7 +479,7 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
             delta.push_back(finite(-(double(tv.z) - v.z), 0));
           }
         }
-        idx.push_back(ins.first->second);
+        idx.push_back(out);
       }
     }
     json prim;
@@ -461,7 +498,7 @@ int Builder::build_mesh(int object, const std::vector<int>& material_of_surface)
   return int(j_["meshes"].size() - 1);
 }
 
-void Builder::sample_pose() {
+bool Builder::sample_pose(std::string* error) {
   times_.clear();
   poses_.clear();
   const LwSceneInfo& info = scene_.lw;
@@ -475,10 +512,21 @@ void Builder::sample_pose() {
   double to = options_.to_ms >= 0 ? std::min(span, options_.to_ms / 1000.0) : span;
   if (from > to) from = to;
   if (timed) {
+    // A scene that claims to last for ever would fill gigabytes with samples of one pose.
+    const double count = std::floor(to * fps) - std::floor(from * fps) + 2;
+    if (count > double(kMaxSamples)) {
+      if (error) {
+        char text[200];
+        std::snprintf(text, sizeof text, "the animation needs %.0f samples (%.0f s at %g per second), more than %zu; "
+                      "narrow it with --to or --fps", count, to - from, fps, kMaxSamples);
+        *error = text;
+      }
+      return false;
+    }
     // Whole steps from time 0, inside the window; both ends of the window are samples.
     const double step = 1.0 / fps;
     times_.push_back(from);
-    for (double k = std::floor(from * fps) + 1; k / fps < to - 1e-9 && times_.size() < (1u << 24); k += 1) times_.push_back(k * step);
+    for (double k = std::floor(from * fps) + 1; k / fps < to - 1e-9; k += 1) times_.push_back(k * step);
     if (to - times_.back() > 1e-9) times_.push_back(to);
   } else {
     times_.push_back(0);
@@ -497,6 +545,39 @@ void Builder::sample_pose() {
     for (size_t i = 1; i < poses_.size(); ++i)
       if (size_t(o) < poses_[i].dissolve.size() && poses_[i].dissolve[size_t(o)] != poses_[0].dissolve[size_t(o)])
         dissolving_[size_t(o)] = true;
+  return true;
+}
+
+// The camera's near plane: the lightwave look puts it at 1/4096 of the farthest drawn point
+// (at least 1e-4) in every frame; the smallest of those over the samples clips nothing the
+// look shows, in scenes modelled tiny as in large ones.
+double Builder::near_plane() const {
+  std::vector<double> radius(size_t(objects_), -1);
+  for (int o = 0; o < objects_; ++o) {
+    if (meshes_[size_t(o)] < 0) continue;
+    double r2 = 0;
+    for (const Vertex& v : scene_.objects[size_t(o)].vertices)
+      if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z))
+        r2 = std::max(r2, double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
+    radius[size_t(o)] = std::sqrt(r2);
+  }
+  double nearest = 0;
+  for (size_t k = 0; k < poses_.size(); ++k) {
+    const LwPose& p = poses_[k];
+    double farthest = 0;
+    for (int o = 0; o < objects_ && size_t(o) < p.object_world.size(); ++o) {
+      if (radius[size_t(o)] < 0) continue;
+      const double* m = p.object_world[size_t(o)].m;
+      double grow = 0;
+      for (int c = 0; c < 3; ++c) grow = std::max(grow, std::sqrt(m[c] * m[c] + m[4 + c] * m[4 + c] + m[8 + c] * m[8 + c]));
+      const double* e = p.camera_world.m;
+      const double d = std::sqrt((m[3] - e[3]) * (m[3] - e[3]) + (m[7] - e[7]) * (m[7] - e[7]) + (m[11] - e[11]) * (m[11] - e[11]));
+      if (std::isfinite(d + grow * radius[size_t(o)])) farthest = std::max(farthest, d + grow * radius[size_t(o)]);
+    }
+    const double near = std::max(1e-4, std::max(1e-3, farthest * 1.01 + 1e-3) / 4096.0);
+    nearest = k == 0 ? near : std::min(nearest, near);
+  }
+  return poses_.empty() ? 1e-4 : nearest;
 }
 
 // The node's TRS at sample `k`: inv(parent's inner world) . world . T(pivot).
@@ -636,6 +717,15 @@ void Builder::build_nodes() {
   }
   for (json& n : nodes) j_["nodes"].push_back(n);
   j_["scenes"] = {{{"nodes", roots}}};
+  if (timed) {
+    // glTF has no ambient light and no backdrop; a viewer that wants LightWave's look reads them here.
+    const LwBackdrop& b = info.backdrop;
+    j_["scenes"][0]["extras"]["lightwave"] = {
+        {"ambient_color", {finite(info.ambient_color[0], 1), finite(info.ambient_color[1], 1), finite(info.ambient_color[2], 1)}},
+        {"ambient_intensity", finite(info.ambient_intensity, 0.25)},
+        {"backdrop_color", {finite(b.color[0], 0), finite(b.color[1], 0), finite(b.color[2], 0)}},
+        {"solid_backdrop", b.solid}};
+  }
   j_["scene"] = 0;
 
   if (!timed || times_.size() < 2) return;
@@ -727,7 +817,7 @@ GltfStatus Builder::run(std::string* error) {
   j_["asset"] = {{"version", "2.0"}, {"generator", "orvl export"}};
   j_["extensionsUsed"] = json::array();
   objects_ = std::max(0, std::min(scene_.object_count, int(scene_.objects.size())));
-  sample_pose();
+  if (!sample_pose(error)) return GltfStatus::too_large;
   build_images();
   materials_.assign(size_t(objects_), {});
   meshes_.assign(size_t(objects_), -1);
@@ -742,7 +832,7 @@ GltfStatus Builder::run(std::string* error) {
     const double aspect = double(std::max(1, options_.width)) / std::max(1, options_.height) *
                           (info.camera.pixel_aspect > 0 ? info.camera.pixel_aspect : 1.0);
     j_["cameras"] = {{{"type", "perspective"},
-                      {"perspective", {{"yfov", lw_vertical_fov(poses_[0].zoom)}, {"aspectRatio", aspect}, {"znear", 0.01}}}}};
+                      {"perspective", {{"yfov", lw_vertical_fov(poses_[0].zoom)}, {"aspectRatio", aspect}, {"znear", near_plane()}}}}};
     json lights = json::array();
     for (size_t l = 0; l < info.lights.size() && l < poses_[0].light_intensity.size(); ++l) {
       const LwLight& li = info.lights[l];
@@ -824,7 +914,7 @@ void finish_json(GltfDocument& doc, bool binary, const std::string& bin_uri, con
   if (!doc.bin.empty()) {
     json buffer = {{"byteLength", doc.bin.size()}};
     if (!binary) buffer["uri"] = bin_uri;
-    j["buffers"] = {buffer};
+    j["buffers"] = json::array({buffer});  // {buffer} alone would copy the object under clang
   }
   doc.images.clear();
 }
@@ -873,21 +963,31 @@ GltfStatus gltf_write(GltfDocument& doc, const std::string& path, std::string* e
   const std::string stem = path.substr(0, path.size() - 5);
   const size_t slash = stem.find_last_of('/');
   const std::string leaf = uri_escape(slash == std::string::npos ? stem : stem.substr(slash + 1));
+  // The files beside the .gltf are written first; when a later one fails, the earlier ones
+  // go again, so a failed export leaves nothing behind.
+  std::vector<std::string> written;
+  auto give_up = [&](GltfStatus st) {
+    for (const std::string& f : written) std::remove(f.c_str());
+    return st;
+  };
   std::vector<std::string> uris;
   for (size_t i = 0; i < doc.images.size(); ++i) {
     uris.push_back(leaf + "_img" + std::to_string(i) + ".png");
     const std::string file = stem + "_img" + std::to_string(i) + ".png";
-    if (!write_file_atomic(file, doc.images[i].data(), doc.images[i].size(), error)) return GltfStatus::write_failed;
+    if (!write_file_atomic(file, doc.images[i].data(), doc.images[i].size(), error)) return give_up(GltfStatus::write_failed);
+    written.push_back(file);
   }
   finish_json(doc, false, leaf + ".bin", uris);
   if (doc.bin.size() > 0xffffffffull) {
     if (error) *error = "the binary buffer is over 4 GiB";
-    return GltfStatus::too_large;
+    return give_up(GltfStatus::too_large);
   }
-  if (!doc.bin.empty() && !write_file_atomic(stem + ".bin", doc.bin.data(), doc.bin.size(), error))
-    return GltfStatus::write_failed;
+  if (!doc.bin.empty()) {
+    if (!write_file_atomic(stem + ".bin", doc.bin.data(), doc.bin.size(), error)) return give_up(GltfStatus::write_failed);
+    written.push_back(stem + ".bin");
+  }
   const std::string text = json_dump(doc.json, 1);
-  return write_file_atomic(path, text.data(), text.size(), error) ? GltfStatus::ok : GltfStatus::write_failed;
+  return write_file_atomic(path, text.data(), text.size(), error) ? GltfStatus::ok : give_up(GltfStatus::write_failed);
 }
 
 }  // namespace orvl

@@ -6,8 +6,9 @@
 // The mapping, in one place:
 //   coordinates   glTF is LightWave with Z mirrored: (x, y, z) -> (x, y, -z) for positions,
 //                 normals and matrices (M' = S M S, S = diag(1, 1, -1)); each triangle's
-//                 corners are put in the order whose right-handed normal agrees with the
-//                 mirrored LightWave normal, so front faces stay front faces. LightWave's
+//                 corners are swapped (0, 2, 1), as LightWave's visible side is the one its
+//                 corners run clockwise on, so front faces stay front faces (unlit surfaces
+//                 too, which carry no engine normal). LightWave's
 //                 camera and lights look along local +Z, which becomes glTF's -Z.
 //   time          0 is the scene's FirstFrame; samples at the scene's rate (or `fps`) up to
 //                 and including LastFrame, which gets the spline's own value.
@@ -18,7 +19,9 @@
 //                 (LightWave's child space includes its parent's pivot). Objects loaded only
 //                 as Metamorph targets stay as empty nodes (no mesh), so their children keep
 //                 a parent; their points live on as the morph target of the object morphing
-//                 into them.
+//                 into them. The layers of a lone LWO2 object come as objects of their own
+//                 (app/cmd_export.cpp splits them), with the layer's pivot and parent; at
+//                 rest each node is T(pivot), its mesh child T(-pivot).
 //   meshes        one primitive per surface; normals from `SceneObject::corner_normals`
 //                 (vertices split where corners differ, so faceted surfaces stay faceted);
 //                 texture coordinates per corner from the colour layer's projection, split
@@ -41,7 +44,12 @@
 //                 as the alpha of baseColorFactor of the object's own materials (BLEND),
 //                 zoom as the camera's yfov = 2 atan(1 / zoom), light intensity, and the
 //                 engine's scrolling textures as the KHR_texture_transform offset.
-//   camera        perspective, yfov = 2 atan(1 / zoom), aspect = width / height x pixel aspect.
+//   scene         extras.lightwave: ambient colour and intensity, backdrop colour (glTF has
+//                 neither ambient light nor backdrop).
+//   camera        perspective, yfov = 2 atan(1 / zoom), aspect = width / height x pixel aspect,
+//                 no far plane, znear the smallest near plane the lightwave look uses over the
+//                 samples (1/4096 of the farthest point, at least 1e-4), so scenes modelled
+//                 tiny are not cut open in front of the camera.
 //   lights        KHR_lights_punctual: distant -> directional, point -> point, spot -> spot
 //                 (inner = cone - edge, outer = cone); linear and area lights become points.
 //                 Intensity: LightWave's 100% on a white diffuse surface lights it fully,
@@ -49,7 +57,9 @@
 //                 candela at unit distance (point, spot): intensity = pi x LightWave
 //                 intensity, times range^2 for lights with a falloff range.
 //
-// Limits: accessor counts and byte lengths must fit 32 bits, a .glb must stay below 4 GiB;
+// Limits: accessor counts and byte lengths must fit 32 bits, a .glb must stay below 4 GiB,
+// and an animation holds at most 2^20 samples (about 9 hours at 30 per second; a scene whose
+// LastFrame claims for ever is refused before anything is sampled, naming --to and --fps);
 // beyond that the build says so (too_large). Values that are not finite are replaced (the
 // rest value, or the previous sample) with one log line per document.
 #pragma once
@@ -98,7 +108,8 @@ GltfStatus gltf_build(const Scene& scene, const GltfOptions& options, GltfDocume
 GltfStatus gltf_glb_bytes(GltfDocument& doc, std::vector<uint8_t>& out, std::string* error);
 
 // Writes `path`: a .glb in one file, or a .gltf with NAME.bin and NAME_imgN.png beside it,
-// every file through the atomic writer.
+// every file through the atomic writer. When one of a .gltf's files cannot be written, those
+// already written beside it are removed again (write_failed), so nothing partial is left.
 GltfStatus gltf_write(GltfDocument& doc, const std::string& path, std::string* error);
 
 }  // namespace orvl

@@ -1,7 +1,11 @@
 // Checks one exported .glb: Khronos validator clean (0 errors, 0 warnings), every animation
 // pointer names a value that exists with the accessor type and count it needs, and three.js
 // (GLTFLoader + AnimationMixer) places every item where `orvl eval --look lightwave` does.
-// Usage: node check_gltf.mjs FILE.glb [EVAL.json]   (EVAL: {"size": S, "samples": [{"time", "eval"}]})
+// A .gltf is read with its .bin and pictures from beside it, and validated as it stands.
+// Lone objects (no EVAL) must rest where they were modelled: every object node's world is the
+// identity, layers and their pivots included.
+// Usage: node check_gltf.mjs FILE.glb|FILE.gltf[,EVAL.json] ...   (EVAL: {"size": S, "samples": [{"time", "eval"}]})
+// One line per file; exit status 1 when any file has problems.
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
 const require = createRequire(process.env.ORVL_NODE_MODULES + '/');
@@ -9,27 +13,72 @@ const validator = require('gltf-validator');
 const THREE = await import(process.env.ORVL_NODE_MODULES + '/three/build/three.module.js');
 const { GLTFLoader } = await import(process.env.ORVL_NODE_MODULES + '/three/examples/jsm/loaders/GLTFLoader.js');
 
-const file = process.argv[2];
-const bytes = new Uint8Array(fs.readFileSync(file));
+import path from 'node:path';
+
+async function checkFile(file, evalPath) {
 let failures = [];
 const fail = (m) => failures.push(m);
+const textual = file.toLowerCase().endsWith('.gltf');
+const bytes = new Uint8Array(fs.readFileSync(file));
+const dir = path.dirname(file);
+// Files beside a .gltf, by the relative URI it names (percent-encoded).
+const beside = (uri) => new Uint8Array(fs.readFileSync(path.join(dir, decodeURIComponent(uri))));
 
-const report = await validator.validateBytes(bytes, { maxIssues: 50 });
+const report = textual
+  ? await validator.validateString(new TextDecoder().decode(bytes), { maxIssues: 50, externalResourceFunction: async (uri) => beside(uri) })
+  : await validator.validateBytes(bytes, { maxIssues: 50 });
 const issues = report.issues;
 if (issues.numErrors || issues.numWarnings)
   for (const m of issues.messages.filter(m => m.severity <= 1)) fail(`validator: ${m.code} ${m.message} at ${m.pointer}`);
+if (textual && (report.info?.resources || []).some(r => r.storage !== 'external'))
+  fail('a .gltf with resources that are not files beside it');
 
-// The JSON chunk and the binary chunk.
-const dv = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-const jsonLen = dv.getUint32(12, true);
-const gltf = JSON.parse(new TextDecoder().decode(bytes.subarray(20, 20 + jsonLen)));
-const binStart = 20 + jsonLen + 8;
+// The JSON and the binary buffer (the GLB's chunks, or the .gltf and its .bin).
+let gltf, binData;
+if (textual) {
+  gltf = JSON.parse(new TextDecoder().decode(bytes));
+  binData = gltf.buffers?.length ? beside(gltf.buffers[0].uri) : new Uint8Array(0);
+  if (gltf.buffers?.length && binData.length !== gltf.buffers[0].byteLength) fail('the .bin differs in length from its buffer');
+  for (const im of gltf.images || []) {
+    const png = beside(im.uri);
+    if (png[0] !== 0x89 || png[1] !== 0x50) fail(`${im.uri} is not a PNG`);
+  }
+} else {
+  const dv = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  const jsonLen = dv.getUint32(12, true);
+  gltf = JSON.parse(new TextDecoder().decode(bytes.subarray(20, 20 + jsonLen)));
+  binData = bytes.subarray(20 + jsonLen + 8);
+}
 function accessorValues(i) {
   const a = gltf.accessors[i], v = gltf.bufferViews[a.bufferView];
   const n = { SCALAR: 1, VEC2: 2, VEC3: 3, VEC4: 4 }[a.type];
-  return new Float32Array(bytes.buffer.slice(bytes.byteOffset + binStart + v.byteOffset + (a.byteOffset || 0),
-    bytes.byteOffset + binStart + v.byteOffset + (a.byteOffset || 0) + a.count * n * 4));
+  const at = binData.byteOffset + v.byteOffset + (a.byteOffset || 0);
+  return new Float32Array(binData.buffer.slice(at, at + a.count * n * 4));
 }
+
+// Front faces: a triangle's counter-clockwise normal lies on the side its corners' normals
+// point to (LightWave's visible side), or a reader culling back faces loses it. Polygons that
+// are not flat or not convex give a few triangles against their polygon's normal in LightWave
+// too, so a surface fails when most of its area (slivers left out) is wound against it.
+for (const mesh of gltf.meshes || [])
+  for (const prim of mesh.primitives) {
+    const p = accessorValues(prim.attributes.POSITION), n = accessorValues(prim.attributes.NORMAL);
+    const ia = gltf.accessors[prim.indices], iv = gltf.bufferViews[ia.bufferView];
+    const at = binData.byteOffset + iv.byteOffset + (ia.byteOffset || 0);
+    const idx = new Uint32Array(binData.buffer.slice(at, at + ia.count * 4));
+    let away = 0, total = 0;
+    for (let t = 0; t + 2 < idx.length; t += 3) {
+      const [a, b, c] = [idx[t], idx[t + 1], idx[t + 2]];
+      const e1 = [0, 1, 2].map(k => p[3 * b + k] - p[3 * a + k]), e2 = [0, 1, 2].map(k => p[3 * c + k] - p[3 * a + k]);
+      const e3 = [0, 1, 2].map(k => e2[k] - e1[k]);
+      const g = [e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]];
+      const area = Math.hypot(...g), longest = Math.max(Math.hypot(...e1), Math.hypot(...e2), Math.hypot(...e3));
+      if (!(area > 1e-4 * longest * longest)) continue;
+      total += area;
+      if ([a, b, c].every(v => g[0] * n[3 * v] + g[1] * n[3 * v + 1] + g[2] * n[3 * v + 2] < 0)) away += area;
+    }
+    if (away > 0.5 * total) fail(`mesh ${mesh.name}: ${(100 * away / total).toFixed(0)}% of a surface's area wound against its normals`);
+  }
 
 // Pointer targets: the value must exist and have the accessor's type.
 const pointerType = (p) => {
@@ -63,31 +112,46 @@ const bare = JSON.parse(JSON.stringify(gltf));
 delete bare.images; delete bare.textures; delete bare.samplers;
 for (const m of bare.materials || []) if (m.pbrMetallicRoughness) delete m.pbrMetallicRoughness.baseColorTexture;
 bare.extensionsUsed = (bare.extensionsUsed || []).filter(e => e !== 'KHR_texture_transform');
+for (const b of bare.buffers || []) delete b.uri;
 let text = JSON.stringify(bare);
 while (text.length % 4) text += ' ';
 const jsonBytes = new TextEncoder().encode(text);
-const bin = bytes.subarray(20 + jsonLen);
-const glb = new Uint8Array(20 + jsonBytes.length + bin.length);
+const bin = new Uint8Array(8 + binData.length);
+new DataView(bin.buffer).setUint32(0, binData.length, true);
+new DataView(bin.buffer).setUint32(4, 0x004e4942, true);
+bin.set(binData, 8);
+const glb = new Uint8Array(20 + jsonBytes.length + (binData.length ? bin.length : 0));
 const gv = new DataView(glb.buffer);
 gv.setUint32(0, 0x46546c67, true); gv.setUint32(4, 2, true); gv.setUint32(8, glb.length, true);
 gv.setUint32(12, jsonBytes.length, true); gv.setUint32(16, 0x4e4f534a, true);
-glb.set(jsonBytes, 20); glb.set(bin, 20 + jsonBytes.length);
+glb.set(jsonBytes, 20); if (binData.length) glb.set(bin, 20 + jsonBytes.length);
 const loaded = await new Promise((ok, err) => new GLTFLoader().parse(glb.buffer, '', ok, err));
 
-const evalPath = process.argv[3];
 let compared = 0;
+if (!evalPath) {
+  // A lone object rests where it was modelled, whatever its layers' pivots and parents.
+  loaded.scene.updateMatrixWorld(true);
+  loaded.scene.traverse(o => {
+    const lw = o.userData?.lightwave;
+    if (lw?.kind !== 'object') return;
+    const e = o.matrixWorld.elements;
+    for (let k = 0; k < 16; ++k)
+      if (Math.abs(e[k] - (k % 5 === 0 ? 1 : 0)) > 1e-5) { fail(`object ${lw.index}: world[${k}] ${e[k]}, not at rest`); break; }
+    ++compared;
+  });
+}
 if (evalPath) {
   const ev = JSON.parse(fs.readFileSync(evalPath, 'utf8'));
   const tol = 1e-4 * Math.max(1, ev.size);
   const root = loaded.scene;
   const mixer = new THREE.AnimationMixer(root);
   // Played once and held: a repeating action would wrap round to time 0 at its last sample.
-  for (const clip of loaded.animations) {
+  const actions = loaded.animations.map(clip => {
     const a = mixer.clipAction(clip);
     a.setLoop(THREE.LoopOnce, 1);
     a.clampWhenFinished = true;
-    a.play();
-  }
+    return a.play();
+  });
   const byTag = new Map();
   root.traverse(o => { const lw = o.userData?.lightwave; if (lw) byTag.set(lw, o); });
   const S = new THREE.Matrix4().makeScale(1, 1, -1);
@@ -98,6 +162,9 @@ if (evalPath) {
     return found;
   };
   for (const sample of ev.samples) {
+    // A finished action stays paused: every sample starts it again, or a second look at
+    // the last moment would show the first.
+    for (const a of actions) a.reset();
     mixer.setTime(sample.time);
     root.updateMatrixWorld(true);
     const lw = sample.eval;
@@ -132,6 +199,17 @@ if (evalPath) {
       let m;
       if ((m = /^\/cameras\/0\/perspective\/yfov$/.exec(pt.p)) && Math.abs(v[0] - lw.camera.yfov) > 1e-4)
         fail(`t=${sample.time} yfov ${v[0]} vs ${lw.camera.yfov}`);
+      if ((m = /^\/materials\/(\d+)\/pbrMetallicRoughness\/baseColorFactor$/.exec(pt.p))) {
+        // The object whose mesh uses the material: alpha = (1 - transparency) (1 - dissolve).
+        const mat = +m[1];
+        const mesh = gltf.meshes.findIndex(me => me.primitives.some(pr => pr.material === mat));
+        const node = gltf.nodes.find(n => n.mesh === mesh && n.extras?.lightwave?.kind === 'object');
+        const o = node && lw.objects[node.extras.lightwave.index];
+        const tr = gltf.materials[mat].extras?.lightwave?.transparency || 0;
+        const want = o && (1 - Math.min(1, Math.max(0, tr))) * (1 - Math.min(1, Math.max(0, o.dissolve)));
+        if (!o || typeof o.dissolve !== 'number') fail(`pointer ${pt.p}: no object dissolves through it`);
+        else if (Math.abs(v[3] - want) > 1e-4) fail(`t=${sample.time} material ${mat} alpha ${v[3]} vs ${want} (dissolve ${o.dissolve})`);
+      }
       if ((m = /lights\/(\d+)\/intensity$/.exec(pt.p))) {
         const l = lw.lights[+m[1]];
         const f = gltf.extensions.KHR_lights_punctual.lights[+m[1]];
@@ -145,6 +223,20 @@ if (evalPath) {
 if (failures.length) {
   console.log(`${file}: ${failures.length} problems`);
   for (const f of failures.slice(0, 20)) console.log('  ' + f);
-  process.exit(1);
+  return false;
 }
 console.log(`${file}: valid (${issues.numInfos} infos), ${pointers.length} pointers, ${compared} world matrices agree`);
+return true;
+}
+
+let bad = 0;
+for (const arg of process.argv.slice(2)) {
+  const [file, evalPath] = arg.split(',');
+  try {
+    if (!(await checkFile(file, evalPath))) ++bad;
+  } catch (e) {
+    console.log(`ERROR ${file}: ${e.stack || e}`);
+    ++bad;
+  }
+}
+process.exit(bad ? 1 : 0);
