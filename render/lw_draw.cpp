@@ -562,7 +562,9 @@ GLuint surface_texture(const Scene& scene, const Surface& s, const LwTextureLaye
   return GLuint(scene.texture_base + l->image - 1);
 }
 
-void set_blend(const Surface& s, bool transparent) {
+// `coverage`: the alpha channel gathers coverage (a + (1 - a) dst) for a picture with a
+// transparent background, where plain blending would leave a^2 over it.
+void set_blend(const Surface& s, bool transparent, bool coverage) {
   const GlApi& g = gl();
   if (!transparent) {
     g.Disable(GL_BLEND);
@@ -571,12 +573,13 @@ void set_blend(const Surface& s, bool transparent) {
   }
   g.Enable(GL_BLEND);
   g.DepthMask(GL_FALSE);
-  if (s.lw.additive) g.BlendFunc(GL_SRC_ALPHA, GL_ONE);
-  else g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  const GLenum destination = s.lw.additive ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA;
+  if (coverage) g.BlendFuncSeparate(GL_SRC_ALPHA, destination, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+  else g.BlendFunc(GL_SRC_ALPHA, destination);
 }
 
 void draw_shaded(Scene& scene, const float view_projection[16], const float inverse_vp[16], const double camera[3],
-                 const int viewport[4]) {
+                 const int viewport[4], bool transparent_background) {
   const GlApi& g = gl();
   const Uniforms& u = g_program.u;
   g.UseProgram(g_program.program);
@@ -590,7 +593,7 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
 
   const LwSceneInfo& info = scene.lw;
   const LwBackdrop& b = info.backdrop;
-  if (!b.solid) {
+  if (!b.solid && !transparent_background) {
     static const float quad[6 * kFloatsPerVertex] = {-1, -1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
                                                      1,  -1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
                                                      1,  1,  0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
@@ -657,7 +660,7 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
       const bool transparent = surface_transparent(s, dissolve);
       if (transparent != (pass == 1)) continue;
       const LwSurfaceParams& p = s.lw;
-      set_blend(s, transparent);
+      set_blend(s, transparent, transparent_background);
       g.Uniform3f(u.color, p.color[0], p.color[1], p.color[2]);
       g.Uniform4f(u.levels, p.diffuse, p.specular, p.luminosity, p.gloss_exponent);
       g.Uniform3f(u.extra, p.color_highlights, (1.f - p.transparency) * (1.f - dissolve), p.double_sided ? 1.f : 0.f);
@@ -701,7 +704,8 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
 }
 
 // Fixed-function fallback: the same geometry, matrices and lights, per-vertex lighting.
-void draw_fixed(Scene& scene, const float projection[16], const float view[16]) {
+// `coverage`: as set_blend's (only where the separate blend function exists).
+void draw_fixed(Scene& scene, const float projection[16], const float view[16], bool coverage) {
   const GlApi& g = gl();
   g.MatrixMode(GL_PROJECTION);
   g.PushMatrix();
@@ -750,7 +754,7 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16]) 
       const bool transparent = surface_transparent(s, dissolve);
       if (transparent != (pass == 1)) continue;
       const LwSurfaceParams& p = s.lw;
-      set_blend(s, transparent);
+      set_blend(s, transparent, coverage);
       const float alpha = (1.f - p.transparency) * (1.f - dissolve);
       const GLfloat dif[4] = {p.color[0] * p.diffuse, p.color[1] * p.diffuse, p.color[2] * p.diffuse, alpha};
       const GLfloat emi[4] = {p.color[0] * p.luminosity, p.color[1] * p.luminosity, p.color[2] * p.luminosity, 1};
@@ -794,7 +798,8 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
     if (clear_bits & ClearBits::COLOR) {
       mask |= GL_COLOR_BUFFER_BIT;
       const float* c = info.backdrop.color;
-      g.ClearColor(c[0], c[1], c[2], 1.0f);
+      if (settings.transparent_background) g.ClearColor(0, 0, 0, 0);
+      else g.ClearColor(c[0], c[1], c[2], 1.0f);
     }
     g.Clear(mask);
   }
@@ -848,12 +853,12 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
     float vp_gl[16], inv_gl[16];
     to_gl(vp, vp_gl);
     to_gl(inverse_vp, inv_gl);
-    draw_shaded(scene, vp_gl, inv_gl, camera, viewport);
+    draw_shaded(scene, vp_gl, inv_gl, camera, viewport, settings.transparent_background);
   } else {
     float p_gl[16], e_gl[16];
     to_gl(projection, p_gl);
     to_gl(eye, e_gl);
-    draw_fixed(scene, p_gl, e_gl);
+    draw_fixed(scene, p_gl, e_gl, settings.transparent_background && gl_shaders_available());
   }
   g.Disable(GL_LIGHTING);
 }
