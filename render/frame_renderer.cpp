@@ -334,7 +334,7 @@ int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& setti
     }
   }
 
-  draw_frame(scene, settings.exact_order);
+  draw_frame(scene, settings.exact_order, settings.transparent_background);
   return 0;
 }
 

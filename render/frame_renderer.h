@@ -83,10 +83,9 @@ struct RenderSettings {
   // A picture whose background is transparent (thumbnails): the colour buffer is cleared to
   // (0, 0, 0, 0) instead of the backdrop colour and the lightwave look draws no backdrop
   // gradient, so the alpha channel keeps where something was drawn and the colours are those
-  // drawn over black (premultiplied by that alpha). Blending in the lightwave look then adds
-  // the surface's opacity to the alpha channel (coverage), where it normally multiplies it in
-  // again. The engine look's blending is its own and stays as it is: a translucent triangle
-  // over the background leaves the square of its opacity there.
+  // drawn over black (premultiplied by that alpha). Translucent blending then adds the
+  // surface's opacity to the alpha channel (coverage), where it normally multiplies it in
+  // again; the colour channels blend as in any other picture.
   bool transparent_background = false;
 };
 

@@ -56,8 +56,9 @@ struct Thumbnail : ::testing::Test {
   }
 
   // A LightWave 5 scene of 90 frames at 30 per second: a red quad (one unit wide, 6 ahead of
-  // the camera) moving linearly from x = -2 to x = +2, and a half transparent green one
-  // standing at x = +1.2. The backdrop is blue, a gradient in the lightwave look.
+  // the camera) moving linearly from x = -2 to x = +2, a half transparent green one standing
+  // at x = +1.2 and a blue one half dissolved at (-1.5, 1.2). The backdrop is blue, a
+  // gradient in the lightwave look.
   std::string moving_scene() {
     auto f32 = [](float f) {
       std::vector<uint8_t> v;
@@ -66,30 +67,37 @@ struct Thumbnail : ::testing::Test {
     };
     // Fully luminous and not diffuse: the lightwave look shows exactly the surface colour.
     auto quad = [&](const std::string& file, const std::string& surface, uint8_t r, uint8_t g, float transparency) {
+      const uint8_t b = r == g ? 230 : 30;
       LwobWriter w;
       for (float y : {-0.5f, 0.5f})
         for (float x : {-0.5f, 0.5f}) w.add_point(x, y, 0);
       w.add_polygon({0, 2, 3, 1}, 1);
-      LwobSurface& s = w.add_surface(surface).colr(r, g, 30).sub("VLUM", f32(1)).sub("VDIF", f32(0));
+      LwobSurface& s = w.add_surface(surface).colr(r, g, b).sub("VLUM", f32(1)).sub("VDIF", f32(0));
       if (transparency > 0) s.sub("VTRN", f32(transparency));
       EXPECT_TRUE(w.write(dir.path("scene/" + file)));
     };
     fs::create_directories(dir.root / "scene");
     quad("red.lwo", "Red", 230, 30, 0);
     quad("green.lwo", "Glass", 30, 230, 0.5f);
+    quad("blue.lwo", "Blue", 30, 30, 0);
 
     LwsScene lws;
     lws.last_frame = 90;
     lws.backdrop_color = {0, 0, 96};
-    lws.objects.resize(2);
-    lws.objects[0].load_path = "red.lwo";
-    lws.objects[0].motion.resize(2);
-    lws.objects[0].motion[0].value = {-2, 0, 6, 0, 0, 0, 1, 1, 1};
-    lws.objects[0].motion[1].value = {2, 0, 6, 0, 0, 0, 1, 1, 1};
-    lws.objects[0].motion[1].frame = 90;
-    lws.objects[0].motion[1].linear = 1;
-    lws.objects[1].load_path = "green.lwo";
-    lws.objects[1].motion[0].value = {1.2f, 0, 6, 0, 0, 0, 1, 1, 1};
+    // The dissolved object comes first: the engine's reader looks for an object's dissolve
+    // within a window of text that reaches into the next object's lines.
+    lws.objects.resize(3);
+    lws.objects[0].load_path = "blue.lwo";
+    lws.objects[0].motion[0].value = {-1.5f, 1.2f, 6, 0, 0, 0, 1, 1, 1};
+    lws.objects[0].dissolve = LwsEnvelope{{LwsEnvelopeKey{0.5f}}};
+    lws.objects[1].load_path = "red.lwo";
+    lws.objects[1].motion.resize(2);
+    lws.objects[1].motion[0].value = {-2, 0, 6, 0, 0, 0, 1, 1, 1};
+    lws.objects[1].motion[1].value = {2, 0, 6, 0, 0, 0, 1, 1, 1};
+    lws.objects[1].motion[1].frame = 90;
+    lws.objects[1].motion[1].linear = 1;
+    lws.objects[2].load_path = "green.lwo";
+    lws.objects[2].motion[0].value = {1.2f, 0, 6, 0, 0, 0, 1, 1, 1};
     lws.lights.push_back(LwsLight{});
     std::string text = write_lws(lws);
     const size_t solid = text.find("SolidBackdrop 1");
@@ -144,6 +152,10 @@ TEST_F(Thumbnail, SceneAtOneThirdOnATransparentBackground) {
   EXPECT_NEAR(cx, 128 - 64.0 / 3, 1.5);
   EXPECT_NEAR(cy, 96, 1.5);
   EXPECT_NEAR(count, 32 * 32, 32 * 4);
+  // The half dissolved quad covers half of its pixels, in its own colour.
+  const uint8_t* blue = engine.px(int(std::lround(128 - 1.5 * 32)), int(std::lround(96 - 1.2 * 32)));
+  EXPECT_NEAR(blue[3], 128, 12);
+  EXPECT_GT(blue[2], 200);
 
   ASSERT_EQ(thumbnail({scene, dir.path("lw.png"), "--look", "lightwave", "--size", "128"}), 0) << err;
   const Picture lw = read(dir.path("lw.png"));
