@@ -1,4 +1,4 @@
-// `orvl dump-scene FILE.lws [--root DIR] [--json]`: loads a scene with its objects the way
+// `orvl dump-scene FILE.lws [--root DIR] [--json] [--missing null]`: loads a scene with its objects the way
 // the show does and prints what the parser and the object loader made of it.
 #include <cstdio>
 #include <memory>
@@ -6,6 +6,7 @@
 #include "app/command.h"
 #include "export/json_text.h"
 #include "app/scene_json.h"
+#include "app/scene_run.h"
 #include "platform/log.h"
 #include "scene/scene.h"
 
@@ -14,11 +15,15 @@ namespace {
 int dump_scene(const std::vector<std::string>& argv) {
   std::vector<std::string> args = argv;
   const bool as_json = orvl::take_flag(args, "--json");
-  std::string root;
-  bool missing_root = false;
+  std::string root, error;
+  bool missing_root = false, null_objects = false;
   orvl::take_option(args, "--root", root, &missing_root);
+  if (!orvl::take_missing(args, null_objects, error)) {
+    std::fprintf(stderr, "orvl dump-scene: %s\n", error.c_str());
+    return 2;
+  }
   if (missing_root || args.size() != 1 || args[0].rfind("--", 0) == 0) {
-    std::fprintf(stderr, "usage: orvl dump-scene FILE.lws [--root DIR] [--json]\n");
+    std::fprintf(stderr, "usage: orvl dump-scene FILE.lws [--root DIR] [--json] [--missing null]\n");
     return 2;
   }
   const std::string& file = args[0];
@@ -29,10 +34,11 @@ int dump_scene(const std::vector<std::string>& argv) {
 
   auto scene = std::make_unique<orvl::Scene>();
   orvl::scene_construct(*scene);
-  (void)orvl::scene_configure(*scene, 0, 640, 480, 1024, 0);
+  (void)orvl::scene_configure(*scene, null_objects ? orvl::SceneFlags::MISSING_NULL : 0, 640, 480, 1024, 0);
   orvl::scene_set_lightwave_root(*scene, root);
   const size_t log_before = orvl::log_lines().size();
   const orvl::SceneStatus status = orvl::scene_load(*scene, file);
+  orvl::report_missing_objects("dump-scene", log_before);
   // A refused scene says why in the log (which limit, which block); carry that into the
   // one-line error when no missing file explains it.
   std::string detail = scene->error_path;
@@ -56,7 +62,7 @@ int dump_scene(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const orvl::CommandRegistrar registrar({"dump-scene", "dump-scene FILE.lws [--root DIR] [--json]  print a loaded scene",
+const orvl::CommandRegistrar registrar({"dump-scene", "dump-scene FILE.lws [--root DIR] [--json] [--missing null]  print a loaded scene",
                                         dump_scene});
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "export/json_text.h"
 #include "app/command.h"
 #include "app/scene_json.h"
+#include "app/scene_run.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "scene/look.h"
@@ -112,7 +113,7 @@ const char* light_type_name(LwLightType t) {
 
 int usage_error(const char* what) {
   std::fprintf(stderr, "orvl eval: %s\nusage: orvl eval FILE.lws --at MS|--frame F [--root DIR] [--json] "
-               "[--camera-space OBJ] [--scale F] [--look engine|lightwave]\n", what);
+               "[--camera-space OBJ] [--scale F] [--look engine|lightwave] [--missing null]\n", what);
   return 2;
 }
 
@@ -126,11 +127,13 @@ SceneJson lightwave_json(const Scene& scene, const LwPose& pose) {
   j["last_frame"] = json_double(lw_playback_frame(scene, info.last_frame));
   j["frames_per_second"] = json_double(info.frames_per_second);
   SceneJson objects = SceneJson::array();
-  for (size_t i = 0; i < pose.object_world.size(); ++i)
+  for (size_t i = 0; i < pose.object_world.size(); ++i) {
     objects.push_back({{"index", i},
                        {"world", json_matrix(pose.object_world[i])},
                        {"morph_amount", json_double(pose.morph_amount[i])},
                        {"dissolve", json_double(pose.dissolve[i])}});
+    if (i < scene.objects.size() && scene.objects[i].missing) objects.back()["missing"] = true;
+  }
   j["objects"] = std::move(objects);
   SceneJson lights = SceneJson::array();
   for (size_t i = 0; i < pose.light_world.size() && i < info.lights.size(); ++i) {
@@ -218,6 +221,7 @@ void print_json(const Scene& scene, const std::string& file, double at_ms,
                          {"rotation", json_floats(o.rotation, 9)},
                          {"morph_amount", json_float(o.morph_amount)},
                          {"dissolve", o.dissolve}};
+    if (o.missing) jo["missing"] = true;
     if (i == camera_space) {
       SceneJson tv = SceneJson::array();
       for (int v = 0; v < o.vertex_count && v < static_cast<int>(o.transformed.size()); ++v)
@@ -253,6 +257,9 @@ int run_eval(const std::vector<std::string>& in) {
   const bool has_object = take_option(args, "--camera-space", object_text, &missing);
   const bool has_scale = take_option(args, "--scale", scale_text, &missing);
   const bool has_look = take_option(args, "--look", look_text, &missing);
+  bool null_objects = false;
+  std::string missing_error;
+  if (!take_missing(args, null_objects, missing_error)) return usage_error(missing_error.c_str());
   if (missing) return usage_error("an option is missing its value");
   if (!has_at && !has_frame) return usage_error("--at MS or --frame F is required");
   if (has_at && has_frame) return usage_error("give --at or --frame, not both");
@@ -279,9 +286,11 @@ int run_eval(const std::vector<std::string>& in) {
   log_set_echo(false);
   Scene scene;
   scene_construct(scene);
-  (void)scene_configure(scene, 0, 640, 480, 1024, 0);
+  (void)scene_configure(scene, null_objects ? SceneFlags::MISSING_NULL : 0, 640, 480, 1024, 0);
   scene_set_lightwave_root(scene, root);
+  const size_t log_before = log_lines().size();
   const SceneStatus status = scene_load(scene, file);
+  report_missing_objects("eval", log_before);
   if (status != SceneStatus::ok) {
     std::string detail = scene.error_path.empty() || scene.error_path == file ? "" : " (" + scene.error_path + ")";
     std::fprintf(stderr, "orvl eval: %s: status %d, %s%s\n", file.c_str(), static_cast<int>(status),
@@ -352,7 +361,7 @@ int run_eval(const std::vector<std::string>& in) {
 
 const CommandRegistrar registrar({"eval",
                                    "eval FILE.lws --at MS|--frame F [--root DIR] [--json] [--camera-space OBJ] [--scale F]\n"
-                                   "                            [--look engine|lightwave]\n"
+                                   "                            [--look engine|lightwave] [--missing null]\n"
                                    "                            objects, camera and lights MS ms (or F frames) into the scene",
                                    run_eval});
 

@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: orvl export IN.lws|IN.lwo [-o OUT.glb|OUT.gltf] [--fps N] [--root DIR] [--from MS --to MS]\n"
-    "                   [--look lightwave] [--no-pointer] [--layer N] [--size WxH]\n"
+    "                   [--look lightwave] [--no-pointer] [--layer N] [--size WxH] [--missing null]\n"
     "       orvl export DIR --out DIR2 [the same options]\n";
 
 int usage_error(const std::string& what) {
@@ -43,6 +43,7 @@ struct Job {
   GltfOptions gltf;
   std::string root;
   int layer = 0;
+  bool missing_null = false;  // --missing null
 };
 
 bool ends_with_ci(const std::string& s, const char* tail) {
@@ -76,7 +77,7 @@ bool export_one(const std::string& in, const std::string& out, const Job& job, s
   ::close(fd);
   Scene scene;
   scene_construct(scene);
-  (void)scene_configure(scene, 0, job.gltf.width, job.gltf.height, 2048, 0);
+  (void)scene_configure(scene, job.missing_null ? SceneFlags::MISSING_NULL : 0, job.gltf.width, job.gltf.height, 2048, 0);
   scene_set_lightwave_root(scene, job.root);
   GltfOptions options = job.gltf;
   bool ok = true;
@@ -259,7 +260,10 @@ int run_export(const std::vector<std::string>& in) {
     // The engine look's camera-space rules have no glTF counterpart; the file is LightWave's.
     if (l != Look::lightwave) return usage_error("export writes LightWave's own transforms: --look lightwave only");
   }
-  if (has_missing) return usage_error("--missing null is not available in this build");
+  if (has_missing) {
+    if (missing_mode != "null") return usage_error("--missing wants null (a null object in place of an absent object file)");
+    job.missing_null = true;
+  }
   if (has_layer) {
     if (!parse_number(layer, 1, 65536, v) || v != std::floor(v)) return usage_error("--layer wants a layer number from 1");
     job.layer = int(v);
@@ -303,7 +307,7 @@ int run_export(const std::vector<std::string>& in) {
 
 const CommandRegistrar registrar({"export",
                                    "export IN.lws|IN.lwo [-o OUT.glb|OUT.gltf] [--fps N] [--root DIR] [--from MS --to MS]\n"
-                                   "                            [--look lightwave] [--no-pointer] [--layer N] [--size WxH]\n"
+                                   "                            [--look lightwave] [--no-pointer] [--layer N] [--size WxH] [--missing null]\n"
                                    "                            | export DIR --out DIR2: glTF 2.0 with the animation",
                                    run_export});
 

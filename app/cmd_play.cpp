@@ -22,6 +22,11 @@ int play_window(SceneRun& run, bool full, int window_scale, double seconds) {
   display_bind_key(27, &stop, 1);  // Escape (after the display reset inside open_scene)
   display_set_title(run.file);
   const double length = seconds >= 0 ? seconds * 1000.0 : scene_length_ms(scene);
+  RunMusic music;
+  if (!run_music_start(run, music)) {
+    close_scene(scene);
+    return 1;
+  }
   const uint32_t start = clock_now_ms();
   start_motions_at(scene, start);
   long long frames = 0;
@@ -32,6 +37,7 @@ int play_window(SceneRun& run, bool full, int window_scale, double seconds) {
     ++frames;
   }
   const double secs = (clock_now_ms() - start) / 1000.0;
+  run_music_stop(music);
   close_scene(scene);
   std::fprintf(stderr, "%lld frames in %.1f s (%.1f frames per second)%s\n", frames, secs,
                secs > 0 ? frames / secs : 0.0, stop || stop_requested() ? ", stopped" : "");
@@ -58,14 +64,14 @@ int run_play(const std::vector<std::string>& input) {
   if (take_option(args, "--scale", value, &missing) && !parse_number(value, 1, 16, scale))
     return usage("play", "--scale wants a whole number from 1 to 16");
   if (missing || args.size() != 1)
-    return usage("play", "usage: orvl play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave]");
+    return usage("play", "usage: orvl play FILE.lws|FILE.lwo [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave] [--music FILE] [--missing null] [--layer N] [--turntable S]");
   run.file = args[0];
   stop_signals_install();
   return play_window(run, full, int(scale), -1);
 }
 
 const CommandRegistrar play_cmd(
-    {"play", "play FILE.lws [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave]",
+    {"play", "play FILE.lws|FILE.lwo [--root DIR] [--windowed|--fullscreen] [--scale N] [--zbuffer on|off] [--look engine|lightwave] [--music FILE] [--missing null] [--layer N] [--turntable S]",
      run_play});
 
 }  // namespace

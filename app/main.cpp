@@ -21,6 +21,17 @@ int print_help(const std::vector<std::string>&) {
 
 const orvl::CommandRegistrar help_cmd({"help", "help                      list the commands", print_help});
 
+#ifndef ORVL_VERSION
+#error "ORVL_VERSION comes from the project's version in CMakeLists.txt"
+#endif
+
+int print_version(const std::vector<std::string>&) {
+  std::printf("orvl %s\n", ORVL_VERSION);
+  return 0;
+}
+
+const orvl::CommandRegistrar version_cmd({"version", "version                   print the version (also --version)", print_version});
+
 }  // namespace
 
 namespace {
@@ -53,6 +64,7 @@ int run_main(int argc, char** argv) {
   }
   std::string name = args.front();
   if (name == "--help" || name == "-h") return print_help(args);
+  if (name == "--version") return print_version(args);
   // Options without a command are the show's own ("orvl --headless --out DIR").
   if (name.rfind("--", 0) == 0) {
     if (const auto* show = orvl::find_command("show")) return show->run(args);

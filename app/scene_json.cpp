@@ -306,6 +306,7 @@ SceneJson object_json(const Scene& scene, int index) {
       {"file_name", json_text(o.file_name)},
       {"loaded_path", json_text(o.loaded_path)},
   };
+  if (o.missing) j["missing"] = true;
   add_object_counts(j, o);
   j["motion"] = o.motion;
   j["parent"] = o.parent;
@@ -400,6 +401,7 @@ std::string scene_text(const Scene& scene, SceneStatus status) {
     const SceneObject& o = scene.objects[i];
     out += "  object " + std::to_string(i) + " " + (o.file_name.empty() ? "(null)" : o.file_name);
     if (!o.loaded_path.empty()) out += " <- " + o.loaded_path;
+    if (o.missing) out += " (missing: a null object)";
     out += "\n    " + object_counts_text(o) + " motion " + std::to_string(o.motion) + " parent " + std::to_string(o.parent) + " pivot " +
            triple_text(o.pivot) + "\n";
     out += "    morph_target " + std::to_string(o.morph_target) + " morph_envelope " +

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,10 +12,13 @@
 #include "app/options.h"
 #include "effects/effects.h"
 #include "object/surface_image.h"
+#include "platform/clock.h"
 #include "platform/file.h"
+#include "platform/log.h"
 #include "render/display.h"
 #include "render/gl_api.h"
 #include "render/texture_upload.h"
+#include "scene/lone_object.h"
 
 namespace orvl {
 
@@ -57,6 +61,25 @@ bool take_look(std::vector<std::string>& args, SceneRun& run, std::string& error
   return true;
 }
 
+bool take_missing(std::vector<std::string>& args, bool& null_objects, std::string& error) {
+  std::string value;
+  bool missing = false;
+  if (!take_option(args, "--missing", value, &missing)) {
+    if (missing) error = "--missing wants null";
+    return !missing;
+  }
+  if (value != "null") return error = "--missing wants null (a null object in place of an absent object file)", false;
+  null_objects = true;
+  return true;
+}
+
+void report_missing_objects(const char* cmd, size_t log_before) {
+  const std::vector<std::string>& lines = log_lines();
+  for (size_t i = log_before; i < lines.size(); ++i)
+    if (lines[i].find(": a null object stands in for it") != std::string::npos)
+      std::fprintf(stderr, "orvl %s: %s\n", cmd, lines[i].c_str());
+}
+
 // The look of a scene when --look did not choose: Look= in Orvl.ini, else the scene's
 // generation (LightWave 5 scenes the engine look, later scenes and lone objects lightwave).
 void settle_look(SceneRun& run, const Scene& scene) {
@@ -78,6 +101,12 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
                  int(SceneStatus::file_not_found), file_status_text(probe), run.file.c_str());
     return false;
   }
+  const bool lone = lone_object_file_kind(run.file) != LoneObjectKind::none;
+  if (!lone && fd >= 0 && run.object_options_given) {
+    std::fprintf(stderr, "orvl %s: %s: --layer and --turntable are for object files, and this is not an LWOB or LWO2 object\n",
+                 run.cmd, run.file.c_str());
+    return false;
+  }
   display_reset();
   const DisplayResult opened =
       display_open(display_options, run.width, run.height, 32, 0, 0, 0, "orvl - " + run.file);
@@ -92,9 +121,13 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
   scene_construct(scene);
   uint32_t flags = SceneFlags::MIPMAP | SceneFlags::BILINEAR;
   if (run.z_buffer) flags |= SceneFlags::DEPTH_BUFFER;
+  if (run.missing_null) flags |= SceneFlags::MISSING_NULL;
   (void)scene_configure(scene, flags, run.width, run.height, std::max<GLint>(64, max_texture), 1);
   scene_set_lightwave_root(scene, run.root);
-  const SceneStatus st = scene_load(scene, run.file);
+  LoneObjectOptions lone_options;
+  lone_options.layer = run.layer;
+  lone_options.turntable_seconds = run.turntable_seconds;
+  const SceneStatus st = lone ? scene_load_lone_object(scene, run.file, lone_options) : scene_load(scene, run.file);
   if (st != SceneStatus::ok) {
     std::fprintf(stderr, "orvl %s: %s: status %d (%s)%s%s\n", run.cmd, run.file.c_str(), int(st),
                  scene_failure_text(scene, st), scene.error_path.empty() ? "" : ": ", scene.error_path.c_str());
@@ -109,6 +142,56 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
   return true;
 }
 
+bool take_music(std::vector<std::string>& args, SceneRun& run, std::string& error) {
+  bool missing = false;
+  if (!take_option(args, "--music", run.music, &missing)) {
+    if (missing) error = "--music wants a music file (MP3, WAV or a module)";
+    return !missing;
+  }
+  if (run.music.empty()) return error = "--music wants a music file (MP3, WAV or a module)", false;
+  return true;
+}
+
+bool run_music_start(const SceneRun& run, RunMusic& music) {
+  if (run.music.empty()) return true;
+  // The sound library opens the file itself and would wait for ever on a FIFO or device.
+  FileStatus fs = FileStatus::ok;
+  const int fd = open_regular_file(resolve_data_path(run.music), fs);
+  if (fd < 0) {
+    std::fprintf(stderr, "orvl %s: %s: %s\n", run.cmd, run.music.c_str(), file_status_text(fs));
+    return false;
+  }
+  (void)close(fd);
+  const SoundLoadStatus loaded = sound_library_load();
+  if (loaded != SoundLoadStatus::ok) {
+    std::fprintf(stderr, "orvl %s: %s\n", run.cmd, sound_load_status_text(loaded));
+    return false;
+  }
+  music.library = true;
+  music.state = MusicState();
+  music.state.path = resolve_data_path(run.music);
+  const SoundApi& api = sound_api();
+  // A library of another version was never started: nothing to stop but the library.
+  if (sound_show_start(api, music.state, {}, false) == SoundStartResult::wrong_version) music.state.path.clear();
+  if (music.state.path.empty()) {
+    std::fprintf(stderr, "orvl %s: %s: cannot be played\n", run.cmd, run.music.c_str());
+    run_music_stop(music);
+    return false;
+  }
+  // Without a sound device the silent one stands in, as in the show: the run goes on unheard.
+  if (music.state.no_sound)
+    std::fprintf(stderr, "orvl %s: no sound output here; %s is not heard\n", run.cmd, run.music.c_str());
+  sound_show_play(api, music.state);
+  return true;
+}
+
+void run_music_stop(RunMusic& music) {
+  if (!music.library) return;
+  if (!music.state.path.empty()) sound_show_end(sound_api(), music.state);
+  sound_library_release();
+  music = RunMusic();
+}
+
 void close_scene(Scene& scene) {
   effects_free(scene);
   delete_textures();
@@ -116,6 +199,24 @@ void close_scene(Scene& scene) {
   scene_destroy(scene);
   if (frame_state().dropped > 0)
     std::fprintf(stderr, "%lld triangles did not fit the draw list\n", frame_state().dropped);
+}
+
+bool draw_still(SceneRun run, double at_ms, std::vector<uint8_t>& rgba, int& width, int& height) {
+  run.turntable_seconds = 0;  // a lone object stands still; a scene does not read it
+  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
+  Scene scene;
+  if (!open_scene(run, run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0, scene)) return false;
+  settle_look(run, scene);
+  const uint32_t base = 1000;
+  clock_set_virtual(base);
+  start_motions_at(scene, base);
+  clock_set_virtual(base + static_cast<uint32_t>(std::llround(std::clamp(at_ms, 0.0, 1e9))));
+  scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, run.render);
+  const bool read = display_read_frame(rgba, width, height);
+  clock_use_real();
+  close_scene(scene);
+  if (!read) std::fprintf(stderr, "orvl %s: %s: the picture could not be read back\n", run.cmd, run.file.c_str());
+  return read;
 }
 
 // The scene's own length in milliseconds: its last frame at its frame rate.
@@ -145,6 +246,22 @@ bool common_options(std::vector<std::string>& args, SceneRun& run, std::string& 
   if (take_option(args, "--zbuffer", value, &missing)) {
     if (value != "on" && value != "off") return error = "--zbuffer wants on or off", false;
     run.z_buffer = value == "on";
+  }
+  if (missing) return error = "an option is missing its value", false;
+  if (!take_missing(args, run.missing_null, error)) return false;
+  if (!take_music(args, run, error)) return false;
+  double number = 0;
+  if (take_option(args, "--layer", value, &missing)) {
+    if (!parse_number(value, 1, kLoneMaxLayer, number) || number != std::floor(number))
+      return error = "--layer wants a whole number from 1 to " + std::to_string(kLoneMaxLayer), false;
+    run.layer = int(number);
+    run.object_options_given = true;
+  }
+  if (take_option(args, "--turntable", value, &missing)) {
+    if (!parse_number(value, 0, kLoneMaxTurntableSeconds, number) || (number > 0 && number < kLoneMinTurntableSeconds))
+      return error = "--turntable wants 0 (still) or seconds per turn from 0.1 to 86400", false;
+    run.turntable_seconds = number;
+    run.object_options_given = true;
   }
   if (missing) return error = "an option is missing its value", false;
   return true;

@@ -127,6 +127,9 @@ struct SceneObject {
   int static_image = 0;
   std::string file_name;    // the name on its "LoadObject" / "AddNullObject" line
   std::string loaded_path;  // the path the object file was opened as ("" for null objects)
+  // A null object standing in for an object file that was not found (a scene loaded with
+  // SceneFlags::MISSING_NULL); `file_name` still names the file.
+  bool missing = false;
   // Per triangle corner, in object space: the normal LightWave shades with (the surface's
   // smoothing angle decides which faces a corner averages; faceted surfaces keep the face
   // normal). 9 floats per triangle, filled by the loaders for the lightwave look and export

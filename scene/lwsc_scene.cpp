@@ -110,8 +110,15 @@ SceneStatus LwscLoader::load_mesh(const LwscItem& it) {
     ObjectLoadOptions opt;
     opt.layer = it.layer;
     opt.object_path = c;
+    std::vector<std::string> missing_images;
+    if (s_.flags & SceneFlags::IMAGES_OPTIONAL) {
+      opt.images_required = false;
+      opt.missing_images = &missing_images;
+    }
     ObjectLoadContext context;
     const LoadStatus st = load_object(s_, context, path, true, opt);
+    for (const std::string& image : missing_images)
+      log_line(c + ": image " + image + " not found; its surface is drawn without it");
     if (st == LoadStatus::ok) {
       SceneObject& obj = s_.objects[size_t(s_.object_count - 1)];
       obj.file_name = written;
@@ -123,6 +130,17 @@ SceneStatus LwscLoader::load_mesh(const LwscItem& it) {
     // Found, but not usable (or one of its images is missing): report that file.
     s_.error_path = context.image_missing ? context.error_path : c;
     return fail(scene_status_from(st));
+  }
+  if (s_.flags & SceneFlags::MISSING_NULL) {
+    log_line("Object " + written + " not found: a null object stands in for it");
+    SceneObject& obj = s_.objects[size_t(s_.object_count)];
+    obj = SceneObject();
+    obj.file_name = written;
+    obj.missing = true;
+    ++s_.object_count;
+    s_.loaded = 1;
+    s_.error_path.clear();
+    return SceneStatus::ok;
   }
   s_.error_path = written;
   return fail(SceneStatus::file_not_found);

@@ -35,6 +35,14 @@ constexpr uint32_t LOADER_OPTION = 0x4;  // read by the object loader; the show 
 constexpr uint32_t DEPTH_BUFFER = 0x10;
 constexpr uint32_t BUILD_PRECALC = 0x20;
 constexpr uint32_t MIPMAP = 0x100;
+// A surface image that cannot be found leaves that surface without it (one log line per
+// image) instead of failing the load. LightWave 6 scenes only; lone objects set it.
+constexpr uint32_t IMAGES_OPTIONAL = 0x200;
+// An object file that cannot be found becomes a null object in its place (SceneObject::
+// missing, one log line each) with its motion, parent, children and envelopes kept, instead
+// of failing the load with file_not_found. Both scene readers; an object that is found but
+// damaged, or a missing surface image, still fails.
+constexpr uint32_t MISSING_NULL = 0x400;
 }  // namespace SceneFlags
 
 enum class [[nodiscard]] SceneStatus : int {

@@ -351,6 +351,16 @@ SceneStatus Parser::mesh_object(const std::string& written) {
         return object_failed(alt, context, c);
     }
   }
+  if (st == LoadStatus::not_found && !context.image_missing && (s_.flags & SceneFlags::MISSING_NULL)) {
+    s_.loaded = loaded_before;
+    s_.error_path.clear();
+    log_line("Object " + written + " not found: a null object stands in for it");
+    if (SceneStatus nst = null_object(); nst != SceneStatus::ok) return nst;
+    SceneObject& obj = s_.objects[size_t(s_.object_count - 1)];
+    obj.file_name = written;
+    obj.missing = true;
+    return SceneStatus::ok;
+  }
   return object_failed(st, context, name);
 }
 

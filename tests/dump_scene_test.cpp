@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/shared_data.h"
+#include "tools/lwob_writer.h"
 #include "tools/lws_writer.h"
 
 namespace fs = std::filesystem;
@@ -175,4 +176,107 @@ TEST(DumpScene, LightWave6ScenesReportTheirChannels) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("format LWSC 5"), std::string::npos);
   EXPECT_NE(r.out.find("shape bezier2d"), std::string::npos);
+}
+
+// --missing null: the Aminet scenes, whose objects are not shipped, load with a null object
+// for each LoadObject line, their parents, lights and camera kept; eval sees the same; a
+// LightWave 6 scene does the same; anything but "null" is refused.
+TEST(DumpScene, MissingObjectsBecomeNullObjects) {
+  TempDir dir;
+  CommandRun r = run_orvl("dump-scene x.lws --missing nothing", dir.root);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--missing wants null"), std::string::npos) << r.err;
+
+  // LightWave 6: an absent object with a null child parented to it by item id.
+  const fs::path lw6 = dir.root / "six.lws";
+  std::ofstream(lw6) << "LWSC\n3\n\nFirstFrame 1\nLastFrame 30\nFramesPerSecond 30\n\n"
+                        "LoadObjectLayer 1 10000000 Objects/absent.lwo\nPivotPosition 1 2 3\n\n"
+                        "AddNullObject 10000001 Child\nParentItem 10000000\n\nAddLight 20000000\nLightName L\n"
+                        "LightType 0\n\nAddCamera 30000000\nCameraName C\nParentItem 10000001\n";
+  r = run_orvl("dump-scene " + lw6.string() + " --json", dir.root);
+  EXPECT_EQ(r.exit_code, 1);
+  r = run_orvl("dump-scene " + lw6.string() + " --json --missing null", dir.root);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  ASSERT_EQ(j["objects"].size(), 2u);
+  EXPECT_EQ(j["objects"][0]["missing"], true);
+  EXPECT_EQ(j["objects"][0]["file_name"], "Objects/absent.lwo");
+  EXPECT_FALSE(j["objects"][1].contains("missing"));
+  EXPECT_EQ(j["objects"][1]["parent"], 0);
+  EXPECT_EQ(j["camera_parent"], 1);
+  EXPECT_EQ(j["objects"][0]["pivot"], nlohmann::json::parse("[-1, -2, -3]"));
+  EXPECT_EQ(r.err, "orvl dump-scene: Object Objects/absent.lwo not found: a null object stands in for it\n");
+
+  // The Aminet scenes: loaded with --missing null they have the same objects, parents,
+  // motions, lights and camera as when every object file is there (stand-ins written below
+  // a root), the absent ones marked.
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  LwobWriter stand_in;
+  stand_in.add_point(0, 0, 0);
+  stand_in.add_point(1, 0, 0);
+  stand_in.add_point(0, 1, 0);
+  stand_in.add_polygon({0, 1, 2}, 1);
+  stand_in.add_surface("S");
+  for (const char* name : {"TVorlonExample.lws", "PassMountains.lws", "Shadow.lws", "NarnJumpgateBlue.lws"}) {
+    SCOPED_TRACE(name);
+    const std::string file = orvl::test::shared_testdata(std::string("lightwave/") + name);
+    const fs::path root = dir.root / (std::string("root_") + name);
+    std::ifstream in(file);
+    int load_lines = 0;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("LoadObject ", 0) != 0) continue;
+      ++load_lines;
+      std::string written = line.substr(11);
+      while (!written.empty() && (written.back() == '\r' || written.back() == ' ')) written.pop_back();
+      std::replace(written.begin(), written.end(), '\\', '/');
+      fs::create_directories((root / written).parent_path());
+      ASSERT_TRUE(stand_in.write((root / written).string()));
+    }
+    r = run_orvl("dump-scene " + file + " --json --root " + root.string() + "/", dir.root);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const nlohmann::json present = nlohmann::json::parse(r.out);
+    r = run_orvl("dump-scene " + file + " --json --missing null", dir.root);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["status"], 0);
+    ASSERT_EQ(j["objects"].size(), present["objects"].size());
+    ASSERT_GE(j["objects"].size(), 1u);
+    int missing = 0;
+    for (size_t i = 0; i < j["objects"].size(); ++i) {
+      const nlohmann::json& a = j["objects"][i];
+      const nlohmann::json& b = present["objects"][i];
+      const bool was_loaded = !b["loaded_path"].get<std::string>().empty();
+      EXPECT_EQ(a.value("missing", false), was_loaded) << i;
+      missing += was_loaded;
+      for (const char* key : {"file_name", "motion", "parent", "pivot", "morph_target", "dissolve_envelope"})
+        EXPECT_EQ(a[key], b[key]) << i << " " << key;
+    }
+    for (const char* key : {"light_count", "motion_count", "camera_parent", "lights", "motions", "zoom_factor"})
+      EXPECT_EQ(j[key], present[key]) << key;
+    EXPECT_LE(missing, load_lines);
+    // One line per missing object on standard error.
+    size_t lines = 0;
+    for (size_t at = 0; (at = r.err.find("a null object stands in for it", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, size_t(missing));
+
+    // eval places them: objects (missing ones marked), lights and camera, in both readings.
+    r = run_orvl("eval " + file + " --frame 10 --look lightwave --json --missing null", dir.root);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const nlohmann::json e = nlohmann::json::parse(r.out);
+    ASSERT_EQ(e["objects"].size(), j["objects"].size());
+    ASSERT_EQ(e["lightwave"]["objects"].size(), j["objects"].size());
+    for (size_t i = 0; i < j["objects"].size(); ++i) {
+      EXPECT_EQ(e["objects"][i].value("missing", false), j["objects"][i].value("missing", false)) << i;
+      EXPECT_EQ(e["lightwave"]["objects"][i].value("missing", false), j["objects"][i].value("missing", false)) << i;
+    }
+    EXPECT_EQ(e["lightwave"]["lights"].size(), j["light_count"].get<size_t>());
+    EXPECT_EQ(e["lightwave"]["camera"]["world"].size(), 16u);
+    r = run_orvl("eval " + file + " --frame 10 --look lightwave --json --root " + root.string() + "/", dir.root);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const nlohmann::json ep = nlohmann::json::parse(r.out);
+    EXPECT_EQ(e["lightwave"]["camera"], ep["lightwave"]["camera"]);
+    EXPECT_EQ(e["lightwave"]["lights"], ep["lightwave"]["lights"]);
+    for (size_t i = 0; i < j["objects"].size(); ++i)
+      EXPECT_EQ(e["lightwave"]["objects"][i]["world"], ep["lightwave"]["objects"][i]["world"]) << i;
+  }
 }

@@ -638,7 +638,7 @@ TEST_F(Hostile, EveryReadmeSynopsisIsAccepted) {
     if (ph == "PACK") return "in/p.pak";
     if (ph == "FILE...") return "in/data.bin";
     if (ph == "NAME...") return "in/data.bin";
-    if (ph == "FILE") return cmd == "play-music" ? "in/tune.wav" : "in/pic.tga";
+    if (ph == "FILE") return cmd == "play-music" || option == "--music" ? "in/tune.wav" : "in/pic.tga";
     return ph;
   };
 

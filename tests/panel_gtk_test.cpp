@@ -186,6 +186,17 @@ TEST(PanelGtk, WindowMenusDialogsAndTheShow) {
     EXPECT_FALSE(gtk_widget_get_sensitive(panel.widget(kRenderingButton)));
     EXPECT_FALSE(gtk_widget_get_sensitive(panel.menu_item(kCmdRemoveAll)));
     EXPECT_TRUE(gtk_widget_get_sensitive(panel.widget(kInsertButton)));
+    // The display-mode list holds what SDL lists for this screen (Xvfb's one 1024x768 mode).
+    GtkComboBox* modes = GTK_COMBO_BOX(panel.widget(kDisplayModes));
+    GtkTreeModel* mode_model = gtk_combo_box_get_model(modes);
+    ASSERT_GE(gtk_tree_model_iter_n_children(mode_model, nullptr), 1);
+    GtkTreeIter first_iter;
+    ASSERT_TRUE(gtk_tree_model_get_iter_first(mode_model, &first_iter));
+    gchar* first_text = nullptr;
+    gtk_tree_model_get(mode_model, &first_iter, 0, &first_text, -1);
+    const std::string first_mode = first_text ? first_text : "";
+    g_free(first_text);
+    EXPECT_EQ(first_mode.rfind("1024x768 (", 0), 0u) << first_mode;
     GtkComboBox* steps = GTK_COMBO_BOX(panel.widget(kPrecalcSteps));
     EXPECT_EQ(gtk_combo_box_get_active(steps), 1);
     EXPECT_STREQ(gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(steps)), "preca. step 2");
