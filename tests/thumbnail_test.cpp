@@ -215,3 +215,46 @@ TEST_F(Thumbnail, FailuresLeaveNoPicture) {
     EXPECT_FALSE(fs::exists(out));
   }
 }
+
+// A lone object: square, in the middle, in the lightwave look (lit by LightWave's default
+// light, so not flat black), and never drawn as nothing when it is flat and seen edge-on.
+TEST_F(Thumbnail, LoneObjectsFillASquare) {
+  LwobWriter box;  // a cube of side 2 about (5, 5, 5): the framing centres it
+  for (int i = 0; i < 8; ++i) box.add_point(i & 1 ? 6 : 4, i & 2 ? 6 : 4, i & 4 ? 6 : 4);
+  for (const std::vector<uint16_t>& face : std::vector<std::vector<uint16_t>>{
+           {0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}})
+    box.add_polygon(face, 1);
+  box.add_surface("White").colr(255, 255, 255);
+  ASSERT_TRUE(box.write(dir.path("box.lwo")));
+  ASSERT_EQ(thumbnail({dir.path("box.lwo"), dir.path("box.png"), "--size", "128"}), 0) << err;
+  const Picture p = read(dir.path("box.png"));
+  ASSERT_EQ(p.width, 128);
+  ASSERT_EQ(p.height, 128);
+  expect_clear_corners(p);
+  const uint8_t* middle = p.px(64, 64);
+  EXPECT_EQ(middle[3], 255);
+  EXPECT_GT(middle[0], 100);
+  // Symmetric about the middle: the covered columns and rows start as far from each edge.
+  int left = p.width, right = -1, top = p.height, bottom = -1;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x)
+      if (p.px(x, y)[3] > 128) {
+        left = std::min(left, x), right = std::max(right, x);
+        top = std::min(top, y), bottom = std::max(bottom, y);
+      }
+  EXPECT_NEAR(left, p.width - 1 - right, 2);
+  EXPECT_NEAR(top, p.height - 1 - bottom, 2);
+  EXPECT_GT(right - left, p.width / 3);
+
+  // A square in the YZ plane faces along X: LightWave's default view (along +Z) sees only
+  // its edge.
+  LwobWriter flat;
+  for (int i = 0; i < 4; ++i) flat.add_point(0, i & 1 ? 1 : -1, i & 2 ? 1 : -1);
+  flat.add_polygon({0, 1, 3, 2}, 1);
+  flat.add_polygon({0, 2, 3, 1}, 1);
+  flat.add_surface("Card").colr(200, 200, 40);
+  ASSERT_TRUE(flat.write(dir.path("card.lwo")));
+  ASSERT_EQ(thumbnail({dir.path("card.lwo"), dir.path("card.png")}), 0) << err;
+  const Picture c = read(dir.path("card.png"));
+  EXPECT_EQ(c.px(128, 128)[3], 255);
+}
