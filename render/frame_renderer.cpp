@@ -282,7 +282,8 @@ int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& setti
         ((clear_bits & ClearBits::DEPTH) && (scene.flags & SceneFlags::DEPTH_BUFFER)) ? GL_DEPTH_BUFFER_BIT : 0;
     if (clear_bits & ClearBits::COLOR) {
       scene.draw.clear_mask |= GL_COLOR_BUFFER_BIT;
-      g.ClearColor(scene.backdrop_color[0], scene.backdrop_color[1], scene.backdrop_color[2], 1.0f);
+      if (settings.transparent_background) g.ClearColor(0, 0, 0, 0);
+      else g.ClearColor(scene.backdrop_color[0], scene.backdrop_color[1], scene.backdrop_color[2], 1.0f);
     }
     if (clear_bits != 0) g.Clear(scene.draw.clear_mask);
   } else {
@@ -355,7 +356,7 @@ int scene_render_frame(Scene& scene, int clear_bits, const RenderSettings& setti
     }
   }
 
-  draw_frame(scene, settings.exact_order);
+  draw_frame(scene, settings.exact_order, settings.transparent_background);
   return 0;
 }
 

@@ -92,6 +92,13 @@ struct RenderSettings {
   // holds them (a paused viewer); more catches them up after a jump in time, uploading the
   // textures once. At most kMaxEffectSteps are taken.
   int effect_steps = 1;
+  // A picture whose background is transparent (thumbnails): the colour buffer is cleared to
+  // (0, 0, 0, 0) instead of the backdrop colour and the lightwave look draws no backdrop
+  // gradient, so the alpha channel keeps where something was drawn and the colours are those
+  // drawn over black (premultiplied by that alpha). Translucent blending then adds the
+  // surface's opacity to the alpha channel (coverage), where it normally multiplies it in
+  // again; the colour channels blend as in any other picture.
+  bool transparent_background = false;
 };
 constexpr int kMaxEffectSteps = 1 << 20;
 

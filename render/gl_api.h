@@ -126,8 +126,9 @@ namespace orvl {
   X(void, Perspective, gluPerspective, (GLdouble fovy, GLdouble aspect, GLdouble n, GLdouble f),  \
     (fovy, aspect, n, f), "ffff")
 
-// The shader calls of GL 2.0 (GLSL 1.20) and the vertex arrays the lightwave look feeds
-// them with. libOpenGL need not export them: the real table resolves each one at first use
+// The shader calls of GL 2.0 (GLSL 1.20), the vertex arrays the lightwave look feeds
+// them with, and the separate alpha blending (GL 1.4) its pictures with a transparent
+// background use. libOpenGL need not export them: the real table resolves each one at first use
 // through eglGetProcAddress (then the process's own symbols); `gl_shaders_available` tells
 // whether every one of them resolved. Same X arguments as ORVL_GL_COMMANDS; kinds add
 //   p  a pointer argument that is not recorded (sources, names, uniform arrays, vertex data)
@@ -180,7 +181,9 @@ namespace orvl {
      const void* data),                                                                            \
     (index, size, type, normalized, stride, data), "uiezip")                                       \
   X(void, DrawArrays, glDrawArrays, (GLenum mode, GLint first, GLsizei count), (mode, first, count),\
-    "mii")
+    "mii")                                                                                         \
+  X(void, BlendFuncSeparate, glBlendFuncSeparate,                                                  \
+    (GLenum sc, GLenum dc, GLenum sa, GLenum da), (sc, dc, sa, da), "FFFF")
 
 #define ORVL_GL_ALL_COMMANDS(X) ORVL_GL_COMMANDS(X) ORVL_GL_SHADER_COMMANDS(X)
 

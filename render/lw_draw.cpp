@@ -953,6 +953,9 @@ struct DrawState {
   GLuint texture = 0;
   bool texture_known = false;
   int program = -2;
+  // The alpha channel gathers coverage (a + (1 - a) dst) for a picture with a transparent
+  // background, where plain blending would leave a^2 over it.
+  bool coverage = false;
 };
 
 void set_blend(DrawState& state, const Surface& s, bool transparent) {
@@ -967,8 +970,9 @@ void set_blend(DrawState& state, const Surface& s, bool transparent) {
       g.Enable(GL_BLEND);
       g.DepthMask(GL_FALSE);
     }
-    if (want == 2) g.BlendFunc(GL_SRC_ALPHA, GL_ONE);
-    else g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const GLenum destination = want == 2 ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA;
+    if (state.coverage) g.BlendFuncSeparate(GL_SRC_ALPHA, destination, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    else g.BlendFunc(GL_SRC_ALPHA, destination);
   }
   state.blend = want;
 }
@@ -1020,7 +1024,7 @@ void use_program(DrawState& state, int index, const FrameUniforms& f) {
 }
 
 void draw_shaded(Scene& scene, const float view_projection[16], const float inverse_vp[16], const double camera[3],
-                 const int viewport[4], const Light* lights, int light_count, int backdrop) {
+                 const int viewport[4], const Light* lights, int light_count, int backdrop, bool coverage) {
   const GlApi& g = gl();
   ++g_frame_serial;
   FrameUniforms f{};
@@ -1058,6 +1062,7 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
   for (int k = 0; k < 3; ++k) f.fog_color[k] = fog.color[k];
 
   DrawState state;
+  state.coverage = coverage;
   g.ActiveTexture(GL_TEXTURE0);
   const LwBackdrop& b = info.backdrop;
   if (backdrop >= 0) {
@@ -1156,7 +1161,9 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
 }
 
 // Fixed-function fallback: the same geometry, matrices and lights, per-vertex lighting.
-void draw_fixed(Scene& scene, const float projection[16], const float view[16], const Light* lights, int light_count) {
+// `coverage`: as DrawState's (only where the separate blend function exists).
+void draw_fixed(Scene& scene, const float projection[16], const float view[16], const Light* lights, int light_count,
+                bool coverage) {
   const GlApi& g = gl();
   g.MatrixMode(GL_PROJECTION);
   g.PushMatrix();
@@ -1193,6 +1200,7 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16], 
   g.LoadMatrixf(projection);
   g.MatrixMode(GL_MODELVIEW);
   DrawState state;
+  state.coverage = coverage;
   g.Enable(GL_LIGHTING);
   g.Enable(GL_NORMALIZE);
   g.LightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
@@ -1292,7 +1300,8 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
     if (clear_bits & ClearBits::COLOR) {
       mask |= GL_COLOR_BUFFER_BIT;
       const float* c = info.backdrop.color;
-      g.ClearColor(c[0], c[1], c[2], 1.0f);
+      if (settings.transparent_background) g.ClearColor(0, 0, 0, 0);
+      else g.ClearColor(c[0], c[1], c[2], 1.0f);
     }
     g.Clear(mask);
   }
@@ -1359,12 +1368,14 @@ void lw_draw_frame(Scene& scene, int clear_bits, const RenderSettings& settings)
     float vp_gl[16], inv_gl[16];
     to_gl(vp, vp_gl);
     to_gl(inverse_vp, inv_gl);
-    draw_shaded(scene, vp_gl, inv_gl, camera, viewport, lights, light_count, backdrop);
+    // A transparent background has no backdrop gradient behind the picture.
+    draw_shaded(scene, vp_gl, inv_gl, camera, viewport, lights, light_count,
+                settings.transparent_background ? -1 : backdrop, settings.transparent_background);
   } else {
     float p_gl[16], e_gl[16];
     to_gl(projection, p_gl);
     to_gl(eye, e_gl);
-    draw_fixed(scene, p_gl, e_gl, lights, light_count);
+    draw_fixed(scene, p_gl, e_gl, lights, light_count, settings.transparent_background && gl_shaders_available());
   }
   g.Disable(GL_LIGHTING);
 }

@@ -17,7 +17,8 @@ enum class Primitive { none, triangles, lines };
 // glBegin/glEnd).
 class DrawState {
  public:
-  DrawState(const GlApi& g, bool depth_buffer) : g_(g), depth_buffer_(depth_buffer) {}
+  DrawState(const GlApi& g, bool depth_buffer, bool coverage_alpha)
+      : g_(g), depth_buffer_(depth_buffer), coverage_alpha_(coverage_alpha) {}
 
   // The known starting point of every frame.
   void start() {
@@ -100,6 +101,12 @@ class DrawState {
   void blend(BlendState state) {
     if (blend_ == state) return;
     end();
+    if (coverage_alpha_ && (state == BlendState::translucent || state == BlendState::translucent_add)) {
+      g_.BlendFuncSeparate(GL_SRC_ALPHA, state == BlendState::translucent ? GL_ONE_MINUS_DST_ALPHA : GL_ONE_MINUS_SRC_ALPHA,
+                           GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+      blend_ = state;
+      return;
+    }
     switch (state) {
       case BlendState::additive: g_.BlendFunc(GL_ONE, GL_ONE); break;
       case BlendState::translucent: g_.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_DST_ALPHA); break;
@@ -125,6 +132,7 @@ class DrawState {
 
   const GlApi& g_;
   const bool depth_buffer_;
+  const bool coverage_alpha_;
   bool lighting_ = false, flat_ = true, texturing_ = false, blending_ = false;
   bool replace_ = false, depth_ = false;
   int16_t bound_ = -1;
@@ -502,7 +510,7 @@ class StateGrouper {
 }  // namespace
 
 
-void draw_frame(Scene& scene, bool exact_order) {
+void draw_frame(Scene& scene, bool exact_order, bool coverage_alpha) {
   const int count = frame_state().draw_count;
   frame_state().triangles = count;
   frame_state().batches = 0;
@@ -512,7 +520,7 @@ void draw_frame(Scene& scene, bool exact_order) {
 
   const GlApi& g = gl();
   const bool depth_buffer = (scene.flags & SceneFlags::DEPTH_BUFFER) != 0;
-  DrawState st(g, depth_buffer);
+  DrawState st(g, depth_buffer, coverage_alpha && gl_shaders_available());
   st.start();
   const SortKey* keys = buffers.sort_keys.data();
   const DrawEntry* list = buffers.draw_list.data();

@@ -32,7 +32,12 @@ enum class BlendState : int {
 // projected bounding box meets none of theirs (up to 32 runs of them back), since triangles
 // that share no pixel give the same picture in either order. `exact_order` draws the plain
 // depth order, one state change at a time, instead.
-void draw_frame(Scene& scene, bool exact_order = false);
+//
+// `coverage_alpha` (pictures with a transparent background): translucent triangles add
+// their opacity to the alpha channel (a + (1 - a) dst) rather than leaving a^2 over the
+// cleared background; their colours are blended as always. Needs the separate blend
+// function of GL 1.4, resolved with the shader calls; without them it is ignored.
+void draw_frame(Scene& scene, bool exact_order = false, bool coverage_alpha = false);
 
 // The drawing state a triangle is grouped by: bits for textured, lit, flat and texture
 // mode, then the bound texture; kFixedPlace for a triangle that keeps its place in the depth
