@@ -20,49 +20,39 @@
 #include "render/texture_upload.h"
 #include "scene/scene.h"
 #include "support/shared_data.h"
-#include "tools/demo_lightwave6.h"
-#include "tools/demo_show.h"
+#include "bench/demo_fixture.h"
 
 namespace {
 
 using namespace orvl;
 
-class LookDemo {
+// The demo scenes (relative to the demo folder), then the real ones (absolute).
+class LookScenes {
  public:
-  static const LookDemo& get() {
-    static const LookDemo demo;
-    return demo;
+  static const LookScenes& get() {
+    static const LookScenes scenes;
+    return scenes;
   }
-  std::string dir;
-  bool ok = false;
-  std::vector<std::string> files;  // demo scenes (relative to dir), then real ones (absolute)
+  const bench::DemoFixture& demo = bench::DemoFixture::get();
+  std::vector<std::string> files = demo.files;
 
  private:
-  LookDemo() {
-    dir = (std::filesystem::temp_directory_path() / ("orvl_bench_look_" + std::to_string(getpid()))).string();
-    DemoOptions options;
-    options.music_seconds = 0;
-    options.lightwave6 = true;
-    DemoSummary summary;
-    std::string error;
-    ok = make_demo_show(dir, options, summary, error);
-    for (int i = 0; i < kDemoSceneCount; ++i) files.push_back(kDemoSlots[i].file);
-    files.push_back(kDemoLightWave6Scene);
+  LookScenes() {
     const std::filesystem::path shared = std::filesystem::path(test::shared_testdata_dir());
     std::error_code ec;
     if (test::shared_testdata_present() && std::filesystem::is_directory(shared, ec))
       for (const auto& e : std::filesystem::recursive_directory_iterator(shared, ec))
         if (e.is_regular_file() && e.path().extension() == ".lws") files.push_back(e.path().string());
   }
-  ~LookDemo() { std::filesystem::remove_all(dir); }
 };
 
 constexpr int kMaxScenes = 40;
 
 void BM_LookFrame(benchmark::State& state) {
-  const LookDemo& demo = LookDemo::get();
+  const LookScenes& scenes = LookScenes::get();
+  const bench::DemoFixture& demo = scenes.demo;
   const size_t index = size_t(state.range(0));
-  if (!demo.ok || index >= demo.files.size()) {
+  if (!demo.ok || index >= scenes.files.size()) {
     state.SkipWithError("no such scene");
     return;
   }
@@ -80,7 +70,7 @@ void BM_LookFrame(benchmark::State& state) {
   scene_construct(scene);
   (void)scene_configure(scene, SceneFlags::MIPMAP | SceneFlags::BILINEAR | SceneFlags::DEPTH_BUFFER, 640, 480, 1024,
                         1);
-  const bool loaded = scene_load(scene, demo.files[index]) == SceneStatus::ok;
+  const bool loaded = scene_load(scene, scenes.files[index]) == SceneStatus::ok;
   std::filesystem::current_path(cwd);
   if (!loaded) {
     scene_destroy(scene);
@@ -89,7 +79,7 @@ void BM_LookFrame(benchmark::State& state) {
     return;
   }
   upload_textures(scene);
-  state.SetLabel(std::filesystem::path(demo.files[index]).filename().string() +
+  state.SetLabel(std::filesystem::path(scenes.files[index]).filename().string() +
                  (state.range(1) ? " lightwave" : " engine"));
   RenderSettings render;
   render.look = state.range(1) ? Look::lightwave : Look::engine;

@@ -10,43 +10,21 @@
 #include "platform/log.h"
 #include "scene/lw_scene.h"
 #include "scene/scene.h"
-#include "tools/demo_lightwave6.h"
-#include "tools/demo_show.h"
+#include "bench/demo_fixture.h"
 
 namespace {
 
 using namespace orvl;
 
-class PoseDemo {
- public:
-  static const PoseDemo& get() {
-    static const PoseDemo demo;
-    return demo;
-  }
-  std::string dir;
-  bool ok = false;
-
- private:
-  PoseDemo() {
-    dir = (std::filesystem::temp_directory_path() / ("orvl_bench_pose_" + std::to_string(getpid()))).string();
-    DemoOptions options;
-    options.music_seconds = 0;
-    options.lightwave6 = true;
-    DemoSummary summary;
-    std::string error;
-    ok = make_demo_show(dir, options, summary, error);
-  }
-  ~PoseDemo() { std::filesystem::remove_all(dir); }
-};
 
 void BM_LwPoseAt(benchmark::State& state) {
-  const PoseDemo& demo = PoseDemo::get();
+  const bench::DemoFixture& demo = bench::DemoFixture::get();
   if (!demo.ok) {
     state.SkipWithError("demo not generated");
     return;
   }
   const int slot = static_cast<int>(state.range(0));
-  const std::string file = slot <= kDemoSceneCount ? kDemoSlots[slot - 1].file : kDemoLightWave6Scene;
+  const std::string& file = demo.files[size_t(slot - 1)];
   log_set_echo(false);
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(demo.dir);

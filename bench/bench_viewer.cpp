@@ -19,40 +19,15 @@
 #include "platform/log.h"
 #include "render/display.h"
 #include "render/gl_api.h"
-#include "tools/demo_lightwave6.h"
-#include "tools/demo_show.h"
+#include "bench/demo_fixture.h"
 
 namespace {
 
 using namespace orvl;
 
-class SeekDemo {
- public:
-  static const SeekDemo& get() {
-    static const SeekDemo demo;
-    return demo;
-  }
-  std::string dir;
-  bool ok = false;
-  std::vector<std::string> files;
-
- private:
-  SeekDemo() {
-    dir = (std::filesystem::temp_directory_path() / ("orvl_bench_seek_" + std::to_string(getpid()))).string();
-    DemoOptions options;
-    options.music_seconds = 0;
-    options.lightwave6 = true;
-    DemoSummary summary;
-    std::string error;
-    ok = make_demo_show(dir, options, summary, error);
-    for (int i = 0; i < kDemoSceneCount; ++i) files.push_back(kDemoSlots[i].file);
-    files.push_back(kDemoLightWave6Scene);
-  }
-  ~SeekDemo() { std::filesystem::remove_all(dir); }
-};
 
 void BM_SeekAndRedraw(benchmark::State& state) {
-  const SeekDemo& demo = SeekDemo::get();
+  const bench::DemoFixture& demo = bench::DemoFixture::get();
   const size_t index = size_t(state.range(0));
   if (!demo.ok || index >= demo.files.size()) {
     state.SkipWithError("no such scene");
