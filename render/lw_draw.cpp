@@ -947,6 +947,17 @@ bool choose_programs(const Scene& scene, const Light* lights, int light_count, i
   return true;
 }
 
+// A static image fades with its object's dissolve; an opaque one is drawn unblended.
+void set_image_blend(float opacity) {
+  const GlApi& g = gl();
+  if (opacity < 1.f) {
+    g.Enable(GL_BLEND);
+    g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  } else {
+    g.Disable(GL_BLEND);
+  }
+}
+
 // Blending, depth writes and the bound texture, set only where a batch changes them.
 struct DrawState {
   int blend = -1;  // 0 off, 1 alpha, 2 additive
@@ -1093,12 +1104,7 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
     g.EnableVertexAttribArray(A_UV);
     for (size_t i = 0; i < g_image_count; ++i) {
       const StaticImage& image = g_images[i];
-      if (image.opacity < 1.f) {
-        g.Enable(GL_BLEND);
-        g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-      } else {
-        g.Disable(GL_BLEND);
-      }
+      set_image_blend(image.opacity);
       g.Uniform3f(u.extra, 0, image.opacity, 0);
       g.BindTexture(GL_TEXTURE_2D, image.texture);
       g.VertexAttribPointer(A_WORLD, 3, GL_FLOAT, GL_FALSE, 5 * sizeof(float), &image.v[0][0]);
@@ -1177,12 +1183,7 @@ void draw_fixed(Scene& scene, const float projection[16], const float view[16], 
     g.Enable(GL_TEXTURE_2D);
     for (size_t i = 0; i < g_image_count; ++i) {
       const StaticImage& image = g_images[i];
-      if (image.opacity < 1.f) {
-        g.Enable(GL_BLEND);
-        g.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-      } else {
-        g.Disable(GL_BLEND);
-      }
+      set_image_blend(image.opacity);
       g.Color4f(1, 1, 1, image.opacity);
       g.BindTexture(GL_TEXTURE_2D, image.texture);
       g.Begin(GL_TRIANGLES);
