@@ -15,6 +15,7 @@
 #include "object/surface_image.h"
 #include "platform/log.h"
 #include "scene/scene.h"
+#include "bench/demo_fixture.h"
 #include "support/shared_data.h"
 #include "tools/demo_lightwave6.h"
 #include "tools/demo_show.h"
@@ -88,36 +89,16 @@ void BM_ExportMillionTriangles(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportMillionTriangles)->Arg(0)->Arg(1)->ArgNames({"file"})->Unit(benchmark::kMillisecond);
 
-// The demo show, written once for every benchmark of this file.
-struct DemoDir {
-  std::string dir;
-  bool ok = false;
-  DemoDir() {
-    dir = (fs::temp_directory_path() / ("orvl_bench_export_" + std::to_string(getpid()))).string();
-    DemoOptions options;
-    options.music_seconds = 0;
-    options.lightwave6 = true;
-    DemoSummary summary;
-    std::string error;
-    ok = make_demo_show(dir, options, summary, error);
-  }
-  ~DemoDir() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
-const DemoDir& demo() {
-  static const DemoDir d;
-  return d;
-}
+// The demo show, written once per run.
+const bench::DemoFixture& demo() { return bench::DemoFixture::get(); }
 
 // Scene loaded once (from its folder, as the show names its files); each iteration builds
 // the whole document with the animation at the scene's rate and lays it out as GLB bytes.
 void BM_ExportDemoScene(benchmark::State& state) {
-  const DemoDir& d = demo();
+  const bench::DemoFixture& d = demo();
   const int index = int(state.range(0));
   if (!d.ok) return state.SkipWithError("no demo");
-  const std::string file = index < kDemoSceneCount ? kDemoSlots[index].file : kDemoLightWave6Scene;
+  const std::string& file = d.files[index];
   const fs::path cwd = fs::current_path();
   fs::current_path(d.dir);
   log_set_echo(false);
@@ -155,7 +136,7 @@ BENCHMARK(BM_ExportDemoScene)->DenseRange(0, kDemoSceneCount)->Unit(benchmark::k
 // `orvl export DIR --out DIR2` as a user runs it, into an empty folder each time (nothing is
 // skipped as up to date): 0 the demo, 1 ../shared/testdata.
 void BM_ExportFolder(benchmark::State& state) {
-  const DemoDir& d = demo();
+  const bench::DemoFixture& d = demo();
   const bool shared = state.range(0) != 0;
   if (!shared && !d.ok) return state.SkipWithError("no demo");
   if (shared && !test::shared_testdata_present()) return state.SkipWithError("no ../shared/testdata");
