@@ -210,28 +210,7 @@ class Builder {
 // and leaves them in the triangles).
 void project_layer(const LwTextureLayer& layer, const Vertex& v, float& u, float& w) {
   const double p[3] = {v.x, v.y, v.z};
-  double q[3];
-  for (int k = 0; k < 3; ++k) q[k] = (p[k] - layer.center[k]) / (layer.size[k] != 0.0f ? layer.size[k] : 1.0);
-  int a = 0, b = 1, along = 2;
-  if (layer.axis == 0) a = 2, b = 1, along = 0;
-  else if (layer.axis == 1) a = 0, b = 2, along = 1;
-  double s = 0, t = 0;
-  switch (layer.projection) {
-    case LwProjection::cylindrical:
-      s = (std::atan2(q[a], layer.axis == 1 ? q[b] : -q[b]) / (2 * kPi) + 0.5) * layer.wrap_width;
-      t = q[along] + 0.5;
-      break;
-    case LwProjection::spherical:
-      s = (std::atan2(q[a], layer.axis == 1 ? q[b] : -q[b]) / (2 * kPi) + 0.5) * layer.wrap_width;
-      t = (std::atan2(q[along], std::sqrt(q[a] * q[a] + q[b] * q[b])) / kPi + 0.5) * layer.wrap_height;
-      break;
-    default:
-      s = q[a] + 0.5;
-      t = (layer.axis == 1 ? -q[b] : q[b]) + 0.5;
-      break;
-  }
-  u = float(s);
-  w = float(1.0 - t);
+  lw_project_point(layer.projection, layer.axis, layer.center, layer.size, layer.wrap_width, layer.wrap_height, p, u, w);
 }
 
 int wrap_mode(LwWrap w) {

@@ -453,4 +453,32 @@ void lw_corner_normals(const int32_t* corners, size_t triangles, size_t point_co
   }
 }
 
+void lw_project_point(LwProjection projection, int axis, const float center[3], const float size[3],
+                      double wrap_width, double wrap_height, const double p[3], float& u, float& v) {
+  constexpr double kPi = 3.14159265358979323846;
+  double q[3];
+  for (int k = 0; k < 3; ++k) q[k] = (p[k] - center[k]) / (size[k] != 0.0f ? size[k] : 1.0);
+  // The two axes across the projection axis, and the one along it.
+  int a = 0, b = 1, along = 2;
+  if (axis == 0) a = 2, b = 1, along = 0;
+  else if (axis == 1) a = 0, b = 2, along = 1;
+  double s = 0, t = 0;
+  switch (projection) {
+    case LwProjection::cylindrical:
+      s = (std::atan2(q[a], axis == 1 ? q[b] : -q[b]) / (2 * kPi) + 0.5) * wrap_width;
+      t = q[along] + 0.5;
+      break;
+    case LwProjection::spherical:
+      s = (std::atan2(q[a], axis == 1 ? q[b] : -q[b]) / (2 * kPi) + 0.5) * wrap_width;
+      t = (std::atan2(q[along], std::sqrt(q[a] * q[a] + q[b] * q[b])) / kPi + 0.5) * wrap_height;
+      break;
+    default:
+      s = q[a] + 0.5;
+      t = (axis == 1 ? -q[b] : q[b]) + 0.5;
+      break;
+  }
+  u = static_cast<float>(s);
+  v = static_cast<float>(1.0 - t);
+}
+
 }  // namespace orvl

@@ -254,4 +254,12 @@ void lw_corner_normals(const int32_t* corners, size_t triangles, size_t point_co
 // The cosine `lw_corner_normals` wants for a smoothing angle in radians (faceted for 0).
 float lw_smoothing_cosine(float angle);
 
+// Texture coordinates of object-space point `p` for a planar, cylindrical or spherical map
+// around `center`, scaled by `size` (a side of 0 counts as 1), repeated `wrap_width` times
+// around and `wrap_height` times up and down; cubic and front are placed as planar along
+// `axis` (0 X, 1 Y, 2 Z). `v` runs top-down, as picture rows do. The LWO2 loader places its
+// triangles' coordinates with it and the exporter places LWOB maps with it, so both agree.
+void lw_project_point(LwProjection projection, int axis, const float center[3], const float size[3],
+                      double wrap_width, double wrap_height, const double p[3], float& u, float& v);
+
 }  // namespace orvl

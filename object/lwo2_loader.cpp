@@ -15,7 +15,6 @@
 namespace orvl {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr size_t kMaxSurfacesPerObject = 65535;
 // Polygons with more corners than this are fanned: clipping ears is quadratic per ear.
 constexpr size_t kMaxClippedCorners = 256;
@@ -77,36 +76,13 @@ std::string base_name(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// Texture coordinates of object-space point `v` for a projection around the map's centre.
+// Texture coordinates of object-space point `v` for a projection around the map's centre
+// (the loader draws no wrap counts: once around).
 void project(const Lwo2ImageMap& map, const float v[3], float& u, float& w) {
-  double q[3];
-  for (int k = 0; k < 3; ++k) {
-    const double size = map.size[k] != 0.0f ? map.size[k] : 1.0;
-    q[k] = (v[k] - map.center[k]) / size;
-  }
-  // The two axes across the projection axis, and the one along it.
-  int a = 0, b = 1, along = 2;
-  if (map.axis == 0) a = 2, b = 1, along = 0;
-  else if (map.axis == 1) a = 0, b = 2, along = 1;
-  double s = 0, t = 0;
-  switch (map.projection) {
-    case Lwo2Projection::cylindrical:
-      s = std::atan2(q[a], map.axis == 1 ? q[b] : -q[b]) / (2 * kPi) + 0.5;
-      t = q[along] + 0.5;
-      break;
-    case Lwo2Projection::spherical: {
-      const double across = std::sqrt(q[a] * q[a] + q[b] * q[b]);
-      s = std::atan2(q[a], map.axis == 1 ? q[b] : -q[b]) / (2 * kPi) + 0.5;
-      t = std::atan2(q[along], across) / kPi + 0.5;
-      break;
-    }
-    default:  // planar, and cubic/front drawn as planar along the axis
-      s = q[a] + 0.5;
-      t = (map.axis == 1 ? -q[b] : q[b]) + 0.5;
-      break;
-  }
-  u = static_cast<float>(s);
-  w = static_cast<float>(1.0 - t);  // picture rows run top-down
+  // The offset from the centre is taken in single precision, as these coordinates always were.
+  const double p[3] = {v[0] - map.center[0], v[1] - map.center[1], v[2] - map.center[2]};
+  const float origin[3] = {0, 0, 0};
+  lw_project_point(LwProjection(uint8_t(map.projection)), map.axis, origin, map.size, 1.0, 1.0, p, u, w);
 }
 
 class Lwo2Loader {
