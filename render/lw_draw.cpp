@@ -35,8 +35,21 @@ attribute vec3 a_object;
 attribute vec3 a_face;
 attribute vec2 a_uv;
 uniform mat4 u_view_projection;
+#if USES_WORLD
 varying vec3 v_world;
+#endif
+#if VERTEX_LIGHTING
+uniform vec3 u_camera;
+uniform vec3 u_ambient;
+#if LIGHTS > 0
+uniform vec3 u_light_direction[LIGHTS];
+uniform vec3 u_light_color[LIGHTS];
+#endif
+varying vec3 v_light;
+LIGHT_FUNCTIONS
+#else
 varying vec3 v_normal;
+#endif
 #if USES_OBJECT
 varying vec3 v_object;
 #endif
@@ -47,8 +60,26 @@ varying vec3 v_face;
 varying vec2 v_uv;
 #endif
 void main() {
+#if USES_WORLD
   v_world = a_world;
+#endif
+#if VERTEX_LIGHTING
+  // A faceted surface under distant lights only, without a highlight: every corner of a
+  // triangle has its polygon's normal, so the diffuse sum is the same at every pixel of
+  // it and is exact here.
+  vec3 N = a_normal;
+#if DOUBLE_SIDED
+  N = dot(N, u_camera - a_world) < 0.0 ? -N : N;
+#endif
+  vec3 diffuse = u_ambient;
+  vec3 specular = vec3(0.0);
+  vec3 V = vec3(0.0);
+  float NV = 0.0;
+  LIGHT_CALLS
+  v_light = diffuse;
+#else
   v_normal = a_normal;
+#endif
 #if USES_OBJECT
   v_object = a_object;
 #endif
@@ -64,7 +95,7 @@ void main() {
 
 const char* const kFragmentBody = R"(
 uniform vec3 u_camera;
-#if LIGHTS > 0
+#if LIGHTS > 0 && !VERTEX_LIGHTING
 uniform vec3 u_light_position[LIGHTS];
 uniform vec3 u_light_direction[LIGHTS];
 uniform vec3 u_light_color[LIGHTS];
@@ -84,8 +115,14 @@ uniform vec4 u_wrap_count;
 uniform vec4 u_coverage;
 uniform vec4 u_viewport;
 uniform sampler2D u_texture;
+#if USES_WORLD
 varying vec3 v_world;
+#endif
+#if VERTEX_LIGHTING
+varying vec3 v_light;
+#else
 varying vec3 v_normal;
+#endif
 #if USES_OBJECT
 varying vec3 v_object;
 #endif
@@ -182,17 +219,30 @@ void main() {
   vec2 st;
   if (texture_coordinate(st)) color = texture2D(u_texture, st).rgb;
 #endif
+#if USES_WORLD
   vec3 to_eye = u_camera - v_world;
+#endif
+#if SPECULAR || FOG
   float eye_distance = length(to_eye);
-  vec3 V = eye_distance > 0.0 ? to_eye / eye_distance : vec3(0.0, 0.0, -1.0);
+#endif
+#if VERTEX_LIGHTING
+  vec3 diffuse = v_light;
+#else
   vec3 N = normalize(v_normal);
 #if DOUBLE_SIDED
-  N = dot(N, V) < 0.0 ? -N : N;
+  N = dot(N, to_eye) < 0.0 ? -N : N;
+#endif
+#if SPECULAR
+  vec3 V = eye_distance > 0.0 ? to_eye / eye_distance : vec3(0.0, 0.0, -1.0);
+  float NV = dot(N, V);
+#else
+  vec3 V = vec3(0.0);
+  float NV = 0.0;
 #endif
   vec3 diffuse = u_ambient;
   vec3 specular = vec3(0.0);
-  float NV = dot(N, V);
   LIGHT_CALLS
+#endif
   vec3 out_color = color * u_levels.z + color * u_levels.x * diffuse;
 #if SPECULAR
   out_color += u_levels.y * mix(vec3(1.0), color, u_extra.x) * specular;
@@ -211,20 +261,24 @@ void main() {
 // 3 inverse square), so that each light compiles to its own kind only.
 const char* const kLightFunction = R"(
 void add_light_@(vec3 N, vec3 V, float NV, inout vec3 diffuse, inout vec3 specular) {
-  float k = 1.0;
 #if TYPE == 0
   vec3 L = -u_light_direction[@];
+  float NL = dot(N, L);
+  float k = 1.0;
 #else
+  // At the light itself d is 0, and so is its share (no NaN from the 0 / 0).
   vec3 d = u_light_position[@] - v_world;
-  float dd = dot(d, d);
-  float inverse = inversesqrt(max(dd, 1e-30));
-  float dist = dd * inverse;
-  vec3 L = dd > 0.0 ? d * inverse : vec3(0.0, 0.0, -1.0);
+  float inverse = inversesqrt(max(dot(d, d), 1e-30));
+  float NL = dot(N, d) * inverse;
+  float k = 1.0;
 #if TYPE == 2
   // Full inside cos(cone - edge), dark outside cos(cone), smoothstep in the cosine between.
-  k *= smoothstep(u_light_spot[@].x, u_light_spot[@].y, dot(-L, u_light_direction[@]));
+  k = smoothstep(u_light_spot[@].x, u_light_spot[@].y, -dot(d, u_light_direction[@]) * inverse);
 #endif
+#if FALLOFF > 0
+  float dist = dot(d, d) * inverse;
   float range = u_light_falloff[@].y;
+#endif
 #if FALLOFF == 1
   k *= max(0.0, 1.0 - dist / range);
 #elif FALLOFF == 2
@@ -233,10 +287,12 @@ void add_light_@(vec3 N, vec3 V, float NV, inout vec3 diffuse, inout vec3 specul
   k *= min(1.0, (range * range) / max(dist * dist, 1e-20));
 #endif
 #endif
-  float NL = dot(N, L);
   float lambert = max(0.0, NL);
   diffuse += u_light_color[@] * (k * lambert);
 #if SPECULAR
+#if TYPE != 0
+  vec3 L = d * inverse;
+#endif
   // R.V with R = 2 (N.L) N - L, L reflected about N.
   float RV = 2.0 * NL * NV - dot(L, V);
   if (lambert > 0.0) specular += u_light_color[@] * (k * pow(max(0.0, RV), u_levels.w));
@@ -295,7 +351,7 @@ void main() {
 
 // What a program is specialised on, packed: bits 0-3 light count, then 4 bits per light
 // (type 2, falloff 2), from bit 36 the surface's: texture 1, projection 3, axis 2, world
-// coordinates 1, wrap u 2, wrap v 2, double sided 1, specular 1, fog 1.
+// coordinates 1, wrap u 2, wrap v 2, double sided 1, specular 1, fog 1, faceted 1.
 using ProgramKey = uint64_t;
 constexpr ProgramKey kBackdropKey = ~ProgramKey(0);
 constexpr ProgramKey kImageKey = ~ProgramKey(1);
@@ -307,6 +363,7 @@ struct ProgramFeatures {
   bool texture = false;
   int projection = 0, axis = 2, wrap_u = 1, wrap_v = 1;
   bool world_coordinates = false, double_sided = false, specular = false, fog = false;
+  bool faceted = false;  // every corner has its polygon's normal
 };
 
 ProgramKey pack(const ProgramFeatures& f) {
@@ -325,6 +382,7 @@ ProgramKey pack(const ProgramFeatures& f) {
   s |= ProgramKey(f.double_sided) << 11;
   s |= ProgramKey(f.specular) << 12;
   s |= ProgramKey(f.fog) << 13;
+  s |= ProgramKey(f.faceted) << 14;
   return k | (s << 36);
 }
 
@@ -345,6 +403,7 @@ ProgramFeatures unpack(ProgramKey k) {
   f.double_sided = (s >> 11) & 1;
   f.specular = (s >> 12) & 1;
   f.fog = (s >> 13) & 1;
+  f.faceted = (s >> 14) & 1;
   return f;
 }
 
@@ -455,7 +514,16 @@ void specialise(const ProgramFeatures& f, std::string& vertex, std::string& frag
   define("DOUBLE_SIDED", f.double_sided);
   define("SPECULAR", f.specular);
   define("FOG", f.fog);
+  bool distant_only = true;
+  for (int i = 0; i < f.lights; ++i) distant_only = distant_only && f.light_type[i] == 0;
+  // The diffuse sum is constant over a triangle when its normal and every light's
+  // direction are: it is then worked out per corner, which llvmpipe runs per vertex
+  // instead of per pixel. A highlight depends on the view direction, which is not.
+  const bool vertex_lighting = f.faceted && distant_only && !f.specular;
+  define("VERTEX_LIGHTING", vertex_lighting);
   const bool positional = f.texture && f.projection != int(LwProjection::uv) && f.projection != int(LwProjection::front);
+  define("USES_WORLD", f.fog || (positional && f.world_coordinates) ||
+                           (!vertex_lighting && (f.specular || f.double_sided || !distant_only)));
   define("USES_OBJECT", positional && !f.world_coordinates);
   define("USES_FACE", f.texture && f.projection == int(LwProjection::cubic));
   define("USES_UV", f.texture && f.projection == int(LwProjection::uv));
@@ -471,11 +539,13 @@ void specialise(const ProgramFeatures& f, std::string& vertex, std::string& frag
     }
   }
   defines += "#define LIGHT_CALLS " + calls + "\n";
-  vertex = defines + kVertexBody;
-  // The light functions go after the declarations they use, before main.
+  // The light functions go after the declarations they use, in the stage that lights.
+  std::string vertex_body = kVertexBody;
+  const size_t functions_at = vertex_body.find("LIGHT_FUNCTIONS");
+  vertex_body.replace(functions_at, std::strlen("LIGHT_FUNCTIONS"), vertex_lighting ? functions : std::string());
+  vertex = defines + vertex_body;
   std::string body = kFragmentBody;
-  const size_t main_at = body.find("void main() {");
-  body.insert(main_at, functions);
+  if (!vertex_lighting) body.insert(body.find("void main() {"), functions);
   fragment = defines + body;
 }
 
@@ -911,6 +981,7 @@ ProgramKey surface_key(const Scene& scene, const Surface& s, const ProgramFeatur
   }
   f.double_sided = s.lw.double_sided;
   f.specular = s.lw.specular > 0.f;
+  f.faceted = !(s.lw.smoothing_angle > 0.f);
   return pack(f);
 }
 

@@ -19,7 +19,10 @@
 // smoothstep of cos theta (from cos cone to cos(cone - edge)). Falloff: linear max(0, 1 - d / range), inverse distance
 // min(1, range / d), inverse square min(1, (range / d)^2). Single-sided surfaces show the
 // side their polygon normal points to; double-sided ones are lit on both sides. Faceted
-// surfaces are lit with their face normals (never unlit).
+// surfaces are lit with their face normals (never unlit). Where the diffuse sum cannot vary
+// over a triangle (a faceted surface without a highlight, under distant lights only) it is
+// worked out per vertex, which gives the same picture for much less work on a software
+// rasteriser.
 //
 // Texture projections per pixel from the object-space position (world space when the layer
 // says world coordinates): planar, cylindrical and spherical with wrap counts, cubic (axis

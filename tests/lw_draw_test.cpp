@@ -234,19 +234,36 @@ TEST_F(LwLookFixture, UnsmoothedBoxFacesAreUniformAndLit) {
   const std::vector<std::vector<uint16_t>> faces = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 4, 6, 2},
                                                      {1, 3, 7, 5}, {0, 1, 5, 4}, {2, 6, 7, 3}};
   for (const auto& f : faces) w.add_polygon(f, 1);
-  w.add_surface("Box").colr(255, 255, 255);  // FLAG 0: faceted, still lit
+  LwobSurface& box = w.add_surface("Box").colr(255, 255, 255);  // FLAG 0: faceted, still lit
   add_object("box.lwo", w);
   lws.objects[0].motion[0].value = {0, 0, 6, 45, 0, 0, 1, 1, 1};
-  lws.lights.push_back(distant(60, 0));
+  lws.lights.push_back(distant(20, 0));
+  lws.ambient_intensity = 0.05f;
   if (!draw()) return;
+  // Turned 45 degrees, the box shows its -Z face on the left (normal (-1, 0, -1) / sqrt 2)
+  // and its +X face on the right ((1, 0, -1) / sqrt 2), lit along (sin 20, 0, cos 20).
+  const double s = std::sin(20 * kPi / 180) / std::sqrt(2.0), c = std::cos(20 * kPi / 180) / std::sqrt(2.0);
+  const double left = 255 * (s + c + 0.05), right = 255 * (c - s + 0.05);
   const int cx = width / 2, cy = height / 2;
-  const uint8_t left = px(cx - 8, cy)[0], right = px(cx + 8, cy)[0];
-  EXPECT_GT(std::abs(int(left) - int(right)), 40);  // two faces, differently lit
-  EXPECT_GT(int(left) + int(right), 40);            // and not left unlit
-  for (int d : {-4, 4}) {
-    EXPECT_NEAR(px(cx - 14, cy + d)[0], left, 1);
-    EXPECT_NEAR(px(cx + 14, cy + d)[0], right, 1);
+  for (int d : {-4, 0, 4}) {
+    EXPECT_NEAR(px(cx - 8, cy + d)[0], left, 2);
+    EXPECT_NEAR(px(cx - 14, cy + d)[0], left, 2);
+    EXPECT_NEAR(px(cx + 8, cy + d)[0], right, 2);
+    EXPECT_NEAR(px(cx + 14, cy + d)[0], right, 2);
   }
+  // Double-sided, seen from inside: the far face's normal points away from the camera and
+  // is turned toward it, so a light from behind the camera lights it fully.
+  box.sub("FLAG", u16(0x100));
+  close();
+  std::filesystem::remove(dir.path("box.lwo"));
+  lws.objects.clear();
+  add_object("box.lwo", w);
+  lws.objects[0].motion[0].value = {0, 0, 0, 0, 0, 0, 3, 3, 3};
+  lws.lights[0] = distant(0, 0);
+  lws.ambient_intensity = 0;
+  if (!draw()) return;
+  EXPECT_NEAR(px(cx, cy)[0], 255, 2);
+  EXPECT_NEAR(px(cx + 10, cy - 10)[0], 255, 2);
 }
 
 // A 2 x 2 picture, and each quadrant's colour.
