@@ -46,6 +46,11 @@ uniform vec3 u_light_direction[LIGHTS];
 uniform vec3 u_light_color[LIGHTS];
 #endif
 varying vec3 v_light;
+#if CONSTANT_COLOR
+uniform vec3 u_color;
+uniform vec4 u_levels;
+uniform vec3 u_extra;
+#endif
 LIGHT_FUNCTIONS
 #else
 varying vec3 v_normal;
@@ -76,7 +81,11 @@ void main() {
   vec3 V = vec3(0.0);
   float NV = 0.0;
   LIGHT_CALLS
+#if CONSTANT_COLOR
+  gl_FrontColor = vec4(clamp(u_color * u_levels.z + u_color * u_levels.x * diffuse, 0.0, 1.0), u_extra.y);
+#else
   v_light = diffuse;
+#endif
 #else
   v_normal = a_normal;
 #endif
@@ -521,6 +530,8 @@ void specialise(const ProgramFeatures& f, std::string& vertex, std::string& frag
   // instead of per pixel. A highlight depends on the view direction, which is not.
   const bool vertex_lighting = f.faceted && distant_only && !f.specular;
   define("VERTEX_LIGHTING", vertex_lighting);
+  const bool constant_color = vertex_lighting && !f.texture && !f.fog;
+  define("CONSTANT_COLOR", constant_color);
   const bool positional = f.texture && f.projection != int(LwProjection::uv) && f.projection != int(LwProjection::front);
   define("USES_WORLD", f.fog || (positional && f.world_coordinates) ||
                            (!vertex_lighting && (f.specular || f.double_sided || !distant_only)));
@@ -547,6 +558,7 @@ void specialise(const ProgramFeatures& f, std::string& vertex, std::string& frag
   std::string body = kFragmentBody;
   if (!vertex_lighting) body.insert(body.find("void main() {"), functions);
   fragment = defines + body;
+  if (constant_color) fragment = defines + "void main() { gl_FragColor = gl_Color; }\n";
 }
 
 GLuint link(const std::string& vertex, const std::string& fragment, std::string& log) {
@@ -1146,6 +1158,9 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
   DrawState state;
   state.coverage = coverage;
   g.ActiveTexture(GL_TEXTURE0);
+  // Only the built-in colour is flat-shaded: the one-colour programs pass their triangle's
+  // colour in it, the others use varyings of their own.
+  g.ShadeModel(GL_FLAT);
   const LwBackdrop& b = info.backdrop;
   if (backdrop >= 0) {
     static const float quad[6 * kFloatsPerVertex] = {-1, -1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0,  //
@@ -1232,6 +1247,7 @@ void draw_shaded(Scene& scene, const float view_projection[16], const float inve
     }
   }
   for (GLuint a : attrs) g.DisableVertexAttribArray(a);
+  g.ShadeModel(GL_SMOOTH);
   g.UseProgram(0);
   g.Disable(GL_BLEND);
   g.DepthMask(GL_TRUE);

@@ -22,7 +22,8 @@
 // surfaces are lit with their face normals (never unlit). Where the diffuse sum cannot vary
 // over a triangle (a faceted surface without a highlight, under distant lights only) it is
 // worked out per vertex, which gives the same picture for much less work on a software
-// rasteriser.
+// rasteriser; untextured and without fog, the whole colour is, and the triangle is drawn
+// flat-shaded in it (llvmpipe then interpolates nothing).
 //
 // Texture projections per pixel from the object-space position (world space when the layer
 // says world coordinates): planar, cylindrical and spherical with wrap counts, cubic (axis
