@@ -3,8 +3,9 @@
 //
 // A scene is drawn from its own camera at one third of its length (by then most scenes have
 // left their opening fade or black frame), 4:3 like the frame `orvl render` draws by
-// default; object files its scene names but that are not there become null objects (the
-// rest is drawn). A lone object (LWOB or LWO2, by its bytes) is drawn still, square, in the
+// default; when that moment shows hardly anything (under 5 %), the moments at 1/2, 2/3 and
+// 5/6 are tried in turn and the fullest is kept. Object files its scene names but that are
+// not there become null objects (the rest is drawn). A lone object (LWOB or LWO2, by its bytes) is drawn still, square, in the
 // viewing scene of scene/lone_object.h: framed by its bounding sphere from LightWave's
 // default view, under LightWave's default light; when that view shows it as hardly
 // anything (under 5 % of the picture: a flat object edge-on, a thin one end-on), the view a
@@ -163,6 +164,14 @@ int run_thumbnail(const std::vector<std::string>& input) {
       draw(scene, run, base + uint32_t(std::llround(kQuarterTurnMs)), factor, drawn, turned) &&
       coverage(turned) > coverage(picture))
     picture.swap(turned);
+  // A scene may be between shots at one third (its objects out of view, or not yet in):
+  // later moments are tried, in order, until one shows something, and the fullest is kept.
+  for (double later : {1.0 / 2, 2.0 / 3, 5.0 / 6}) {
+    if (!read || lone || coverage(picture) >= kSmallCoverage) break;
+    if (draw(scene, run, base + uint32_t(std::llround(scene_length_ms(scene) * later)), factor, drawn, turned) &&
+        coverage(turned) > coverage(picture))
+      picture.swap(turned);
+  }
   clock_use_real();
   close_scene(scene);
   if (!read) {

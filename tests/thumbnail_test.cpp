@@ -184,6 +184,24 @@ TEST_F(Thumbnail, SceneAtOneThirdOnATransparentBackground) {
   for (const auto& e : fs::directory_iterator(dir.root / "scene")) after.insert(e.path());
   EXPECT_EQ(before, after);
   EXPECT_TRUE(fs::is_empty(dir.root / "cwd"));
+
+  // Out of view at one third (x = -20 / 3 is beyond the frame's half width of 4), in the
+  // middle at one half: the later moment is drawn instead of nothing.
+  LwsScene passing;
+  passing.last_frame = 90;
+  passing.objects.resize(1);
+  passing.objects[0].load_path = "red.lwo";
+  passing.objects[0].motion.resize(2);
+  passing.objects[0].motion[0].value = {-20, 0, 6, 0, 0, 0, 1, 1, 1};
+  passing.objects[0].motion[1].value = {20, 0, 6, 0, 0, 0, 1, 1, 1};
+  passing.objects[0].motion[1].frame = 90;
+  passing.objects[0].motion[1].linear = 1;
+  passing.lights.resize(1);
+  ASSERT_TRUE(write_lws_file(dir.path("scene/passing.lws"), passing));
+  ASSERT_EQ(thumbnail({dir.path("scene/passing.lws"), dir.path("passing.png")}), 0) << err;
+  centroid(read(dir.path("passing.png")), cx, cy, count);
+  EXPECT_NEAR(cx, 128, 1.5);
+  EXPECT_NEAR(count, 32 * 32, 32 * 4);
 }
 
 // What cannot be drawn gives status 1 and no picture; bad arguments status 2.
