@@ -314,27 +314,34 @@ void add_light_@(vec3 N, vec3 V, float NV, inout vec3 diffuse, inout vec3 specul
 // The gradient backdrop, a screen-filling quad behind everything.
 const char* const kBackdropVertex = R"(#version 120
 attribute vec3 a_world;
-varying vec2 v_ndc;
+uniform mat4 u_inverse_view_projection;
+varying vec3 v_direction;
 void main() {
-  v_ndc = a_world.xy;
+  // The points of the near and the far plane behind a screen position are affine in it, and
+  // so is their difference: the view direction is worked out at the corners and
+  // interpolated, exactly, instead of per pixel.
+  vec4 far = u_inverse_view_projection * vec4(a_world.xy, 1.0, 1.0);
+  vec4 near = u_inverse_view_projection * vec4(a_world.xy, -1.0, 1.0);
+  v_direction = far.xyz / far.w - near.xyz / near.w;
   gl_Position = vec4(a_world.xy, 0.999999, 1.0);
 }
 )";
 
-const char* const kBackdropFragment = R"(#version 120
-uniform mat4 u_inverse_view_projection;
+// The exponent 1 / squeeze is a square root for LightWave's default squeeze of 2, which
+// costs llvmpipe a fraction of pow().
+const char* const kBackdropFragment = R"(
 uniform vec3 u_zenith, u_sky, u_ground, u_nadir;
 uniform vec4 u_squeeze;
-varying vec2 v_ndc;
-vec3 backdrop(vec3 dir) {
-  float e = clamp(dir.y / max(length(dir), 1e-20), -1.0, 1.0);
-  if (e >= 0.0) return mix(u_sky, u_zenith, pow(e, 1.0 / max(u_squeeze.x, 0.01)));
-  return mix(u_ground, u_nadir, pow(-e, 1.0 / max(u_squeeze.y, 0.01)));
-}
+varying vec3 v_direction;
 void main() {
-  vec4 far = u_inverse_view_projection * vec4(v_ndc, 1.0, 1.0);
-  vec4 near = u_inverse_view_projection * vec4(v_ndc, -1.0, 1.0);
-  gl_FragColor = vec4(backdrop(far.xyz / far.w - near.xyz / near.w), 1.0);
+  float e = clamp(v_direction.y * inversesqrt(max(dot(v_direction, v_direction), 1e-30)), -1.0, 1.0);
+  bool above = e >= 0.0;
+#if SQUEEZE_2
+  float t = sqrt(abs(e));
+#else
+  float t = pow(abs(e), 1.0 / max(above ? u_squeeze.x : u_squeeze.y, 0.01));
+#endif
+  gl_FragColor = vec4(above ? mix(u_sky, u_zenith, t) : mix(u_ground, u_nadir, t), 1.0);
 }
 )";
 
@@ -363,6 +370,7 @@ void main() {
 // coordinates 1, wrap u 2, wrap v 2, double sided 1, specular 1, fog 1, faceted 1.
 using ProgramKey = uint64_t;
 constexpr ProgramKey kBackdropKey = ~ProgramKey(0);
+constexpr ProgramKey kBackdropSqrtKey = ~ProgramKey(2);  // both squeezes LightWave's default 2
 constexpr ProgramKey kImageKey = ~ProgramKey(1);
 
 struct ProgramFeatures {
@@ -611,9 +619,10 @@ int program_for(ProgramKey key) {
     if (g_cache.programs[i].key == key) return int(i);
   if (g_cache.failed) return -1;
   std::string vertex, fragment, log;
-  if (key == kBackdropKey) {
+  if (key == kBackdropKey || key == kBackdropSqrtKey) {
     vertex = kBackdropVertex;
-    fragment = kBackdropFragment;
+    fragment = std::string("#version 120\n#define SQUEEZE_2 ") + (key == kBackdropSqrtKey ? "1" : "0") + "\n" +
+               kBackdropFragment;
   } else if (key == kImageKey) {
     vertex = kImageVertex;
     fragment = kImageFragment;
@@ -1014,7 +1023,9 @@ ProgramFeatures frame_features(const Scene& scene, const Light* lights, int ligh
 // fixed-function, as every later one in this context).
 bool choose_programs(const Scene& scene, const Light* lights, int light_count, int& backdrop) {
   backdrop = -1;
-  if (!scene.lw.backdrop.solid && (backdrop = program_for(kBackdropKey)) < 0) return false;
+  const LwBackdrop& b = scene.lw.backdrop;
+  const bool squeeze_2 = b.sky_squeeze == 2.f && b.ground_squeeze == 2.f;
+  if (!b.solid && (backdrop = program_for(squeeze_2 ? kBackdropSqrtKey : kBackdropKey)) < 0) return false;
   if (g_image_count > 0 && program_for(kImageKey) < 0) return false;
   const ProgramFeatures frame = frame_features(scene, lights, light_count);
   const Surface* last = nullptr;
@@ -1092,7 +1103,7 @@ void use_program(DrawState& state, int index, const FrameUniforms& f) {
   if (p.frame == g_frame_serial) return;
   p.frame = g_frame_serial;
   const Uniforms& u = p.u;
-  if (p.key == kBackdropKey) {
+  if (p.key == kBackdropKey || p.key == kBackdropSqrtKey) {
     g.UniformMatrix4fv(u.inverse_view_projection, 1, GL_FALSE, f.inverse_vp);
     return;
   }

@@ -61,6 +61,7 @@ struct LwLookFixture : ::testing::Test {
   int width = 160, height = 120;
   bool open = false;
   std::string extra_light_lines;  // inserted after the last light's "LightType" line
+  std::string backdrop_lines;     // after the writer's own backdrop lines (the last value holds)
   bool load_may_fail = false;      // real objects that name pictures not shipped with them
   bool load_failed = false;
 
@@ -95,6 +96,11 @@ struct LwLookFixture : ::testing::Test {
         const size_t at = text.rfind("LightType");
         const size_t eol = text.find('\n', at);
         text.insert(eol + 1, extra_light_lines);
+      }
+      if (!backdrop_lines.empty()) {
+        const size_t at = text.find("SkyColor");
+        if (at == std::string::npos) ADD_FAILURE() << "no SkyColor line";
+        else text.insert(text.find('\n', at) + 1, backdrop_lines);
       }
       dir.touch("s.lws", text);
       path = dir.path("s.lws");
@@ -264,6 +270,41 @@ TEST_F(LwLookFixture, UnsmoothedBoxFacesAreUniformAndLit) {
   if (!draw()) return;
   EXPECT_NEAR(px(cx, cy)[0], 255, 2);
   EXPECT_NEAR(px(cx + 10, cy - 10)[0], 255, 2);
+}
+
+// The gradient backdrop by the elevation of each pixel's view direction: sky to zenith above
+// the horizon and ground to nadir below, eased by the exponent 1 / squeeze. Squeeze 2 (the
+// default) and others are drawn by different programs.
+TEST_F(LwLookFixture, GradientBackdropFollowsTheElevationOfTheViewDirection) {
+  for (const auto& [sky, ground] : {std::pair{2.0, 2.0}, std::pair{4.0, 1.0}, std::pair{1.0, 4.0}}) {
+    SCOPED_TRACE(std::to_string(sky) + " " + std::to_string(ground));
+    close();
+    if (lws.objects.empty()) {
+      LwobWriter w;  // behind the camera: only the backdrop is in view
+      triangle_object(w);
+      add_object("behind.lwo", w);
+      lws.objects[0].motion[0].value = {0, 0, -10, 0, 0, 0, 1, 1, 1};
+    }
+    backdrop_lines = "SolidBackdrop 0\nZenithColor 255 0 0\nSkyColor 0 0 0\nGroundColor 0 255 0\n"
+                     "NadirColor 0 0 255\nSkySqueezeAmount " + std::to_string(sky) +
+                     "\nGroundSqueezeAmount " + std::to_string(ground) + "\n";
+    if (!draw()) return;
+    const double zoom = 3.2, aspect = double(width) / height;
+    for (int y : {0, 20, 50, 70, 100, 119})
+      for (int x : {0, 80, 159}) {
+        const double d[3] = {((x + 0.5) / width * 2 - 1) * aspect / zoom, (1 - (y + 0.5) / height * 2) / zoom, 1};
+        const double e = d[1] / std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        const double t = std::pow(std::fabs(e), 1 / (e > 0 ? sky : ground));
+        const uint8_t* p = px(x, y);
+        if (e > 0) {
+          EXPECT_NEAR(p[0], 255 * t, 2) << x << "," << y;
+          EXPECT_LE(p[1] + p[2], 1) << x << "," << y;
+        } else {
+          EXPECT_NEAR(p[1], 255 * (1 - t), 2) << x << "," << y;
+          EXPECT_NEAR(p[2], 255 * t, 2) << x << "," << y;
+        }
+      }
+  }
 }
 
 // A 2 x 2 picture, and each quadrant's colour.
