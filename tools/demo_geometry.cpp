@@ -135,4 +135,28 @@ const char* const kLetters[4][7] = {
     {"#....", "#....", "#....", "#....", "#....", "#....", "#####"},
 };
 
+bool Mesh::write(const std::string& path) const {
+  LwobWriter w = w_;
+  auto vec3 = [](double a, double b, double c) {
+    std::vector<uint8_t> d;
+    for (double v : {a, b, c}) lw_put_f32(d, static_cast<float>(v));
+    return d;
+  };
+  for (size_t s = 0; s < w.surfaces().size() && s < boxes_.size(); ++s) {
+    std::vector<LwChunk>& subs = w.surfaces()[s].subchunks;
+    const auto is = [](const char* id) { return [id](const LwChunk& c) { return c.id == id; }; };
+    const auto ctex = std::find_if(subs.begin(), subs.end(), is("CTEX"));
+    if (ctex == subs.end() || !boxes_[s].any || std::any_of(subs.begin(), subs.end(), is("TSIZ"))) continue;
+    // The colour texture's own sub-chunks follow it up to the next texture or the end.
+    auto end = std::find_if(ctex + 1, subs.end(), [](const LwChunk& c) { return c.id.size() == 4 && c.id.substr(1) == "TEX"; });
+    const Box& b = boxes_[s];
+    const V3 size = b.hi - b.lo, centre = (b.lo + b.hi) * 0.5;
+    // A flat surface has no size along its image's axis; LightWave wants one anyway.
+    auto side = [](double v) { return v > 0 ? v : 1.0; };
+    end = subs.insert(end, LwChunk{"TSIZ", vec3(side(size.x), side(size.y), side(size.z))});
+    subs.insert(end + 1, LwChunk{"TCTR", vec3(centre.x, centre.y, centre.z)});
+  }
+  return w.write(path);
+}
+
 }  // namespace orvl::demo

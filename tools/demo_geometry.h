@@ -76,6 +76,8 @@ class Mesh {
     std::vector<uint16_t> pts(idx.begin(), idx.end());
     w_.add_polygon(std::move(pts), static_cast<uint16_t>(surf));
     triangles_ += static_cast<long>(idx.size()) - 2;
+    if (boxes_.size() < size_t(surf)) boxes_.resize(size_t(surf));
+    for (int i : idx) boxes_[size_t(surf) - 1].add(pos(i) * unit_);
   }
   // Orientation from a centre: the polygon faces away from `centre`.
   void face_from(std::vector<int> idx, int surf, V3 centre) {
@@ -95,10 +97,24 @@ class Mesh {
 
   long triangles() const { return triangles_; }
   size_t point_count() const { return points_.size(); }
-  bool write(const std::string& path) const { return w_.write(path); }
+  // Writes the object. A colour image without a texture size and centre is given its
+  // surface's bounding box as both, which is where the engine spreads the image: LightWave
+  // (and the lightwave look) would otherwise take a size of 1 and repeat it across the
+  // surface.
+  bool write(const std::string& path) const;
 
  private:
+  struct Box {
+    bool any = false;
+    V3 lo, hi;
+    void add(V3 p) {
+      lo = any ? V3{std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)} : p;
+      hi = any ? V3{std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)} : p;
+      any = true;
+    }
+  };
   double unit_;
+  std::vector<Box> boxes_;  // per surface, in stored units
   LwobWriter w_;
   std::vector<V3> points_;
   long triangles_ = 0;
