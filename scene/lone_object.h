@@ -25,8 +25,8 @@
 //     shades anything. So the light stands at (-1, 1, 0) x kLoneEngineLightDistance times
 //     the camera's distance: far to the upper left, level with the object's centre, where the
 //     engine look lights the object's upper left; its direction stays LightWave's default;
-//   - LWOB surfaces that the engine reading would leave unlit (neither smoothing nor the
-//     sharp terminator, not luminous) are lit flat, as LightWave lights them
+//   - untextured LWOB surfaces that the engine reading would leave unlit (neither smoothing
+//     nor the sharp terminator, not luminous) are lit flat, as LightWave lights them
 //     (SceneFlags::LIGHT_UNLIT_SURFACES, ObjectLoadOptions::light_unlit_surfaces);
 //   - a turntable: the object's heading runs linearly through one full turn (positive
 //     heading, +Z toward +X) in `turntable_seconds`, repeated; 0 keeps it still. The scene
