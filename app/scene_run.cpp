@@ -89,10 +89,12 @@ void settle_look(SceneRun& run, const Scene& scene) {
   run.render.look = o.look_set ? o.look : default_look_for_format(scene.lw.format_version);
 }
 
-// Opens the display and loads the scene into it; prints the reason and returns false on failure.
-bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
-  // A FIFO or a device never becomes a scene: say why before a window opens for it, in the
-  // words and with the status a load would give.
+namespace {
+
+// Whether the run's file may be loaded at all, said before anything opens for it: a FIFO or
+// a device never becomes a scene (in the words and with the status a load would give), and
+// --layer / --turntable belong to object files. Prints the reason when not.
+bool file_may_load(const SceneRun& run, bool& lone) {
   FileStatus probe = FileStatus::ok;
   const int fd = open_regular_file(resolve_data_path(run.file), probe);
   if (fd >= 0) (void)close(fd);
@@ -101,20 +103,18 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
                  int(SceneStatus::file_not_found), file_status_text(probe), run.file.c_str());
     return false;
   }
-  const bool lone = lone_object_file_kind(run.file) != LoneObjectKind::none;
+  lone = lone_object_file_kind(run.file) != LoneObjectKind::none;
   if (!lone && fd >= 0 && run.object_options_given) {
     std::fprintf(stderr, "orvl %s: %s: --layer and --turntable are for object files, and this is not an LWOB or LWO2 object\n",
                  run.cmd, run.file.c_str());
     return false;
   }
-  display_reset();
-  const DisplayResult opened =
-      display_open(display_options, run.width, run.height, 32, 0, 0, 0, "orvl - " + run.file);
-  if (opened != DisplayResult::ok) {
-    std::fprintf(stderr, "orvl %s: cannot open the display: %s (%s)\n", run.cmd, display_result_text(opened),
-                 display_error().c_str());
-    return false;
-  }
+  return true;
+}
+
+// Loads the file into the open display's context and uploads its textures. False (the
+// reason printed) leaves the scene for the caller to destroy.
+bool load_into_display(const SceneRun& run, bool lone, Scene& scene) {
   GLint max_texture = 1024;
   gl().GetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture);
   reset_texture_counter();
@@ -131,8 +131,6 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
   if (st != SceneStatus::ok) {
     std::fprintf(stderr, "orvl %s: %s: status %d (%s)%s%s\n", run.cmd, run.file.c_str(), int(st),
                  scene_failure_text(scene, st), scene.error_path.empty() ? "" : ": ", scene.error_path.c_str());
-    (void)display_close();
-    scene_destroy(scene);
     return false;
   }
   if (run.scene_scale != 1) scene_scale(scene, run.scene_scale);
@@ -140,6 +138,36 @@ bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
   effects_init(scene);
   upload_textures(scene);
   return true;
+}
+
+}  // namespace
+
+// Opens the display and loads the scene into it; prints the reason and returns false on failure.
+bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene) {
+  bool lone = false;
+  if (!file_may_load(run, lone)) return false;
+  display_reset();
+  const DisplayResult opened =
+      display_open(display_options, run.width, run.height, 32, 0, 0, 0, "orvl - " + run.file);
+  if (opened != DisplayResult::ok) {
+    std::fprintf(stderr, "orvl %s: cannot open the display: %s (%s)\n", run.cmd, display_result_text(opened),
+                 display_error().c_str());
+    return false;
+  }
+  if (!load_into_display(run, lone, scene)) {
+    (void)display_close();
+    scene_destroy(scene);
+    return false;
+  }
+  return true;
+}
+
+bool load_scene(const SceneRun& run, Scene& scene) {
+  bool lone = false;
+  if (!display_is_open() || !file_may_load(run, lone)) return false;
+  if (load_into_display(run, lone, scene)) return true;
+  scene_destroy(scene);
+  return false;
 }
 
 bool take_music(std::vector<std::string>& args, SceneRun& run, std::string& error) {
@@ -199,6 +227,12 @@ void close_scene(Scene& scene) {
   scene_destroy(scene);
   if (frame_state().dropped > 0)
     std::fprintf(stderr, "%lld triangles did not fit the draw list\n", frame_state().dropped);
+}
+
+void unload_scene(Scene& scene) {
+  effects_free(scene);
+  delete_textures();
+  scene_destroy(scene);
 }
 
 bool draw_still(SceneRun run, double at_ms, std::vector<uint8_t>& rgba, int& width, int& height) {

@@ -69,6 +69,14 @@ void settle_look(SceneRun& run, const Scene& scene);
 bool open_scene(const SceneRun& run, uint32_t display_options, Scene& scene);
 // Undoes open_scene.
 void close_scene(Scene& scene);
+// The same load into the display that is already open, the window and its GL context kept
+// (the player's dropped files): the same refusals and messages as open_scene; false when
+// nothing is open or the file does not load (the scene is left destroyed then). The caller
+// has unloaded whatever scene the context held before, since texture numbers start again.
+bool load_scene(const SceneRun& run, Scene& scene);
+// Undoes load_scene (or open_scene's load): the effects, the textures and the scene go, the
+// display stays open.
+void unload_scene(Scene& scene);
 
 // The music of a window run (`--music`): the sound library and its stream or module.
 struct RunMusic {

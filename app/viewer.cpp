@@ -456,18 +456,32 @@ bool Player::open_file(const std::string& file) {
   uint32_t options = run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0;
   if (options_.full_screen) options |= DisplayOptions::FULL_SCREEN;
   if (!open_scene(run, options, scene_)) return false;
+  full_screen_ = options_.full_screen;
+  display_set_message_listener([this](const WindowMessage& m) { handle(m); });
+  scene_loaded(run);
+  return true;
+}
+
+// A dropped file in the window that is open: its size, full screen, listener and GL
+// context (with the lightwave look's programs) stay as they are.
+bool Player::load_file(const std::string& file) {
+  SceneRun run = run_;
+  run.file = file;
+  if (!load_scene(run, scene_)) return false;
+  scene_loaded(run);
+  return true;
+}
+
+void Player::scene_loaded(const SceneRun& run) {
   run_ = run;
   settle_look(run_, scene_);
   open_ = true;
-  full_screen_ = options_.full_screen;
-  display_set_message_listener([this](const WindowMessage& m) { handle(m); });
   display_set_title("orvl - " + run_.file);
   effects_restart(scene_);
   steps_done_ = 0;
   last_t_ = 0;
   camera_.on = false;
   dragging_ = false;
-  return true;
 }
 
 bool Player::open(const SceneRun& run, const ViewerOptions& options) {
@@ -509,21 +523,24 @@ void Player::drop(const std::string& path) {
   const uint32_t now = clock_now_ms();
   const double at = transport_.time(now);
   stop_music();
-  close_scene(scene_);
+  // Texture numbers and the effects' buffers start again with every load: the scene before
+  // goes first, and comes back from its file when the new one fails.
+  unload_scene(scene_);
   open_ = false;
-  if (open_file(path)) {
+  if (load_file(path)) {
     transport_.start(clock_now_ms(), play_length_ms(scene_), 1000.0 / frames_per_second(scene_));
     start_music();
     say(std::string("playing ") + base_name(path));
     return;
   }
   // The new file failed (its reason is on standard error): the scene before plays on.
-  if (open_file(before)) {
+  if (load_file(before)) {
     transport_.start(clock_now_ms(), play_length_ms(scene_), 1000.0 / frames_per_second(scene_));
     transport_.seek_to(clock_now_ms(), at);
     start_music();
     music_follow(true);
   } else {
+    (void)display_close();
     quit_ = true;
   }
   say(std::string(base_name(path)) + " could not be opened");
@@ -554,7 +571,8 @@ void Player::handle(const WindowMessage& m) {
       quit_ = true;
       return;
     case WindowMessageKind::drop:
-      // Opened between frames: opening replaces the display, whose listener is running now.
+      // Loaded between frames, not while the display is still handing out this pass's
+      // messages.
       pending_drop_ = m.path;
       return;
     case WindowMessageKind::pointer_down:

@@ -40,10 +40,12 @@
 // player goes on.
 //
 // Dropping a file: a .lws or .lwo (any case) whose first bytes say LightWave (LWSC, or an
-// IFF FORM of LWOB / LWO2 / LWLO) replaces the scene through open_scene (app/scene_run.h),
-// which opens the window anew; the title names the file. Anything else, or a file that then
-// fails to load, gives an overlay message and the scene before plays on (reopened at its
-// time when the new one failed).
+// IFF FORM of LWOB / LWO2 / LWLO) replaces the scene inside the same window and GL context
+// (load_scene, app/scene_run.h): the old scene's textures are freed and the new one's
+// uploaded, the window keeps its size, place and full-screen state, the title names the new
+// file, and it plays from 0 with the transport's speed and loop kept. Anything else, or a
+// file that then fails to load, gives an overlay message and the scene before plays on
+// (loaded again at its time when the new one failed).
 //
 // Music follows (when the run has music): paused with the transport, moved on every seek,
 // muted at speeds other than 1.
@@ -193,6 +195,8 @@ class Player {
   void draw_overlay();
   void say(const std::string& text);
   bool open_file(const std::string& file);
+  bool load_file(const std::string& file);
+  void scene_loaded(const SceneRun& run);
   void settle_camera();
 
   SceneRun run_;

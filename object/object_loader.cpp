@@ -411,6 +411,9 @@ void Loader::finish_surfaces() {
     // The emitter record that goes with this flag is set up by the particle system.
     if (contains(upper, "__PARTICLES_")) obj_.particles = 1;
     flags[i] = surface_triangle_flags(s);
+    if (options_.light_unlit_surfaces && !(flags[i] & (FLAT_LIT | SMOOTH_LIT | TEXTURED | EFFECT_TEXTURE)) &&
+        !(s.lw_flags & 0x1))
+      flags[i] |= FLAT_LIT;
     if (flags[i] & (FLAT_LIT | SMOOTH_LIT | REFLECTION)) obj_.needs_normals = 1;
   }
   const Surface* first = obj_.surfaces.data();

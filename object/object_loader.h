@@ -57,6 +57,12 @@ struct ObjectLoadOptions {
   // places clip images are looked for).
   int layer = 0;
   std::string object_path;
+  // Untextured LWOB surfaces the engine leaves unlit (neither smoothing, flag 0x4, nor the
+  // sharp terminator, 0x80, that it reads as flat lighting) are lit flat, as LightWave lights
+  // a faceted surface; luminous ones (flag 0x1), textured and 2D-effect surfaces stay as the
+  // engine reads them (a texture drawn unlit shows at full brightness). For an object viewed
+  // on its own, which was not made for the engine's reading.
+  bool light_unlit_surfaces = false;
 };
 
 // First attempt (retry false): drops the first 13 characters of `name` in place and opens

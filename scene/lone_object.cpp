@@ -61,21 +61,32 @@ std::string scene_text(const std::string& path, const LoneObjectOptions& options
   return s;
 }
 
-// Pivot at the sphere's centre, camera on -Z at the framing distance.
+// Channel `c` of motion `m` held at `value` (the viewing scene's channels are constants).
+void set_channel(Scene& scene, int m, int c, double value) {
+  if (m < 0 || m >= static_cast<int>(scene.motions.size())) return;
+  const Motion& motion = scene.motions[static_cast<size_t>(m)];
+  const int ch = motion.envelope_first + c;
+  if (motion.envelope_first < 0 || ch >= static_cast<int>(scene.envelopes.channels.size())) return;
+  ChannelEnvelope& e = scene.envelopes.channels[static_cast<size_t>(ch)];
+  e.constant = static_cast<float>(value);
+  for (int k = 0; k < e.key_count; ++k) {
+    const size_t i = static_cast<size_t>(e.first_key + k);
+    if (i < scene.envelopes.keys.size()) scene.envelopes.keys[i].value = static_cast<float>(value);
+  }
+}
+
+// Pivot at the sphere's centre, camera on -Z at the framing distance, and the light where
+// the engine look can use it (see the header).
 void place(Scene& scene, const LoneFraming& f) {
   SceneObject& obj = scene.objects[0];
   for (int k = 0; k < 3; ++k) obj.pivot[k] = static_cast<float>(-f.centre[k]);  // stored negated
-  const Motion& cam = scene.motions[0];
-  const int ch = cam.envelope_first + 2;
-  if (cam.envelope_first < 0 || ch >= static_cast<int>(scene.envelopes.channels.size())) return;
-  ChannelEnvelope& z = scene.envelopes.channels[static_cast<size_t>(ch)];
   // Points near the float limit would put the camera at infinity; it stops where floats end.
   const double distance = std::min(f.distance, 1e37);
-  z.constant = static_cast<float>(-distance);
-  for (int k = 0; k < z.key_count; ++k) {
-    const size_t i = static_cast<size_t>(z.first_key + k);
-    if (i < scene.envelopes.keys.size()) scene.envelopes.keys[i].value = static_cast<float>(-distance);
-  }
+  set_channel(scene, 0, 2, -distance);
+  if (scene.light_count < 1) return;
+  const double s = kLoneEngineLightDistance * distance;
+  const double at[3] = {-s, s, 0};
+  for (int c = 0; c < 3; ++c) set_channel(scene, scene.lights[0].motion, c, at[c]);
 }
 
 }  // namespace
@@ -153,7 +164,7 @@ SceneStatus scene_load_lone_object(Scene& scene, const std::string& path, const 
   const double turn = options.turntable_seconds > 0 ? options.turntable_seconds : 0;
   const int last_frame = turn > 0 ? std::max(1, static_cast<int>(std::lround(turn * kLoneFramesPerSecond)) - 1) : 0;
   const std::string text = scene_text(path, options, last_frame);
-  scene.flags |= SceneFlags::IMAGES_OPTIONAL;
+  scene.flags |= SceneFlags::IMAGES_OPTIONAL | SceneFlags::LIGHT_UNLIT_SURFACES;
   const SceneStatus st =
       scene_load_text(scene, path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
   if (st != SceneStatus::ok) return st;

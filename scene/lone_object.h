@@ -16,7 +16,18 @@
 //     frame's shorter side (the frame's aspect is the scene's configured width / height);
 //   - LightWave's default light: the distant light "Light" a new LightWave scene starts
 //     with, at (-2, 2, -2) with heading 45 and pitch 35 degrees, white, 100% (upper left,
-//     in front of the object, shining down and away), and its default ambient light of 5%;
+//     in front of the object, shining down and away), and its default ambient light of 5%.
+//     The lightwave look shines that light along its direction and never reads where a
+//     distant light stands, so its position is free for the engine look, which draws every
+//     light as a point light at its position and lights with the frustum on the model-view
+//     matrix (render/display.h): there (-2, 2, -2) stands behind the object, or inside a
+//     large one, and lights nothing the camera sees, and only a light far off to the side
+//     shades anything. So the light stands at (-1, 1, 0) x kLoneEngineLightDistance times
+//     the camera's distance: far to the upper left, level with the object's centre, where the
+//     engine look lights the object's upper left; its direction stays LightWave's default;
+//   - untextured LWOB surfaces that the engine reading would leave unlit (neither smoothing
+//     nor the sharp terminator, not luminous) are lit flat, as LightWave lights them
+//     (SceneFlags::LIGHT_UNLIT_SURFACES, ObjectLoadOptions::light_unlit_surfaces);
 //   - a turntable: the object's heading runs linearly through one full turn (positive
 //     heading, +Z toward +X) in `turntable_seconds`, repeated; 0 keeps it still. The scene
 //     lasts one turn at 30 frames per second (frames 0 .. turn - 1, so that a loop is
@@ -51,6 +62,8 @@ namespace orvl {
 constexpr double kLoneFill = 0.7;
 // LightWave's default zoom factor (the 24 mm lens).
 constexpr double kLoneZoom = 3.2;
+// How far out the light stands for the engine look, in camera distances (see above).
+constexpr double kLoneEngineLightDistance = 20;
 // Frames per second of the viewing scene.
 constexpr double kLoneFramesPerSecond = 30;
 

@@ -115,6 +115,7 @@ SceneStatus LwscLoader::load_mesh(const LwscItem& it) {
       opt.images_required = false;
       opt.missing_images = &missing_images;
     }
+    opt.light_unlit_surfaces = (s_.flags & SceneFlags::LIGHT_UNLIT_SURFACES) != 0;
     ObjectLoadContext context;
     const LoadStatus st = load_object(s_, context, path, true, opt);
     for (const std::string& image : missing_images)

@@ -43,6 +43,9 @@ constexpr uint32_t IMAGES_OPTIONAL = 0x200;
 // of failing the load with file_not_found. Both scene readers; an object that is found but
 // damaged, or a missing surface image, still fails.
 constexpr uint32_t MISSING_NULL = 0x400;
+// LWOB objects load with ObjectLoadOptions::light_unlit_surfaces. LightWave 6 scenes
+// only; lone objects set it.
+constexpr uint32_t LIGHT_UNLIT_SURFACES = 0x800;
 }  // namespace SceneFlags
 
 enum class [[nodiscard]] SceneStatus : int {

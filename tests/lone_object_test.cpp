@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <algorithm>
 #include <sstream>
 
 #include "app/scene_run.h"
@@ -179,6 +181,42 @@ TEST_F(LoneFixture, SceneRecordsLightCameraAndTurntable) {
   EXPECT_DOUBLE_EQ(scene.lw.last_frame, 0);
   ASSERT_TRUE(lw_pose_at(scene, 75, pose));
   EXPECT_NEAR(pose.object_world[0].m[0], 1, 1e-9);
+}
+
+// Untextured objects in the engine look are lit by the viewing scene's light: an LWO2 cube
+// (surface colour 200) rises above the 40 that the ambient light alone gives, and the
+// penguin's LWOB surfaces, which set neither smoothing nor the sharp terminator, are shaded
+// rather than drawn as one flat colour per surface. The lightwave look ignores where the
+// light stands (checked by its own picture tests).
+TEST_F(LoneFixture, TheEngineLookLightsUntexturedObjects) {
+  ORVL_REQUIRE_SHARED_TESTDATA();
+  auto object_pixels = [&](int& brightest, size_t& colours) {
+    std::set<uint32_t> seen;
+    brightest = 0;
+    for (size_t i = 0; i + 3 < rgba.size(); i += 4) {
+      const uint8_t* p = &rgba[i];
+      if (p[0] <= 8 && p[1] >= 247 && p[2] <= 8) continue;  // the green backdrop
+      brightest = std::max({brightest, int(p[0]), int(p[1]), int(p[2])});
+      seen.insert(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]);
+    }
+    colours = seen.size();
+  };
+  int brightest = 0;
+  size_t colours = 0;
+  if (!draw(orvl::test::shared_testdata("lightwave6/simple_cube.lwo"), Look::engine)) GTEST_SKIP() << "no headless GL";
+  object_pixels(brightest, colours);
+  EXPECT_GT(brightest, 60) << "only the ambient light reaches the cube";
+  delete_textures();
+  (void)display_close();
+  open = false;
+  scene_destroy(scene);
+
+  ASSERT_TRUE(draw(orvl::test::shared_testdata("lightwave/penguin.lwo"), Look::engine));
+  object_pixels(brightest, colours);
+  EXPECT_GE(colours, 16u) << "the penguin is drawn in its flat surface colours";
+  ASSERT_EQ(scene.object_count, 1);
+  for (const Triangle& t : scene.objects[0].polygons)
+    EXPECT_TRUE(t.flags & (TriangleFlags::FLAT_LIT | TriangleFlags::SMOOTH_LIT)) << t.surface->name;
 }
 
 // Layers: every layer by default, one with --layer, an absent one refused; an LWOB has one.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -391,6 +392,8 @@ TEST_F(PlayerTest, ScreenshotsAreWrittenWithoutTheOverlayAndAFailureDoesNotStopP
 TEST_F(PlayerTest, ADroppedSceneReplacesTheCurrentOneAndAnythingElseIsRefused) {
   ASSERT_TRUE(open("scene/6vex.lws", Look::lightwave));  // the look lone objects are drawn in
   frame_after(10);
+  // Every drop below happens inside this window and its GL context: none opens another.
+  const uint32_t serial = display_open_serial();
   std::ofstream(*dir_ + "/notes.txt") << "hello";
   std::ofstream(*dir_ + "/fake.lws") << "not a scene";
   WindowMessage m;
@@ -409,11 +412,22 @@ TEST_F(PlayerTest, ADroppedSceneReplacesTheCurrentOneAndAnythingElseIsRefused) {
 
   m.path = *dir_ + "/scene/8vex.lws";
   player_.handle(m);
-  frame_after(10);
+  const std::vector<uint8_t> dropped = frame_after(10);
   EXPECT_EQ(player_.file(), m.path);
   EXPECT_NEAR(player_.media_ms(), 0, 1e-6) << "the dropped scene starts at 0";
+  EXPECT_EQ(display_open_serial(), serial) << "the drop reopened the window";
   frame_after(40);
   EXPECT_NEAR(player_.media_ms(), 40, 1e-6);
+
+  // An object that says LWO2 and then breaks off: the scene before is loaded again at its time.
+  std::ofstream(*dir_ + "/broken.lwo", std::ios::binary) << std::string("FORM\0\0\0\x40LWO2LAYR\0\0", 18);
+  m.path = *dir_ + "/broken.lwo";
+  player_.handle(m);
+  frame_after(10);
+  EXPECT_EQ(player_.file(), *dir_ + "/scene/8vex.lws");
+  EXPECT_NE(player_.message().find("broken.lwo could not be opened"), std::string::npos) << player_.message();
+  EXPECT_NEAR(player_.media_ms(), 50, 1e-6);
+  EXPECT_EQ(display_open_serial(), serial);
 
   // An object plays as its viewing scene (a turntable): the picture turns as time runs.
   m.path = *dir_ + "/objects/s1_ship.lwo";
@@ -422,6 +436,18 @@ TEST_F(PlayerTest, ADroppedSceneReplacesTheCurrentOneAndAnythingElseIsRefused) {
   EXPECT_EQ(player_.file(), m.path);
   EXPECT_GT(player_.transport().length_ms, 0);
   EXPECT_NE(frame_after(2500), first);
+  EXPECT_EQ(display_open_serial(), serial);
+
+  // The scene dropped into the used context draws what it draws in a fresh one: the old
+  // scene's textures and state are gone and the new one's are there.
+  // The drop's overlay message covers the bottom rows: the rows above it are compared.
+  player_.close();
+  ASSERT_TRUE(open(*dir_ + "/scene/8vex.lws", Look::lightwave));
+  const std::vector<uint8_t> fresh = frame_after(0);
+  ASSERT_EQ(fresh.size(), dropped.size());
+  const size_t above = size_t(160 * 4) * 90;
+  EXPECT_TRUE(std::equal(fresh.begin(), fresh.begin() + long(above), dropped.begin()))
+      << "the dropped scene differs from the same scene opened afresh";
 }
 
 // Music follows the transport: it stops with a pause, moves with every seek, plays again.
@@ -519,6 +545,28 @@ TEST_F(PlayerTest, SdlKeyAndMouseEventsReachThePlayer) {
   EXPECT_TRUE(player_.frame());
   EXPECT_NEAR(player_.camera().heading, heading + 0.3, 1e-9);
   EXPECT_NEAR(player_.camera().distance, distance * 0.85, 1e-9 * distance);
+
+  // A file dropped on the window covering the desktop plays in that same window.
+  player_.handle(key('F'));
+  clock_advance_virtual(10);
+  EXPECT_TRUE(player_.frame());  // the size message of the change
+  const bool full = player_.full_screen();
+  const uint32_t serial = display_open_serial();
+  int viewport[4];
+  display_viewport(viewport);
+  const std::string dropped = *dir_ + "/scene/8vex.lws";
+  SDL_Event drop{};
+  drop.type = SDL_DROPFILE;
+  drop.drop.file = SDL_strdup(dropped.c_str());
+  ASSERT_EQ(SDL_PushEvent(&drop), 1);
+  clock_advance_virtual(10);
+  EXPECT_TRUE(player_.frame());
+  EXPECT_EQ(player_.file(), dropped);
+  EXPECT_EQ(display_open_serial(), serial) << "the drop reopened the window";
+  EXPECT_EQ(player_.full_screen(), full) << "full screen lost with the drop";
+  int after[4];
+  display_viewport(after);
+  EXPECT_TRUE(std::equal(after, after + 4, viewport)) << "the window changed size with the drop";
   e.key.keysym.sym = SDLK_q;
   e.key.keysym.mod = 0;
   ASSERT_EQ(SDL_PushEvent(&e), 1);
