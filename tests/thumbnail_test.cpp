@@ -30,6 +30,15 @@ struct Picture {
   const uint8_t* px(int x, int y) const { return &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4]; }
 };
 
+// A linear move along X, 6 ahead of the camera, over frames 0 to 90.
+void across(LwsObject& o, float from, float to) {
+  o.motion.resize(2);
+  o.motion[0].value = {from, 0, 6, 0, 0, 0, 1, 1, 1};
+  o.motion[1].value = {to, 0, 6, 0, 0, 0, 1, 1, 1};
+  o.motion[1].frame = 90;
+  o.motion[1].linear = 1;
+}
+
 struct Thumbnail : ::testing::Test {
   TempDir dir{"thumbnail"};
   std::string err;
@@ -91,11 +100,7 @@ struct Thumbnail : ::testing::Test {
     lws.objects[0].motion[0].value = {-1.5f, 1.2f, 6, 0, 0, 0, 1, 1, 1};
     lws.objects[0].dissolve = LwsEnvelope{{LwsEnvelopeKey{0.5f}}};
     lws.objects[1].load_path = "red.lwo";
-    lws.objects[1].motion.resize(2);
-    lws.objects[1].motion[0].value = {-2, 0, 6, 0, 0, 0, 1, 1, 1};
-    lws.objects[1].motion[1].value = {2, 0, 6, 0, 0, 0, 1, 1, 1};
-    lws.objects[1].motion[1].frame = 90;
-    lws.objects[1].motion[1].linear = 1;
+    across(lws.objects[1], -2, 2);
     lws.objects[2].load_path = "green.lwo";
     lws.objects[2].motion[0].value = {1.2f, 0, 6, 0, 0, 0, 1, 1, 1};
     lws.lights.push_back(LwsLight{});
@@ -191,11 +196,7 @@ TEST_F(Thumbnail, SceneAtOneThirdOnATransparentBackground) {
   passing.last_frame = 90;
   passing.objects.resize(1);
   passing.objects[0].load_path = "red.lwo";
-  passing.objects[0].motion.resize(2);
-  passing.objects[0].motion[0].value = {-20, 0, 6, 0, 0, 0, 1, 1, 1};
-  passing.objects[0].motion[1].value = {20, 0, 6, 0, 0, 0, 1, 1, 1};
-  passing.objects[0].motion[1].frame = 90;
-  passing.objects[0].motion[1].linear = 1;
+  across(passing.objects[0], -20, 20);
   passing.lights.resize(1);
   ASSERT_TRUE(write_lws_file(dir.path("scene/passing.lws"), passing));
   ASSERT_EQ(thumbnail({dir.path("scene/passing.lws"), dir.path("passing.png")}), 0) << err;
