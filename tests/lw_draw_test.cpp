@@ -307,6 +307,16 @@ TEST_F(LwLookFixture, GradientBackdropFollowsTheElevationOfTheViewDirection) {
   }
 }
 
+// A square of side 2 in the XY plane, clockwise seen from -Z (facing the camera), on
+// surface 1; `polygons` copies of it.
+void square(LwobWriter& w, int polygons = 1) {
+  w.add_point(-1, -1, 0);
+  w.add_point(-1, 1, 0);
+  w.add_point(1, 1, 0);
+  w.add_point(1, -1, 0);
+  for (int i = 0; i < polygons; ++i) w.add_polygon({0, 1, 2, 3}, 1);
+}
+
 // A 2 x 2 picture, and each quadrant's colour.
 void quadrant_picture(const TempDir& dir, const std::string& name, int side) {
   RgbPicture pic;
@@ -322,11 +332,7 @@ void quadrant_picture(const TempDir& dir, const std::string& name, int side) {
 TEST_F(LwLookFixture, PlanarMapShowsTheImageUprightAndUnmirroredFromMinusZ) {
   quadrant_picture(dir, "quad.tga", 64);
   LwobWriter w;
-  w.add_point(-1, -1, 0);
-  w.add_point(-1, 1, 0);
-  w.add_point(1, 1, 0);
-  w.add_point(1, -1, 0);
-  w.add_polygon({0, 1, 2, 3}, 1);
+  square(w);
   w.add_surface("Map")
       .colr(0, 0, 0)
       .sub("LUMI", u16(256))
@@ -349,11 +355,7 @@ TEST_F(LwLookFixture, PlanarMapShowsTheImageUprightAndUnmirroredFromMinusZ) {
 
 // A square of side 2 facing the camera, in one luminous colour.
 void luminous_square(LwobWriter& w, const char* name, uint8_t r, uint8_t g, uint8_t b, uint16_t transparency) {
-  w.add_point(-1, -1, 0);
-  w.add_point(-1, 1, 0);
-  w.add_point(1, 1, 0);
-  w.add_point(1, -1, 0);
-  w.add_polygon({0, 1, 2, 3}, 1);
+  square(w);
   w.add_surface(name).colr(r, g, b).sub("LUMI", u16(256)).sub("DIFF", u16(0)).sub("TRAN", u16(transparency));
 }
 
@@ -379,12 +381,7 @@ TEST_F(LwLookFixture, StaticImageFillsTheFrameAsInTheEngineLook) {
   quadrant_picture(dir, "card.tga", 64);
   // The loader replaces the geometry with the picture's quad.
   LwobWriter card;
-  card.add_point(-1, -1, 0);
-  card.add_point(-1, 1, 0);
-  card.add_point(1, 1, 0);
-  card.add_point(1, -1, 0);
-  card.add_polygon({0, 1, 2, 3}, 1);
-  card.add_polygon({0, 1, 2, 3}, 1);
+  square(card, 2);
   card.add_surface("Card__STATIC_IMAGE__").colr(255, 255, 255).ctex("Planar Image Map").timg(kPrefix + "card.tga").tflg(0x4);
   add_object("card.lwo", card);
   for (const Look look : {Look::engine, Look::lightwave}) {
@@ -489,11 +486,7 @@ TEST_F(LwLookFixture, ShaderFailureFallsBackWithOneLogLine) {
 TEST_F(LwLookFixture, FallbackDrawsTexturedSurfacesWithTheEngineTextureCoordinates) {
   quadrant_picture(dir, "quad.tga", 64);
   LwobWriter w;
-  w.add_point(-1, -1, 0);
-  w.add_point(-1, 1, 0);
-  w.add_point(1, 1, 0);
-  w.add_point(1, -1, 0);
-  w.add_polygon({0, 1, 2, 3}, 1);
+  square(w);
   w.add_surface("Map").colr(0, 0, 0).ctex("Planar Image Map").timg(kPrefix + "quad.tga").tflg(0x4).sub("TSIZ", vec3(2, 2, 2));
   add_object("square.lwo", w);
   lws.objects[0].motion[0].value = {0, 0, 4, 0, 0, 0, 1, 1, 1};
