@@ -17,6 +17,7 @@
 #include "render/texture_upload.h"
 #include "scene/lone_object.h"
 #include "support/shared_data.h"
+#include "bench/bench_display.h"
 
 namespace {
 
@@ -41,12 +42,7 @@ void BM_LoneObjectFirstFrame(benchmark::State& state) {
     return;
   }
   log_set_echo(false);
-  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
-  display_reset();
-  if (display_open(DisplayOptions::DEPTH_BUFFER, 640, 480, 32, 0, 0, 0, "bench") != DisplayResult::ok) {
-    state.SkipWithError("no headless GL");
-    return;
-  }
+  if (!bench::open_bench_display(state)) return;
   state.SetLabel(std::filesystem::path(file).filename().string());
   RenderSettings render;
   render.look = Look::lightwave;

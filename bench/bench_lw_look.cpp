@@ -23,6 +23,7 @@
 #include "scene/scene.h"
 #include "support/shared_data.h"
 #include "bench/demo_fixture.h"
+#include "bench/bench_display.h"
 
 namespace {
 
@@ -59,12 +60,7 @@ void BM_LookFrame(benchmark::State& state) {
     return;
   }
   log_set_echo(false);
-  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
-  display_reset();
-  if (display_open(DisplayOptions::DEPTH_BUFFER, 640, 480, 32, 0, 0, 0, "bench") != DisplayResult::ok) {
-    state.SkipWithError("no headless GL");
-    return;
-  }
+  if (!bench::open_bench_display(state)) return;
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(demo.dir);
   reset_texture_counter();

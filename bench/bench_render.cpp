@@ -24,6 +24,7 @@
 #include "tools/demo_show.h"
 #include "tools/lwob_writer.h"
 #include "tools/lws_writer.h"
+#include "bench/bench_display.h"
 
 namespace {
 
@@ -137,12 +138,7 @@ BENCHMARK(BM_StableSort)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 // Whole frames on llvmpipe at 640 x 480: a 10k-triangle lit scene, depth buffer on.
 void BM_LlvmpipeFrames(benchmark::State& state) {
-  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
-  display_reset();
-  if (display_open(DisplayOptions::DEPTH_BUFFER, 640, 480, 32, 0, 0, 0, "bench") != DisplayResult::ok) {
-    state.SkipWithError("no headless GL");
-    return;
-  }
+  if (!bench::open_bench_display(state)) return;
   {
     GridScene grid(10000);
     clock_set_virtual(1000);
