@@ -20,6 +20,7 @@
 #include "render/frame_renderer.h"
 #include "render/gl_api.h"
 #include "render/png_writer.h"
+#include "scene/lone_object.h"
 #include "scene/lw_scene.h"
 
 namespace orvl {
@@ -230,14 +231,13 @@ bool viewer_file_playable(const std::string& path, std::string& why) {
     why = path + ": " + file_status_text(status);
     return false;
   }
-  char head[12] = {};
+  char head[4] = {};
   const ssize_t n = read(fd, head, sizeof head);
   (void)::close(fd);
-  const bool scene = n >= 4 && std::memcmp(head, "LWSC", 4) == 0;
-  const bool object = n >= 12 && std::memcmp(head, "FORM", 4) == 0 &&
-                      (std::memcmp(head + 8, "LWOB", 4) == 0 || std::memcmp(head + 8, "LWO2", 4) == 0 ||
-                       std::memcmp(head + 8, "LWLO", 4) == 0);
-  if (ext == ".lws" ? scene : object) return true;
+  // An object is what the lone-object loader takes, so a drop it cannot load is refused here.
+  const bool playable = ext == ".lws" ? n == 4 && std::memcmp(head, "LWSC", 4) == 0
+                                      : lone_object_file_kind(path) != LoneObjectKind::none;
+  if (playable) return true;
   why = path + (ext == ".lws" ? " is not a LightWave scene" : " is not a LightWave object");
   return false;
 }
@@ -482,6 +482,8 @@ void Player::scene_loaded(const SceneRun& run) {
   last_t_ = 0;
   camera_.on = false;
   dragging_ = false;
+  // From the start, keeping pause, speed and loop.
+  transport_.start(clock_now_ms(), play_length_ms(scene_), 1000.0 / frames_per_second(scene_));
 }
 
 bool Player::open(const SceneRun& run, const ViewerOptions& options) {
@@ -490,11 +492,10 @@ bool Player::open(const SceneRun& run, const ViewerOptions& options) {
   options_ = options;
   overlay_ = options.overlay;
   effects_install_hooks();  // the effects step with the player's time, whoever runs it
-  if (!open_file(run.file)) return false;
-  const uint32_t now = clock_now_ms();
   transport_ = Transport{};
   transport_.loop = options.loop;
-  transport_.start(now, play_length_ms(scene_), 1000.0 / frames_per_second(scene_));
+  if (!open_file(run.file)) return false;
+  const uint32_t now = clock_now_ms();
   started_ = now;
   fps_tick_ = now;
   frames_ = 0;
@@ -528,14 +529,12 @@ void Player::drop(const std::string& path) {
   unload_scene(scene_);
   open_ = false;
   if (load_file(path)) {
-    transport_.start(clock_now_ms(), play_length_ms(scene_), 1000.0 / frames_per_second(scene_));
     start_music();
     say(std::string("playing ") + base_name(path));
     return;
   }
   // The new file failed (its reason is on standard error): the scene before plays on.
   if (load_file(before)) {
-    transport_.start(clock_now_ms(), play_length_ms(scene_), 1000.0 / frames_per_second(scene_));
     transport_.seek_to(clock_now_ms(), at);
     start_music();
     music_follow(true);
@@ -789,11 +788,7 @@ void Player::draw_overlay() {
     const int y = std::max(margin, (h - lines * kLineAdvance * px) / 2);
     draw_panel(g, x, y, px, kKeyList);
   }
-  if (show_message) {
-    char text[512];
-    std::snprintf(text, sizeof text, "%s", message_.c_str());
-    draw_panel(g, margin, h - margin - 7 * px, px, text);
-  }
+  if (show_message) draw_panel(g, margin, h - margin - 7 * px, px, message_.c_str());
   if (depth) g.Enable(GL_DEPTH_TEST);
   g.MatrixMode(GL_PROJECTION);
   g.PopMatrix();
