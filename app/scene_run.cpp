@@ -12,7 +12,6 @@
 #include "app/options.h"
 #include "effects/effects.h"
 #include "object/surface_image.h"
-#include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/log.h"
 #include "render/display.h"
@@ -235,26 +234,9 @@ void unload_scene(Scene& scene) {
   scene_destroy(scene);
 }
 
-bool draw_still(SceneRun run, double at_ms, std::vector<uint8_t>& rgba, int& width, int& height) {
-  run.turntable_seconds = 0;  // a lone object stands still; a scene does not read it
-  display_setup(DisplaySetup{DisplayBackend::headless, 1, false});
-  Scene scene;
-  if (!open_scene(run, run.z_buffer ? DisplayOptions::DEPTH_BUFFER : 0, scene)) return false;
-  settle_look(run, scene);
-  const uint32_t base = 1000;
-  clock_set_virtual(base);
-  start_motions_at(scene, base);
-  clock_set_virtual(base + static_cast<uint32_t>(std::llround(std::clamp(at_ms, 0.0, 1e9))));
-  scene_render_frame(scene, ClearBits::DEPTH | ClearBits::COLOR, run.render);
-  const bool read = display_read_frame(rgba, width, height);
-  clock_use_real();
-  close_scene(scene);
-  if (!read) std::fprintf(stderr, "orvl %s: %s: the picture could not be read back\n", run.cmd, run.file.c_str());
-  return read;
-}
-
 // The scene's own length in milliseconds: its last frame at its frame rate.
 double scene_length_ms(const Scene& scene) {
+  if (scene.motions.empty()) return 10000.0;
   const Motion& timing = scene.motions[0];
   return timing.frames_per_second > 0 ? std::max(0.0, 1000.0 * timing.last_frame / timing.frames_per_second)
                                       : 10000.0;

@@ -92,12 +92,6 @@ bool run_music_start(const SceneRun& run, RunMusic& music);
 // Stops and frees the music and the library; nothing when none was started.
 void run_music_stop(RunMusic& music);
 
-// One picture of `run.file` (a scene, or a lone object drawn still from LightWave's default
-// view) at the moment `at_ms`, drawn off-screen at run.width x run.height in the run's look
-// (settled as render settles it): what a thumbnail is made from. False, with the reason
-// printed, when it cannot be loaded or drawn; nothing is left open either way.
-bool draw_still(SceneRun run, double at_ms, std::vector<uint8_t>& rgba, int& width, int& height);
-
 // The scene's own length in milliseconds: its last frame at its frame rate.
 double scene_length_ms(const Scene& scene);
 // Starts every motion at `tick`, as if the scene had begun then.

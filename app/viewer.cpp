@@ -418,11 +418,9 @@ namespace {
 
 // The length the player plays: where the engine's camera reaches the last frame.
 double play_length_ms(const Scene& scene) {
-  if (scene.motions.empty()) return 10000.0;
-  const Motion& timing = scene.motions[0];
-  if (!(timing.frames_per_second > 0)) return 10000.0;
-  const double step = timing.frame_step > 0 ? timing.frame_step : 1.0;
-  return std::max(0.0, 1000.0 * timing.last_frame / (timing.frames_per_second * step));
+  if (scene.motions.empty() || !(scene.motions[0].frames_per_second > 0)) return 10000.0;
+  const double step = scene.motions[0].frame_step > 0 ? scene.motions[0].frame_step : 1.0;
+  return scene_length_ms(scene) / step;
 }
 
 double frames_per_second(const Scene& scene) {
