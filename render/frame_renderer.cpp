@@ -72,15 +72,12 @@ void refresh_effect_textures(Scene& scene, int steps = 1) {
         continue;
       }
       if (steps <= 0) continue;  // held: the texture already shows this frame
-      for (int k = 0; k < steps; ++k) {
-        if (contains(surface.name, "_STARFIELD_")) {
-          if (g_hooks.star_field_step) g_hooks.star_field_step(scene, surface);
-        } else if (contains(surface.name, "_SINUSDOTS_")) {
-          if (g_hooks.sinus_dots_step) g_hooks.sinus_dots_step(scene, surface);
-        } else if (contains(surface.name, "_PLASMA_")) {
-          if (g_hooks.plasma_step) g_hooks.plasma_step(scene, surface);
-        }
-      }
+      void (*const step)(Scene&, Surface&) = contains(surface.name, "_STARFIELD_")   ? g_hooks.star_field_step
+                                             : contains(surface.name, "_SINUSDOTS_") ? g_hooks.sinus_dots_step
+                                             : contains(surface.name, "_PLASMA_")    ? g_hooks.plasma_step
+                                                                                      : nullptr;
+      if (step)
+        for (int k = 0; k < steps; ++k) step(scene, surface);
       if (surface.effect_pixels.size() <
           static_cast<size_t>(surface.texture_width) * static_cast<size_t>(surface.texture_height))
         continue;  // never hand GL a buffer smaller than the texture
